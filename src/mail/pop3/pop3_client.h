@@ -1,0 +1,55 @@
+// The POP3 client: one session at a time, one command and its reply at a
+// time. LastReply codes: 1 = +OK, 2 = -ERR.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "mail/pop3/pop3_errors.h"
+#include "mail/pop3/tcp_connection.h"
+
+namespace kalmuro {
+
+class TMailMessage;
+
+class TPop3Client : public TTcpClient {
+public:
+    TPop3Client();
+
+    std::string Username;
+    std::string Password;
+    bool APOP = false;
+
+    // Connects (timeout in ms, as OpenConnection), reads the greeting and
+    // authenticates by USER/PASS or APOP. On any error after the connect the
+    // session is closed with QUIT and LastReply keeps the reply that caused it.
+    void Login(int32_t timeout = -1);
+    // STAT: the number of waiting messages.
+    int32_t CountMessages();
+    // LIST n: the size in octets, -1 when the reply has none.
+    int32_t MessageSize(int32_t n);
+    // UIDL n: on +OK the list holds the reply's text line ("n uid").
+    bool MessageUid(std::vector<std::string>& list, int32_t n);
+    // TOP n 0: the header lines as read go into message.HeaderLines, then
+    // the message interprets them.
+    bool FetchHeader(int32_t n, TMailMessage& message);
+    // RETR n: on +OK the message's lines, dot-unstuffed, are appended.
+    bool FetchRaw(int32_t n, std::vector<std::string>& lines);
+    // DELE n: a -ERR raises.
+    bool DeleteMessageOnServer(int32_t n);
+    // Sends QUIT when connected (its answer is never read), then closes.
+    void Quit();
+
+protected:
+    int32_t ReadResponse() override;
+};
+
+// The APOP digest: MD5 of the time stamp (angle brackets included) followed
+// by the password, as 32 lower-case hex digits.
+std::string ApopDigest(const std::string& timestamp, const std::string& password);
+// The time stamp of a greeting line: from its first "<" to the first ">"
+// after it, empty when there is none.
+std::string ApopTimestamp(const std::string& greeting);
+
+}  // namespace kalmuro

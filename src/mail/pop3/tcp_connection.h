@@ -1,0 +1,173 @@
+// One TCP connection to one server, driven in strict request/reply order on
+// the caller's thread: opening with a time-out, the input buffer, lines,
+// replies, multi-line captures and reading progress.
+//
+// Everything the server sends is untrusted: lines are bounded by
+// MaxLineLength, and nothing read is ever interpreted beyond the reply code.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace kalmuro {
+
+enum class TWorkMode { wmRead, wmWrite };
+enum class TMaxLineAction { maException, maSplit };
+
+// The last reply read: NumericCode (1 = +OK, 2 = -ERR on a POP3 session),
+// TextCode and the text lines (status line from its fifth character on).
+class TServerReply {
+public:
+    int32_t NumericCode = 0;
+    std::string TextCode;
+    std::vector<std::string> Text;
+
+    void Clear();
+    // Every text line followed by CR LF: the message of a refused reply.
+    std::string TextAsString() const;
+};
+
+// Keeps the user interface alive while a connection waits: while Active, every
+// wait for data is cut into slices of at most IdleTimeOut ms and OnIdle runs
+// after each slice that saw no data; the timed connect runs it between its
+// steps too. It acts only on the thread that created it.
+class TAntiFreeze {
+public:
+    TAntiFreeze();
+    bool Active = true;
+    int32_t IdleTimeOut = 250;
+    std::function<void()> OnIdle;
+
+    // True when a wait should be sliced for this hook on the calling thread.
+    bool Engaged() const;
+    // Runs OnIdle when engaged.
+    void DoIdle() const;
+
+private:
+    std::thread::id Owner;
+};
+
+class TTcpConnection {
+public:
+    TTcpConnection();
+    virtual ~TTcpConnection();
+    TTcpConnection(const TTcpConnection&) = delete;
+    TTcpConnection& operator=(const TTcpConnection&) = delete;
+
+    // Longest wait for more received data in ms; 0 = no limit.
+    int32_t ReadTimeout = 0;
+    // Largest chunk taken from the socket by one receive call.
+    int32_t RecvBufferSize = 32768;
+    int32_t SendBufferSize = 32768;
+    // Longest line ReadLine accepts (0 = no limit) and what a longer one causes.
+    int32_t MaxLineLength = 16384;
+    TMaxLineAction MaxLineAction = TMaxLineAction::maException;
+
+    // The anti-freeze serving this connection (not owned); none by default.
+    TAntiFreeze* AntiFreeze = nullptr;
+
+    std::function<void(TTcpConnection&, TWorkMode, int64_t countMax)> OnWorkBegin;
+    std::function<void(TTcpConnection&, TWorkMode, int64_t count)> OnWork;
+    std::function<void(TTcpConnection&, TWorkMode)> OnWorkEnd;
+    std::function<void(TTcpConnection&)> OnDisconnected;
+
+    // The last reply read; survives closing and reopening.
+    TServerReply LastReply;
+
+    // True while a socket is allocated; notices (and completes) a close by
+    // the peer first, without raising.
+    bool IsConnected();
+    // Receives once into the input buffer (see the .cpp for the contract).
+    // timeout -1 = ReadTimeout. Returns the byte count, 0 after a close,
+    // -1 on a time-out that does not raise.
+    int32_t ReceiveData(bool raiseWhenDisconnected = true, int32_t timeout = -1,
+                        bool raiseOnTimeout = true);
+    // Sends text followed by CR LF as one block.
+    void SendLine(std::string_view text);
+    // Closes the socket; raises nothing. Keeps LastReply and the buffer.
+    virtual void CloseConnection();
+
+    // The next line without its LF and a CR right before it.
+    std::string ReadLine(int32_t timeout = -1, int32_t maximum = -1);
+    // Whether the last ReadLine cut its line at the maximum (maSplit) or
+    // ended by a caller-given time-out.
+    bool ReadLnSplit() const { return FReadLnSplit; }
+    bool ReadLnTimedOut() const { return FReadLnTimedOut; }
+
+    // Reads one reply (blank lines skipped) into LastReply.
+    void ReadReply();
+    // Reads a reply through the protocol's wrapper and checks its code:
+    // an empty list accepts every reply. Returns the numeric code.
+    int32_t GetResponse(const std::vector<int32_t>& allowed);
+    // SendLine, then GetResponse.
+    int32_t SendCommand(std::string_view line, const std::vector<int32_t>& allowed);
+    // Appends lines up to the terminator line (exact match) to the list;
+    // with unstuff a leading ".." loses one dot.
+    void CaptureLines(std::vector<std::string>& lines, std::string_view terminator = ".",
+                      bool unstuff = true);
+
+    // Reading progress, nested per mode.
+    void BeginWork(TWorkMode mode, int64_t countMax = 0);
+    void DoWork(TWorkMode mode, int64_t count);
+    void EndWork(TWorkMode mode);
+
+    // Bytes received and not yet consumed.
+    size_t InputBufferSize() const { return FInput.size() - FInputPos; }
+    // Whether the peer has closed its side (or this side closed).
+    bool ClosedGracefully() const { return FClosedGracefully; }
+
+protected:
+    // Gives LastReply its protocol meaning after ReadReply; returns NumericCode.
+    virtual int32_t ReadResponse();
+    // Opens a connection to an IPv4 address already resolved.
+    void Connect(const std::string& address, int32_t port, int32_t timeout);
+    // The disconnect check: closes the socket once the peer has closed, and
+    // raises "Connection Closed Gracefully." when asked to and the buffer
+    // holds nothing (or ignoreBuffer).
+    void CheckForDisconnect(bool raise, bool ignoreBuffer);
+    // Consumes n bytes of the input buffer and reports read progress.
+    void Consume(size_t n);
+
+private:
+    void CloseSocket();
+    void TimedConnect(const void* addr, int32_t timeout);
+    bool WaitReadable(int32_t timeout);
+
+    int FSocket = -1;
+    bool FHandler = false;
+    bool FClosedGracefully = false;
+    std::string FInput;
+    size_t FInputPos = 0;
+    bool FReadLnSplit = false;
+    bool FReadLnTimedOut = false;
+    int32_t FWorkDepth[2] = {0, 0};
+    int64_t FWorkTotal[2] = {0, 0};
+
+public:
+    // The addresses the socket reports after connecting.
+    std::string LocalAddress, PeerAddress;
+    int32_t LocalPort = 0, PeerPort = 0;
+};
+
+// Adds the server and its opening to the connection.
+class TTcpClient : public TTcpConnection {
+public:
+    std::string Host;
+    int32_t Port = 0;
+
+    // Resolves Host and connects; timeout in ms (-1 or 0: see the .cpp).
+    void OpenConnection(int32_t timeout = -1);
+};
+
+// "LOCALHOST" (any case) becomes 127.0.0.1, a dotted address stays as it is,
+// any other name is looked up. Raises ESocketError (11001) on failure.
+std::string ResolveHost(const std::string& host);
+// Four parts cut at the first three dots, each a decimal 0..255.
+bool IsDottedAddress(std::string_view text);
+
+}  // namespace kalmuro

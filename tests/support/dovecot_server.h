@@ -1,0 +1,78 @@
+// A throw-away Dovecot POP3 server for tests: its own short /tmp directory, a
+// free port on 127.0.0.1, users and generated Maildirs, started and stopped
+// through scripts/dovecot/. Nothing of the system's configuration is used.
+//
+// Start one per test program (stopping takes seconds); a server that cannot
+// start is a failure, reported with the server's log, never a skip.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kalmuro::test {
+
+// One generated message as intended by the generator (POP3 order).
+struct TManifestEntry {
+    int32_t Number = 0;        // POP3 message number, from 1
+    int32_t Size = 0;          // octets of RETR (= LIST)
+    int32_t HeaderSize = 0;    // octets of TOP n 0, blank line included
+    std::string FromName;      // UTF-8, decoded
+    std::string FromAddress;
+    std::optional<std::string> Subject;  // UTF-8, decoded; none without header
+    std::optional<int64_t> DateUtc;      // Unix seconds; none when missing/garbage
+    int32_t DateOffsetMinutes = 0;       // the header's zone
+    bool Spam = false;
+    bool Folded = false;       // has folded headers
+    int32_t DotLines = 0;      // body lines beginning with "." (lone "." included)
+    std::string FromForm, SubjectForm, DateForm;  // generator tags
+    std::string FileName;      // Maildir base name
+};
+
+class TDovecotServer {
+public:
+    // Makes the directory and picks a port; does not start.
+    TDovecotServer();
+    // Stops without waiting (fresh dir and port each time) and removes the dir.
+    ~TDovecotServer();
+    TDovecotServer(const TDovecotServer&) = delete;
+    TDovecotServer& operator=(const TDovecotServer&) = delete;
+
+    // UIDLs as Maildir base names (stable across runs) instead of UID+UIDVALIDITY.
+    bool UidlIsFileName = false;
+
+    // Each returns false and appends to Error() on failure.
+    bool AddUser(const std::string& user, const std::string& password);
+    // Writes n deterministic messages into the user's Maildir.
+    bool GenerateMail(const std::string& user, int32_t n, int32_t seed);
+    bool Start();
+    // Stops; wait=false returns at once (the dir and port are never reused).
+    void Stop(bool wait = false);
+
+    bool Running() const { return FRunning; }
+    int32_t Port() const { return FPort; }
+    const std::string& Dir() const { return FDir; }
+    std::string Maildir(const std::string& user) const;
+    // The manifest GenerateMail wrote for the user.
+    std::vector<TManifestEntry> Manifest(const std::string& user) const;
+    // The server's log file.
+    std::string Log() const;
+    // Script output and log tail of every failure so far.
+    const std::string& Error() const { return FError; }
+
+private:
+    bool Run(const std::string& command);
+
+    std::string FDir;
+    int32_t FPort = 0;
+    bool FRunning = false;
+    std::string FError;
+};
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+int32_t FreePort();
+// The directory of the project's scripts (scripts/dovecot).
+std::string DovecotScriptDir();
+
+}  // namespace kalmuro::test
