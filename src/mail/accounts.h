@@ -1,0 +1,55 @@
+// The POP3 accounts of section "Accounts" and the scrambling of their
+// passwords. The scrambled form is the stored format shared with files written
+// by earlier versions, so the algorithm must not change.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kalmuro {
+
+struct TMailAccount {
+    std::string AccountName;
+    std::string PopServer;
+    std::string UserId;
+    std::string UserPwd;  // plain text in memory
+    std::string Port = "110";
+    bool Apop = false;
+    bool Active = true;
+};
+
+// An account's position is its account index.
+using TArrayOfMailAccount = std::vector<TMailAccount>;
+
+inline constexpr int32_t PasswordKey = 71829;
+// Random digits put before and after a password when it is scrambled.
+inline constexpr int FillerDigits = 5;
+
+// Fills accounts from the settings file: keys / 3 slots are tried, a slot whose
+// trimmed server or user is empty is skipped without leaving a hole. accounts
+// is replaced only when the whole load succeeds; a conversion error of "APOP"
+// or "Attivo" leaves it unchanged.
+void LoadAccounts(TArrayOfMailAccount& accounts, const std::string& path = "");
+// Erases section "Accounts" and writes every account numbered from 1, seven
+// keys each, values untrimmed. Raises EIniWriteError when a write fails.
+void SaveAccounts(const TArrayOfMailAccount& accounts, const std::string& path = "");
+
+// FillerDigits random digits, the text, FillerDigits more, then every byte at
+// position j (from 1) becomes (c + (key & 0xFF) + j) mod 256. The digits come
+// from the system's random source.
+std::string ScrambleText(int32_t key, std::string_view text);
+// The same with the 2 * FillerDigits filler digits given (the first five go in
+// front, the last five behind); for tests and reproducible output.
+std::string ScrambleTextWithFiller(int32_t key, std::string_view text, std::string_view filler);
+// Undoes ScrambleText; a text shorter than 2 * FillerDigits is returned as it is.
+std::string UnscrambleText(int32_t key, std::string_view text);
+
+// Two upper-case hexadecimal digits per byte, high digit first.
+std::string HexEncode(std::string_view text);
+// Pairs of digits from the start; a last odd digit is ignored; a character
+// that is not a hexadecimal digit counts as 0.
+std::string HexDecode(std::string_view text);
+
+}  // namespace kalmuro
