@@ -1,0 +1,16 @@
+// Encoded words in header values ("=?charset?Q?...?=" and base64 ones).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kalmuro {
+
+// Replaces the encoded words whose character set starts with ISO or WINDOWS
+// by their decoded bytes (taken as Windows-1252; ISO-2022-JP is turned into
+// Shift_JIS), leaves every other word as it is and removes NUL bytes.
+// A Q escape that is not two hexadecimal digits raises EConvertError
+// "'$XY' is not a valid integer value".
+std::string DecodeEncodedWords(std::string_view text);
+
+}  // namespace kalmuro
