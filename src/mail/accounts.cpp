@@ -1,0 +1,121 @@
+#include "mail/accounts.h"
+
+#include <random>
+
+#include "mail/settings.h"
+#include "mail/text.h"
+
+namespace kalmuro {
+
+namespace {
+
+// A filler digit per call of the system's random source, not a clock-seeded
+// generator: two scrambles in the same clock tick must not share filler.
+char RandomDigit() {
+    static std::random_device source;
+    std::uniform_int_distribution<int> digit(0, 9);
+    return static_cast<char>('0' + digit(source));
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return 0;  // stored passwords are not validated: anything else counts as 0
+}
+
+std::string Slot(const char* stem, size_t n) { return stem + std::to_string(n); }
+
+}  // namespace
+
+std::string ScrambleTextWithFiller(int32_t key, std::string_view text, std::string_view filler) {
+    std::string digits(filler.substr(0, 2 * FillerDigits));
+    digits.resize(2 * FillerDigits, '0');
+    std::string result;
+    result.reserve(text.size() + digits.size());
+    result.append(digits, 0, FillerDigits);
+    result.append(text);
+    result.append(digits, FillerDigits, FillerDigits);
+    const unsigned k = static_cast<uint32_t>(key) & 0xFFu;
+    for (size_t j = 1; j <= result.size(); ++j) {
+        const unsigned c = static_cast<unsigned char>(result[j - 1]);
+        result[j - 1] = static_cast<char>((c + k + j) & 0xFFu);
+    }
+    return result;
+}
+
+std::string ScrambleText(int32_t key, std::string_view text) {
+    std::string filler(2 * FillerDigits, '0');
+    for (char& c : filler) c = RandomDigit();
+    return ScrambleTextWithFiller(key, text, filler);
+}
+
+std::string UnscrambleText(int32_t key, std::string_view text) {
+    if (text.size() < 2 * static_cast<size_t>(FillerDigits)) return std::string(text);
+    const unsigned k = static_cast<uint32_t>(key) & 0xFFu;
+    std::string plain(text.substr(FillerDigits, text.size() - 2 * FillerDigits));
+    for (size_t i = 0; i < plain.size(); ++i) {
+        const size_t j = i + 1 + FillerDigits;  // position in the scrambled text
+        const unsigned c = static_cast<unsigned char>(plain[i]);
+        plain[i] = static_cast<char>((c - k - j) & 0xFFu);
+    }
+    return plain;
+}
+
+std::string HexEncode(std::string_view text) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    hex.reserve(text.size() * 2);
+    for (unsigned char c : text) {
+        hex += kDigits[c >> 4];
+        hex += kDigits[c & 0x0F];
+    }
+    return hex;
+}
+
+std::string HexDecode(std::string_view text) {
+    std::string bytes;
+    bytes.reserve(text.size() / 2);
+    for (size_t i = 0; i + 1 < text.size(); i += 2)
+        bytes += static_cast<char>(HexValue(text[i]) * 16 + HexValue(text[i + 1]));
+    return bytes;
+}
+
+void LoadAccounts(TArrayOfMailAccount& accounts, const std::string& path) {
+    TArrayOfMailAccount loaded;
+    const size_t slots = static_cast<size_t>(ReadIniSection(kSectionAccounts, nullptr, nullptr, path)) / 3;
+    for (size_t n = 1; n <= slots; ++n) {
+        const std::string server = Trim(ReadIniString(kSectionAccounts, Slot("PopServer", n), "", path));
+        const std::string user = Trim(ReadIniString(kSectionAccounts, Slot("UserId", n), "", path));
+        const std::string password =
+            Trim(ReadIniScrambled(kSectionAccounts, Slot("UserPwd", n), "", PasswordKey, path));
+        if (server.empty() || user.empty()) continue;
+        TMailAccount a;
+        a.PopServer = server;
+        a.UserId = user;
+        a.UserPwd = password;
+        a.Port = ReadIniString(kSectionAccounts, Slot("Porta", n), "110", path);
+        a.Apop = ReadIniBool(kSectionAccounts, Slot("APOP", n), false, path);
+        a.Active = ReadIniBool(kSectionAccounts, Slot("Attivo", n), true, path);
+        a.AccountName = ReadIniString(kSectionAccounts, Slot("Account", n), user, path);
+        loaded.push_back(std::move(a));
+    }
+    accounts = std::move(loaded);
+}
+
+void SaveAccounts(const TArrayOfMailAccount& accounts, const std::string& path) {
+    EraseIniSection(kSectionAccounts, path);
+    for (size_t i = 0; i < accounts.size(); ++i) {
+        const TMailAccount& a = accounts[i];
+        const size_t n = i + 1;
+        WriteIniString(kSectionAccounts, Slot("PopServer", n), a.PopServer, path);
+        WriteIniString(kSectionAccounts, Slot("UserId", n), a.UserId, path);
+        WriteIniScrambled(kSectionAccounts, Slot("UserPwd", n), a.UserPwd, PasswordKey, path);
+        WriteIniString(kSectionAccounts, Slot("Porta", n), a.Port, path);
+        WriteIniBool(kSectionAccounts, Slot("APOP", n), a.Apop, path);
+        WriteIniBool(kSectionAccounts, Slot("Attivo", n), a.Active, path);
+        WriteIniString(kSectionAccounts, Slot("Account", n), a.AccountName, path);
+    }
+}
+
+}  // namespace kalmuro

@@ -1,0 +1,132 @@
+#include "mail/atomic_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <random>
+
+namespace kalmuro {
+
+namespace {
+
+long long& WriteFailureAfter() {
+    static long long afterBytes = -1;
+    return afterBytes;
+}
+
+// The file a write must replace: a symbolic link is followed so that the link
+// itself survives the rename.
+std::string ResolveTarget(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    char* real = realpath(path.c_str(), nullptr);
+    if (real == nullptr) return path;  // dangling link: replace the link itself
+    std::string resolved(real);
+    free(real);
+    return resolved;
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// Opens a fresh file next to target; O_EXCL keeps it from reusing anything.
+int CreateTemporary(const std::string& target, std::string& tempPath) {
+    static std::mt19937_64 names{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempPath = target + ".tmp" + std::to_string(names() % 1000000000ull);
+        const int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+int WriteAll(int fd, std::string_view content) {
+    size_t done = 0;
+    long long limit = WriteFailureAfter();
+    while (done < content.size()) {
+        size_t chunk = content.size() - done;
+        if (limit >= 0) {
+            if (static_cast<long long>(done) >= limit) return EIO;
+            chunk = std::min<size_t>(chunk, static_cast<size_t>(limit) - done);
+        }
+        const ssize_t n = write(fd, content.data() + done, chunk);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (limit >= 0 && static_cast<long long>(content.size()) > limit) return EIO;
+    return 0;
+}
+
+}  // namespace
+
+int WriteFileAtomically(const std::string& path, std::string_view content) {
+    const std::string target = ResolveTarget(path);
+    struct stat old {};
+    const bool hadFile = stat(target.c_str(), &old) == 0;
+    if (hadFile && S_ISDIR(old.st_mode)) return EISDIR;
+
+    std::string tempPath;
+    const int fd = CreateTemporary(target, tempPath);
+    if (fd < 0) return errno;
+
+    int error = 0;
+    if (hadFile) {
+        // Keep the old file's permissions; owner only matters when we may change it.
+        if (fchmod(fd, old.st_mode & 07777) != 0) error = errno;
+        if (error == 0 && (old.st_uid != geteuid() || old.st_gid != getegid()))
+            (void)!fchown(fd, old.st_uid, old.st_gid);
+    }
+    if (error == 0) error = WriteAll(fd, content);
+    if (error == 0 && fsync(fd) != 0) error = errno;
+    if (close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && rename(tempPath.c_str(), target.c_str()) != 0) error = errno;
+    if (error != 0) {
+        unlink(tempPath.c_str());
+        return error;
+    }
+    // Make the rename itself durable; a failure here loses nothing already written.
+    const int dir = open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return 0;
+}
+
+int ReadWholeFile(const std::string& path, std::string& content) {
+    content.clear();
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            close(fd);
+            content.clear();
+            return error;
+        }
+        if (n == 0) break;
+        content.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return 0;
+}
+
+void SetWriteFailureForTesting(long long afterBytes) { WriteFailureAfter() = afterBytes; }
+
+}  // namespace kalmuro
