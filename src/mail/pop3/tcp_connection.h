@@ -117,7 +117,7 @@ public:
     void EndWork(TWorkMode mode);
 
     // Bytes received and not yet consumed.
-    size_t InputBufferSize() const { return FInput.size() - FInputPos; }
+    size_t InputBufferSize() const { return FInputEnd - FInputPos; }
     // Whether the peer has closed its side (or this side closed).
     bool ClosedGracefully() const { return FClosedGracefully; }
 
@@ -136,13 +136,18 @@ protected:
 private:
     void CloseSocket();
     void TimedConnect(const void* addr, int32_t timeout);
-    bool WaitReadable(int32_t timeout);
+    enum class TWait { Ready, TimedOut, Closed };
+    TWait WaitFor(short events, int32_t timeout, bool pump);
+    void NoticePeerClose();
 
     int FSocket = -1;
     bool FHandler = false;
     bool FClosedGracefully = false;
-    std::string FInput;
+    // The input buffer: bytes [FInputPos, FInputEnd) of FInput are unread;
+    // FInput only grows, so appending never zero-fills twice.
+    std::vector<char> FInput;
     size_t FInputPos = 0;
+    size_t FInputEnd = 0;
     bool FReadLnSplit = false;
     bool FReadLnTimedOut = false;
     int32_t FWorkDepth[2] = {0, 0};

@@ -1,0 +1,155 @@
+#include "mail/pop3/pop3_client.h"
+
+#include <openssl/evp.h>
+
+#include "mail/mime/mail_message.h"
+#include "mail/text.h"
+
+namespace kalmuro {
+
+namespace {
+
+constexpr int32_t OkCode = 1;
+constexpr int32_t ErrCode = 2;
+
+const std::string& FirstLine(const TServerReply& reply) {
+    static const std::string empty;
+    return reply.Text.empty() ? empty : reply.Text.front();
+}
+
+}  // namespace
+
+std::string ApopTimestamp(const std::string& greeting) {
+    const size_t open = greeting.find('<');
+    if (open == std::string::npos) return std::string();
+    const size_t close = greeting.find('>', open);
+    if (close == std::string::npos) return std::string();
+    return greeting.substr(open, close - open + 1);
+}
+
+std::string ApopDigest(const std::string& timestamp, const std::string& password) {
+    const std::string input = timestamp + password;
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(input.data(), input.size(), digest, &length, EVP_md5(), nullptr) != 1)
+        throw EMailError("MD5 digest unavailable");
+    static const char hex[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(length * 2);
+    for (unsigned int i = 0; i < length; ++i) {
+        text += hex[digest[i] >> 4];
+        text += hex[digest[i] & 15];
+    }
+    return text;
+}
+
+TPop3Client::TPop3Client() { Port = 110; }
+
+// Gives the reply its POP3 meaning. Only the first four characters of the
+// status line count, so "+OK" must be followed by a blank, a control
+// character or nothing.
+int32_t TPop3Client::ReadResponse() {
+    ReadReply();
+    if (SameText(LastReply.TextCode, "+OK")) {
+        LastReply.NumericCode = OkCode;
+    } else if (SameText(LastReply.TextCode, "-ERR")) {
+        LastReply.NumericCode = ErrCode;
+    } else {
+        throw EMailError("Unrecognized POP3 Response Header:\n\"" + LastReply.TextAsString() +
+                         "\"");
+    }
+    LastReply.TextCode = std::to_string(LastReply.NumericCode);
+    return LastReply.NumericCode;
+}
+
+void TPop3Client::Login(int32_t timeout) {
+    OpenConnection(timeout);
+    try {
+        GetResponse({OkCode});
+        if (APOP) {
+            const std::string stamp = ApopTimestamp(FirstLine(LastReply));
+            if (stamp.empty()) throw EMailError("Server do not support APOP (no timestamp)");
+            SendCommand("APOP " + Username + " " + ApopDigest(stamp, Password), {OkCode});
+        } else {
+            SendCommand("USER " + Username, {OkCode});
+            SendCommand("PASS " + Password, {OkCode});
+        }
+    } catch (...) {
+        // LastReply keeps the refusal; an error of Quit itself replaces it.
+        Quit();
+        throw;
+    }
+}
+
+int32_t TPop3Client::CountMessages() {
+    SendCommand("STAT", {OkCode});
+    const std::string& s = FirstLine(LastReply);
+    if (s.empty()) return 0;
+    const size_t blank = s.find(' ');
+    // Without a blank there is no count to read: the conversion error says so.
+    return StrToInt(blank == std::string::npos ? std::string_view() : std::string_view(s).substr(0, blank));
+}
+
+int32_t TPop3Client::MessageSize(int32_t n) {
+    SendCommand("LIST " + std::to_string(n), {OkCode});
+    const std::string& s = FirstLine(LastReply);
+    if (s.empty()) return -1;
+    const size_t blank = s.find(' ');
+    int32_t size = 0;
+    const std::string_view rest =
+        blank == std::string::npos ? std::string_view(s) : std::string_view(s).substr(blank + 1);
+    return TryStrToInt(rest, size) ? size : -1;
+}
+
+bool TPop3Client::MessageUid(std::vector<std::string>& list, int32_t n) {
+    if (SendCommand("UIDL " + std::to_string(n), {}) != OkCode) return false;
+    list = LastReply.Text;
+    return true;
+}
+
+bool TPop3Client::FetchHeader(int32_t n, TMailMessage& message) {
+    SendCommand("TOP " + std::to_string(n) + " 0", {OkCode});
+    BeginWork(TWorkMode::wmRead);
+    try {
+        // Whatever comes up to the "." line is header: a server that ignores
+        // the 0 gets its body read as header lines rather than left unread.
+        for (;;) {
+            std::string line = ReadLine();
+            if (line == ".") break;
+            if (!line.empty()) message.HeaderLines.Add(line);
+        }
+        // The whole answer is read first, so an error here leaves the session
+        // in step.
+        message.InterpretHeaders();
+    } catch (...) {
+        EndWork(TWorkMode::wmRead);
+        throw;
+    }
+    EndWork(TWorkMode::wmRead);
+    return true;
+}
+
+bool TPop3Client::FetchRaw(int32_t n, std::vector<std::string>& lines) {
+    if (SendCommand("RETR " + std::to_string(n), {}) != OkCode) return false;
+    CaptureLines(lines, ".", true);
+    return true;
+}
+
+bool TPop3Client::DeleteMessageOnServer(int32_t n) {
+    SendCommand("DELE " + std::to_string(n), {OkCode});
+    return true;
+}
+
+void TPop3Client::Quit() {
+    if (IsConnected()) {
+        try {
+            SendLine("QUIT");
+        } catch (...) {
+            CloseConnection();
+            throw;
+        }
+    }
+    CloseConnection();
+}
+
+}  // namespace kalmuro

@@ -1,0 +1,508 @@
+#include "mail/pop3/tcp_connection.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "mail/pop3/pop3_errors.h"
+#include "mail/text.h"
+
+namespace kalmuro {
+
+namespace {
+
+// Consumed bytes are moved out of the input buffer once this many gathered.
+constexpr size_t CompactThreshold = 32768;
+
+[[noreturn]] void RaiseSocketError(int err) {
+    const int32_t number = WinsockErrorFromErrno(err);
+    if (!SocketErrorText(number).empty()) throw ESocketError(number);
+    throw ESocketError(number, std::strerror(err));
+}
+
+std::string SocketErrorMessageFromErrno(int err) {
+    const int32_t number = WinsockErrorFromErrno(err);
+    if (!SocketErrorText(number).empty()) return SocketErrorMessage(number);
+    return "Socket Error # " + std::to_string(number) + "\r\n" + std::strerror(err);
+}
+
+int64_t NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Parses a dotted address into network order; false when it is not one.
+bool ParseDotted(std::string_view text, uint32_t& address) {
+    uint32_t result = 0;
+    size_t start = 0;
+    for (int part = 0; part < 4; ++part) {
+        size_t end = part < 3 ? text.find('.', start) : text.size();
+        if (end == std::string_view::npos) return false;
+        std::string_view digits = text.substr(start, end - start);
+        if (digits.empty()) return false;
+        uint32_t value = 0;
+        for (char c : digits) {
+            if (c < '0' || c > '9') return false;
+            value = value * 10 + static_cast<uint32_t>(c - '0');
+            if (value > 255) return false;
+        }
+        result = (result << 8) | value;
+        start = end + 1;
+    }
+    address = htonl(result);
+    return true;
+}
+
+std::string AddressText(const sockaddr_in& a) {
+    char buf[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &a.sin_addr, buf, sizeof buf);
+    return buf;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- replies
+
+void TServerReply::Clear() {
+    NumericCode = 0;
+    TextCode.clear();
+    Text.clear();
+}
+
+std::string TServerReply::TextAsString() const {
+    std::string r;
+    for (const std::string& line : Text) {
+        r += line;
+        r += "\r\n";
+    }
+    return r;
+}
+
+// ---------------------------------------------------------------- anti-freeze
+
+TAntiFreeze::TAntiFreeze() : Owner(std::this_thread::get_id()) {}
+
+bool TAntiFreeze::Engaged() const {
+    return Active && std::this_thread::get_id() == Owner;
+}
+
+void TAntiFreeze::DoIdle() const {
+    if (Engaged() && OnIdle) OnIdle();
+}
+
+// ---------------------------------------------------------------- addresses
+
+bool IsDottedAddress(std::string_view text) {
+    uint32_t address;
+    return ParseDotted(text, address);
+}
+
+std::string ResolveHost(const std::string& host) {
+    if (SameText(host, "LOCALHOST")) return "127.0.0.1";
+    if (IsDottedAddress(host)) return host;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (rc != 0 || found == nullptr) {
+        if (found) freeaddrinfo(found);
+        // Every lookup failure reads as an unknown host to the user.
+        throw ESocketError(11001);
+    }
+    std::string text = AddressText(*reinterpret_cast<const sockaddr_in*>(found->ai_addr));
+    freeaddrinfo(found);
+    return text;
+}
+
+// ---------------------------------------------------------------- connection
+
+TTcpConnection::TTcpConnection() = default;
+
+TTcpConnection::~TTcpConnection() { CloseSocket(); }
+
+void TTcpConnection::CloseSocket() {
+    if (FSocket >= 0) {
+        shutdown(FSocket, SHUT_WR);
+        close(FSocket);
+        FSocket = -1;
+    }
+}
+
+void TTcpConnection::CloseConnection() {
+    FClosedGracefully = true;
+    CloseSocket();
+    FHandler = false;
+    if (OnDisconnected) OnDisconnected(*this);
+}
+
+// A close by the peer is only seen by a read; this looks without waiting. Any
+// bytes the peer sent before closing are moved into the input buffer first,
+// so that they stay readable after the socket is closed.
+void TTcpConnection::NoticePeerClose() {
+    if (FSocket < 0 || FClosedGracefully) return;
+    pollfd p{FSocket, POLLIN | POLLRDHUP, 0};
+    if (poll(&p, 1, 0) <= 0) return;
+    if (!(p.revents & (POLLRDHUP | POLLHUP | POLLERR))) return;
+    for (;;) {
+        if (FInput.size() < FInputEnd + 4096) FInput.resize(FInputEnd + 4096);
+        const ssize_t n = recv(FSocket, FInput.data() + FInputEnd, 4096, MSG_DONTWAIT);
+        if (n > 0) {
+            FInputEnd += static_cast<size_t>(n);
+            continue;
+        }
+        if (n == 0) FClosedGracefully = true;
+        else if (errno == EINTR) continue;
+        else if (errno != EAGAIN && errno != EWOULDBLOCK) FClosedGracefully = true;
+        return;
+    }
+}
+
+bool TTcpConnection::IsConnected() {
+    NoticePeerClose();
+    CheckForDisconnect(false, false);
+    return FHandler && FSocket >= 0;
+}
+
+void TTcpConnection::CheckForDisconnect(bool raise, bool ignoreBuffer) {
+    bool disconnected;
+    if (FClosedGracefully || !FHandler) {
+        if (FHandler && FSocket >= 0) {
+            CloseSocket();
+            if (OnDisconnected) OnDisconnected(*this);
+        }
+        disconnected = FHandler;
+    } else {
+        disconnected = FSocket < 0;
+    }
+    if (disconnected && raise && (InputBufferSize() == 0 || ignoreBuffer))
+        throw EConnClosedGracefully();
+}
+
+// Waits for the socket to become ready. Negative timeout = no limit. With an
+// engaged anti-freeze the wait is cut into slices and the hook runs after
+// every slice that saw nothing; only the time spent waiting counts against
+// the timeout, not the time the hook takes.
+TTcpConnection::TWait TTcpConnection::WaitFor(short events, int32_t timeout, bool pump) {
+    const bool sliced = pump && AntiFreeze != nullptr && AntiFreeze->Engaged();
+    const int32_t slice = sliced ? std::max<int32_t>(1, AntiFreeze->IdleTimeOut) : -1;
+    int64_t remaining = timeout;
+    for (;;) {
+        if (FSocket < 0) return TWait::Closed;  // the hook closed us
+        int32_t wait = remaining < 0 ? -1 : static_cast<int32_t>(remaining);
+        if (sliced && (wait < 0 || wait > slice)) wait = slice;
+        pollfd p{FSocket, events, 0};
+        const int64_t started = NowMs();
+        const int rc = poll(&p, 1, wait);
+        if (rc > 0) return TWait::Ready;
+        if (rc < 0 && errno != EINTR) RaiseSocketError(errno);
+        if (remaining >= 0) remaining = std::max<int64_t>(0, remaining - (NowMs() - started));
+        if (rc == 0 && sliced) AntiFreeze->DoIdle();
+        if (remaining == 0) return TWait::TimedOut;
+    }
+}
+
+int32_t TTcpConnection::ReceiveData(bool raiseWhenDisconnected, int32_t timeout,
+                                    bool raiseOnTimeout) {
+    if (timeout == -1) timeout = ReadTimeout == 0 ? -2 : ReadTimeout;
+    CheckForDisconnect(raiseWhenDisconnected, false);
+    if (!(FHandler && FSocket >= 0)) {
+        if (raiseWhenDisconnected) throw ENotConnected();
+        return 0;
+    }
+    const size_t chunk = static_cast<size_t>(std::max<int32_t>(1, RecvBufferSize));
+    int32_t count = 0;
+    do {
+        const TWait w = WaitFor(POLLIN, timeout < 0 ? -1 : timeout, true);
+        if (w == TWait::Closed) {
+            if (raiseWhenDisconnected) throw ENotConnected();
+            return 0;
+        }
+        if (w == TWait::TimedOut) {
+            if (raiseOnTimeout) throw EReadTimeout();
+            return -1;
+        }
+        if (FInput.size() < FInputEnd + chunk) FInput.resize(FInputEnd + chunk);
+        ssize_t n = recv(FSocket, FInput.data() + FInputEnd, chunk, 0);
+        FClosedGracefully = n == 0;
+        if (n < 0) {
+            const int err = errno;
+            if (err == EINTR) continue;
+            const int32_t number = WinsockErrorFromErrno(err);
+            if (number == 10058 || number == 10053) {
+                CloseSocket();
+                if (InputBufferSize() == 0) throw ESocketError(number);
+                n = 0;
+            } else {
+                RaiseSocketError(err);
+            }
+        }
+        FInputEnd += static_cast<size_t>(n);
+        count = static_cast<int32_t>(n);
+        CheckForDisconnect(raiseWhenDisconnected, false);
+    } while (count == 0 && FHandler && FSocket >= 0);
+    return count;
+}
+
+void TTcpConnection::SendLine(std::string_view text) {
+    CheckForDisconnect(true, true);
+    if (!(FHandler && FSocket >= 0)) throw ENotConnected();
+    std::string block;
+    block.reserve(text.size() + 2);
+    block.append(text);
+    block.append("\r\n");
+    size_t sent = 0;
+    while (sent < block.size()) {
+        const ssize_t n = send(FSocket, block.data() + sent, block.size() - sent, MSG_NOSIGNAL);
+        if (n < 0) {
+            const int err = errno;
+            if (err == EINTR) continue;
+            const int32_t number = WinsockErrorFromErrno(err);
+            if (number == 10058 || number == 10053 || number == 10054) CloseSocket();
+            RaiseSocketError(err);
+        }
+        FClosedGracefully = n == 0;
+        CheckForDisconnect(true, true);
+        sent += static_cast<size_t>(n);
+        DoWork(TWorkMode::wmWrite, n);
+    }
+}
+
+void TTcpConnection::Consume(size_t n) {
+    FInputPos += n;
+    if (FInputPos == FInputEnd) {
+        FInputPos = FInputEnd = 0;
+    } else if (FInputPos >= CompactThreshold) {
+        std::memmove(FInput.data(), FInput.data() + FInputPos, FInputEnd - FInputPos);
+        FInputEnd -= FInputPos;
+        FInputPos = 0;
+    }
+    DoWork(TWorkMode::wmRead, static_cast<int64_t>(n));
+}
+
+std::string TTcpConnection::ReadLine(int32_t timeout, int32_t maximum) {
+    if (maximum == -1) maximum = MaxLineLength;
+    FReadLnSplit = false;
+    FReadLnTimedOut = false;
+    size_t searched = 0;  // bytes of the unread part already searched
+    for (;;) {
+        const char* base = FInput.data() + FInputPos;
+        const size_t available = InputBufferSize();
+        const void* lf = available > searched
+                             ? std::memchr(base + searched, '\n', available - searched)
+                             : nullptr;
+        const size_t p = lf ? static_cast<size_t>(static_cast<const char*>(lf) - base) + 1 : 0;
+        searched = available;
+        if (maximum > 0) {
+            const size_t max = static_cast<size_t>(maximum);
+            if ((p > 0 && p - 1 > max) || (p == 0 && available > max)) {
+                if (MaxLineAction == TMaxLineAction::maException) throw EMaxLineLengthExceeded();
+                FReadLnSplit = true;
+                std::string line(base, max);
+                Consume(max);
+                return line;
+            }
+        }
+        if (p == 0) {
+            CheckForDisconnect(true, true);
+            const int32_t n = ReceiveData(true, timeout, timeout == -1);
+            // A close seen by this receive must raise on the next turn, not
+            // pass for an empty line.
+            if (n <= 0 && !FClosedGracefully) {
+                FReadLnTimedOut = true;
+                return std::string();
+            }
+            continue;
+        }
+        size_t length = p - 1;
+        if (length > 0 && base[length - 1] == '\r') --length;
+        std::string line(base, length);
+        Consume(p);
+        return line;
+    }
+}
+
+void TTcpConnection::ReadReply() {
+    auto nextLine = [this] {
+        for (;;) {
+            std::string line = Trim(ReadLine());
+            if (!line.empty()) return line;
+        }
+    };
+    std::vector<std::string> lines;
+    lines.push_back(nextLine());
+    const std::string& status = lines.front();
+    if (status.size() > 3 && status[3] == '-') {
+        const std::string end = status.substr(0, 3) + " ";
+        for (;;) {
+            lines.push_back(nextLine());
+            const std::string& line = lines.back();
+            if (line.size() < 4 || SameText(std::string_view(line).substr(0, 4), end)) break;
+        }
+    }
+    LastReply.Clear();
+    std::string code = Trim(std::string_view(lines.front()).substr(0, 4));
+    if (code.size() == 4 && code.back() == '-') code.pop_back();
+    LastReply.TextCode = code;
+    int32_t number = 0;
+    LastReply.NumericCode = TryStrToInt(code, number) ? number : 0;
+    for (const std::string& line : lines)
+        LastReply.Text.push_back(line.size() > 4 ? line.substr(4) : std::string());
+}
+
+int32_t TTcpConnection::ReadResponse() {
+    ReadReply();
+    return LastReply.NumericCode;
+}
+
+int32_t TTcpConnection::GetResponse(const std::vector<int32_t>& allowed) {
+    const int32_t code = ReadResponse();
+    if (!allowed.empty() && std::find(allowed.begin(), allowed.end(), code) == allowed.end())
+        throw EProtocolReplyError(code, LastReply.TextAsString());
+    return code;
+}
+
+int32_t TTcpConnection::SendCommand(std::string_view line, const std::vector<int32_t>& allowed) {
+    SendLine(line);
+    return GetResponse(allowed);
+}
+
+void TTcpConnection::CaptureLines(std::vector<std::string>& lines, std::string_view terminator,
+                                  bool unstuff) {
+    BeginWork(TWorkMode::wmRead);
+    try {
+        for (;;) {
+            std::string line = ReadLine();
+            if (line == terminator) break;
+            if (unstuff && line.size() >= 2 && line[0] == '.' && line[1] == '.') line.erase(0, 1);
+            lines.push_back(std::move(line));
+        }
+    } catch (...) {
+        EndWork(TWorkMode::wmRead);
+        throw;
+    }
+    EndWork(TWorkMode::wmRead);
+}
+
+void TTcpConnection::BeginWork(TWorkMode mode, int64_t countMax) {
+    const int m = static_cast<int>(mode);
+    if (++FWorkDepth[m] == 1) {
+        FWorkTotal[m] = 0;
+        if (OnWorkBegin) OnWorkBegin(*this, mode, countMax);
+    }
+}
+
+void TTcpConnection::DoWork(TWorkMode mode, int64_t count) {
+    const int m = static_cast<int>(mode);
+    if (FWorkDepth[m] < 1) return;
+    FWorkTotal[m] += count;
+    if (OnWork) OnWork(*this, mode, FWorkTotal[m]);
+}
+
+void TTcpConnection::EndWork(TWorkMode mode) {
+    const int m = static_cast<int>(mode);
+    if (FWorkDepth[m] < 1) return;
+    if (FWorkDepth[m] == 1 && OnWorkEnd) OnWorkEnd(*this, mode);
+    --FWorkDepth[m];
+}
+
+// ---------------------------------------------------------------- opening
+
+void TTcpConnection::Connect(const std::string& host, int32_t port, int32_t timeout) {
+    if (FHandler && FSocket >= 0) throw EAlreadyConnected();
+    FHandler = true;
+    FInputPos = FInputEnd = 0;
+    FClosedGracefully = false;
+    FSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (FSocket < 0) throw EInvalidSocket();
+    try {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(INADDR_ANY);
+        local.sin_port = 0;
+        if (bind(FSocket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+            if (errno == EADDRINUSE) throw ECouldNotBindSocket();
+            RaiseSocketError(errno);
+        }
+        const std::string address = ResolveHost(host);
+        sockaddr_in peer{};
+        peer.sin_family = AF_INET;
+        peer.sin_port = htons(static_cast<uint16_t>(port));
+        if (!ParseDotted(address, peer.sin_addr.s_addr)) throw ESocketError(11001);
+        if (timeout != -1 && timeout != 0) {
+            TimedConnect(&peer, timeout);
+        } else if (AntiFreeze != nullptr && AntiFreeze->Engaged()) {
+            TimedConnect(&peer, 120000);
+        } else {
+            if (connect(FSocket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+                int err = errno;
+                // An interrupted blocking connect goes on in the background.
+                if (err == EINTR) {
+                    WaitFor(POLLOUT, -1, false);
+                    socklen_t len = sizeof err;
+                    getsockopt(FSocket, SOL_SOCKET, SO_ERROR, &err, &len);
+                }
+                if (err != 0) RaiseSocketError(err);
+            }
+        }
+        sockaddr_in a{};
+        socklen_t len = sizeof a;
+        if (getsockname(FSocket, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+            LocalAddress = AddressText(a);
+            LocalPort = ntohs(a.sin_port);
+        }
+        len = sizeof a;
+        if (getpeername(FSocket, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+            PeerAddress = AddressText(a);
+            PeerPort = ntohs(a.sin_port);
+        }
+    } catch (...) {
+        CloseSocket();
+        throw;
+    }
+}
+
+// A non-blocking connect waited for in steps of at most 125 ms, pumping the
+// anti-freeze between steps; a completion is noticed at once.
+void TTcpConnection::TimedConnect(const void* addr, int32_t timeout) {
+    const int flags = fcntl(FSocket, F_GETFL);
+    fcntl(FSocket, F_SETFL, flags | O_NONBLOCK);
+    int err = 0;
+    if (connect(FSocket, static_cast<const sockaddr*>(addr), sizeof(sockaddr_in)) != 0) {
+        err = errno;
+        if (err == EINPROGRESS || err == EINTR) {
+            int32_t step = 125;
+            if (AntiFreeze != nullptr && AntiFreeze->Engaged())
+                step = std::min<int32_t>(std::max<int32_t>(1, AntiFreeze->IdleTimeOut), 125);
+            int32_t remaining = timeout;
+            bool done = false;
+            while (step < remaining && !done) {
+                done = WaitFor(POLLOUT, step, false) != TWait::TimedOut;
+                remaining -= step;
+                if (!done && AntiFreeze != nullptr) AntiFreeze->DoIdle();
+            }
+            if (!done) done = WaitFor(POLLOUT, remaining, false) != TWait::TimedOut;
+            if (!done || FSocket < 0) {
+                CloseSocket();
+                throw EConnectTimeout();
+            }
+            socklen_t len = sizeof err;
+            if (getsockopt(FSocket, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+        }
+    }
+    if (err != 0) throw EConnectError(SocketErrorMessageFromErrno(err));
+    fcntl(FSocket, F_SETFL, flags);
+}
+
+void TTcpClient::OpenConnection(int32_t timeout) { Connect(Host, Port, timeout); }
+
+}  // namespace kalmuro
