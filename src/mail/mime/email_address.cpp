@@ -1,0 +1,209 @@
+#include "mail/mime/email_address.h"
+
+#include "mail/text.h"
+
+namespace kalmuro {
+
+namespace {
+
+constexpr std::string_view::size_type npos = std::string_view::npos;
+
+// R keeps leading characters out of an address value: blanks only.
+std::string_view SkipBlanks(std::string_view s) {
+    size_t i = 0;
+    while (i < s.size() && s[i] == ' ') ++i;
+    return s.substr(i);
+}
+
+void AddParsed(std::string_view text, TEmailAddressList& list) {
+    TEmailAddress address;
+    address.SetText(text);
+    if (!address.Name.empty() || !address.Address.empty()) list.push_back(std::move(address));
+}
+
+}  // namespace
+
+void TEmailAddress::SetText(std::string_view text) {
+    Name.clear();
+    Address.clear();
+    const std::string trimmed = Trim(text);
+    if (trimmed.empty()) return;
+    if (trimmed.find_first_of("(\"< @\t") == npos) {
+        Address = trimmed;
+        return;
+    }
+
+    // The untrusted value is walked as a view that only shrinks from the front,
+    // so every pass ends and nothing is copied more than once.
+    std::string_view r = trimmed;
+    bool quote = false, inAddress = false, angle = false, afterAt = false;
+    size_t depth = 0;
+    for (;;) {
+        std::string_view active;
+        if (depth > 0)
+            active = "()\\";
+        else if (quote)
+            active = "\"\\";
+        else if (afterAt && angle)
+            active = ".>(";
+        else if (afterAt)
+            active = ".( ";
+        else if (inAddress)
+            active = "\"(@>";
+        else
+            active = "(\"< @\t";
+        const size_t p = r.find_first_of(active);
+        if (p == npos) break;
+        const std::string_view before = r.substr(0, p);
+        const std::string_view through = r.substr(0, p + 1);
+        const std::string_view after = r.substr(p + 1);
+        switch (r[p]) {
+            case ' ':
+            case '\t':
+                if (p > 0) {
+                    if (afterAt)
+                        Address += Trim(before);
+                    else
+                        Name += through;
+                }
+                r = after;
+                break;
+            case '(':
+                ++depth;
+                if (p > 0) {
+                    if (inAddress)
+                        Address += Trim(before);
+                    else if (depth == 1)
+                        Name += before;
+                }
+                r = after;
+                break;
+            case ')':
+                --depth;  // only searched for inside a comment, whose text is dropped
+                r = after;
+                break;
+            case '"':
+                if (quote) {
+                    if (angle)
+                        Address += Trim(before);
+                    else
+                        Name += Trim(before);
+                    r = after;
+                    quote = false;
+                } else {
+                    // Drops the first character, which is the quote when it opens the rest.
+                    quote = true;
+                    r = r.substr(1);
+                }
+                break;
+            case '.':
+                if (angle) {
+                    Address += Trim(before);
+                    Address += '.';
+                    r = SkipBlanks(after);
+                } else {
+                    Address += through;
+                    r = after;
+                }
+                break;
+            case '<':
+                if (p > 0) Name += before;
+                Name = Trim(Name);
+                angle = true;
+                inAddress = true;
+                r = after;
+                break;
+            case '>':
+                inAddress = false;
+                afterAt = false;
+                Address += Trim(before);
+                r = after;
+                break;
+            case '@':
+                afterAt = true;
+                if (!inAddress) {
+                    if (angle) throw EEmailParseError("@ Outside address");
+                    inAddress = true;
+                }
+                Address += through;
+                r = after;
+                break;
+            case '\\': {
+                const std::string_view escaped = after.substr(0, 1);
+                if (quote) {
+                    std::string& target = inAddress ? Address : Name;
+                    target += before;
+                    target += escaped;
+                }
+                r = after.substr(escaped.size());
+                break;
+            }
+        }
+    }
+    if (inAddress && !angle) Address += Trim(r);
+}
+
+void ParseAddressList(std::string_view value, TEmailAddressList& list) {
+    list.clear();
+    if (Trim(value).empty()) return;
+    if (value.find_first_of(":;(\", \t") == npos) {
+        AddParsed(TrimLeft(value), list);
+        return;
+    }
+
+    std::string_view s = value;
+    std::string item;
+    bool quote = false;
+    size_t depth = 0;
+    for (;;) {
+        std::string_view active;
+        if (depth > 0)
+            active = "(\\)";
+        else if (quote)
+            active = "\"\\";
+        else
+            active = ":;(\", \t";
+        const size_t p = s.find_first_of(active);
+        if (p == npos) break;
+        const std::string_view before = s.substr(0, p);
+        std::string_view after = s.substr(p + 1);
+        switch (s[p]) {
+            case ' ':
+            case '\t':
+            case '"':
+            case '(':
+            case ')':
+                item += s.substr(0, p + 1);
+                if (s[p] == '"') quote = !quote;
+                if (s[p] == '(') ++depth;
+                if (s[p] == ')') --depth;
+                break;
+            case '\\': {
+                const std::string_view escaped = after.substr(0, 1);
+                item += s.substr(0, p + 1);
+                item += escaped;
+                after = after.substr(escaped.size());
+                break;
+            }
+            case ',':
+                item += before;
+                AddParsed(item, list);
+                item.clear();
+                break;
+            case ':':
+                item.clear();  // a group name
+                break;
+            case ';':
+                item += before;
+                if (!Trim(item).empty()) {
+                    AddParsed(TrimLeft(item), list);
+                    item.clear();
+                }
+                break;
+        }
+        s = after;
+    }
+    if (!Trim(item).empty() || !Trim(s).empty()) AddParsed(item + TrimLeft(s), list);
+}
+
+}  // namespace kalmuro
