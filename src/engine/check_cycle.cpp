@@ -1,0 +1,218 @@
+// The check cycle: every active account in turn, one session each, one TOP,
+// LIST and UIDL per message, then the classification, the rebuilt list and
+// the summary.
+#include <algorithm>
+#include <climits>
+
+#include "engine/form_main.h"
+#include "mail/classify.h"
+#include "mail/formats.h"
+#include "mail/mime/mail_message.h"
+#include "mail/settings.h"
+#include "mail/text.h"
+
+namespace kalmuro {
+
+namespace {
+
+// The account's port. A number the socket layer would silently wrap into
+// another port is refused like a text that is no number at all.
+int32_t PortNumber(const std::string& text) {
+    const int32_t port = StrToInt(text);
+    if (port < 1 || port > 65535) throw EConvertError("'" + text + "' is not a valid port number");
+    return port;
+}
+
+// "Timeout" seconds as the client's milliseconds, kept within its range.
+int32_t ReadTimeoutMs(const std::string& text) {
+    const int64_t ms = static_cast<int64_t>(StrToInt(text)) * 1000;
+    return static_cast<int32_t>(std::clamp<int64_t>(ms, 0, INT32_MAX));
+}
+
+}  // namespace
+
+std::string SenderText(const std::string& name, const std::string& address) {
+    std::string sender = Trim(name);
+    const std::string trimmedAddress = Trim(address);
+    if (!trimmedAddress.empty())
+        sender = sender.empty() ? trimmedAddress : sender + " (" + trimmedAddress + ")";
+    return sender;
+}
+
+std::string CheckSummaryText(size_t records, int64_t added, size_t rows) {
+    if (records == 0) return "Non ci sono messaggi";
+    std::string text;
+    if (added >= 0) text = IntToStr(added) + " messaggi nuovi su un totale di ";
+    return text + IntToStr(static_cast<int64_t>(rows)) + " messaggi";
+}
+
+void TFormMain::CheckMail() {
+    if (Accounts.empty() || Checking || Deleting) return;
+    Checking = true;
+    Screen.SetListsBusy(true);
+    bool listsBusy = true;
+    bool errorFlag = false;
+    bool escaped = false;
+    std::string escapedText;
+    // Whatever happens inside (a settings value that is no number, say), the
+    // cycle closes: Stop hidden, Checking cleared, commands back.
+    try {
+        const size_t previous = Messages.size();
+        ClearRows();
+        Messages.clear();
+        ShowStopButton();
+        UpdateCommands();
+
+        RunCheckAccounts(errorFlag);
+
+        ShowStatus(kClassifyStatus);
+        ClassifyMessages(Messages, {BlockedSenders, SafeSenders, BlockedSubjects, SafeSubjects},
+                         [this] { PumpMessages(); });
+        ClearStatus();
+        FillMessageList();
+        Screen.SetListsBusy(false);
+        listsBusy = false;
+        FinishCheck(previous, errorFlag);
+    } catch (const std::exception& e) {
+        escaped = true;
+        escapedText = e.what();
+    }
+    if (listsBusy) Screen.SetListsBusy(false);
+    FCheckError = errorFlag;
+    UpdateCommands();
+    HideStopButton();
+    Checking = false;
+    UpdateCommands();
+    if (escaped) ShowError(escapedText);
+    if (OnCheckEnded) OnCheckEnded();
+}
+
+void TFormMain::RunCheckAccounts(bool& errorFlag) {
+    // By index, re-reading the size: handlers run nested in every pump.
+    for (size_t i = 0; i < Accounts.size(); ++i) {
+        if (StopRequested()) break;
+        if (!Accounts[i].Active) continue;
+        const int32_t index = static_cast<int32_t>(i);
+        try {
+            if (!ConnectAccount(index)) {
+                errorFlag = true;
+                ShowError("Impossibile connettersi a " + Pop3Client1.Host);
+                continue;
+            }
+            PumpMessages();
+            try {
+                ReadAccountMessages(index, errorFlag);
+                DisconnectServer();
+            } catch (const std::exception&) {
+                // The session stays as it is; the next connection closes it.
+                ShowError("Rilevati problemi durante la lettura dei messaggi");
+            }
+            if (StopRequested()) break;
+        } catch (const std::exception&) {
+            ShowError("Impossibile completare l'operazione");
+        }
+    }
+}
+
+void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
+    ShowStatus("Conteggio dei messaggi presenti sul server...");
+    const int32_t count = Pop3Client1.CountMessages();
+    ClearStatus();
+    for (int32_t n = 1; n <= count; ++n) {
+        if (StopRequested()) break;
+        TMailMessage message;
+        ShowStatus("Lettura messaggio " + IntToStr(n) + " su " + IntToStr(count) + " dal server " +
+                   Pop3Client1.Host + "...");
+        try {
+            Pop3Client1.FetchHeader(n, message);
+        } catch (const std::exception&) {
+            // The record is still stored with whatever arrived.
+            errorFlag = true;
+        }
+        // The record is built aside and stored once complete, or as far as
+        // it got when LIST or the connection fails; nested handlers never see
+        // a reference into Messages go stale.
+        TMessageEntry entry;
+        entry.AccountIndex = accountIndex;
+        try {
+            entry.Size = Pop3Client1.MessageSize(n);
+            entry.MsgNumber = n;
+            entry.HeaderText = message.HeaderLines.Text();
+            PumpMessages();
+            try {
+                std::vector<std::string> uid;
+                if (Pop3Client1.MessageUid(uid, n) && !uid.empty()) entry.UidlText = uid.front();
+            } catch (const std::exception&) {
+                errorFlag = true;
+            }
+            PumpMessages();
+        } catch (...) {
+            Messages.push_back(std::move(entry));
+            throw;
+        }
+        entry.FromName = Trim(message.From.Name);
+        entry.FromAddress = Trim(message.From.Address);
+        entry.Sender = SenderText(entry.FromName, entry.FromAddress);
+        entry.Subject = Trim(message.Subject);
+        entry.Date = message.Date;
+        entry.Selected = false;
+        Messages.push_back(std::move(entry));
+        AddMessageRow(static_cast<int32_t>(Messages.size()) - 1);
+        ClearStatus();
+    }
+}
+
+void TFormMain::FinishCheck(size_t previousCount, bool errorFlag) {
+    const int64_t added = static_cast<int64_t>(Messages.size()) - static_cast<int64_t>(previousCount);
+    std::string summary = CheckSummaryText(Messages.size(), added, FList.Rows.size());
+    if (added > 0 && ReadIniBool(kSectionSetup, "NotifyBalloon", true))
+        Screen.ShowBalloon(kAppTitle, summary, 5000);
+    else
+        Screen.ShowBalloon(kAppTitle, std::string(), 5000);
+    summary += " - Ultima verifica alle " + SummaryTimeText(Now());
+    if (StopRequested()) summary += " - Interrotto dall'utente";
+    if (errorFlag) summary += " - Sono stati rilevati errori";
+    ShowStatus(summary);
+}
+
+bool TFormMain::ConnectAccount(int32_t accountIndex) {
+    if (Pop3Client1.IsConnected()) Pop3Client1.Quit();
+    const TMailAccount account = Accounts.at(static_cast<size_t>(accountIndex));
+    Pop3Client1.Host = account.PopServer;
+    Pop3Client1.Username = account.UserId;
+    Pop3Client1.Password = account.UserPwd;
+    Pop3Client1.Port = PortNumber(account.Port);
+    Pop3Client1.APOP = account.Apop;
+    Pop3Client1.ReadTimeout = ReadTimeoutMs(ReadIniString(kSectionSetup, "Timeout", "60"));
+    // A connection that fails before this server says anything must not
+    // show the last words of an earlier session as this server's refusal.
+    Pop3Client1.LastReply.Clear();
+
+    ShowStatus("Connessione a " + Pop3Client1.Host + " come utente " + Pop3Client1.Username + "...");
+    try {
+        Pop3Client1.Login(Pop3Client1.ReadTimeout);
+    } catch (const std::exception&) {
+        const TServerReply& reply = Pop3Client1.LastReply;
+        if (!reply.Text.empty()) {
+            std::string text =
+                "Il server ha risposto con l'errore " + IntToStr(reply.NumericCode) + ":\\n";
+            for (const std::string& line : reply.Text) text += line + "\\n";
+            ShowError(text);
+        }
+    }
+    const bool result = Pop3Client1.IsConnected();
+    if (result && !AntiFreeze1.Active) AntiFreeze1.Active = true;
+    ClearStatus();
+    return result;
+}
+
+void TFormMain::DisconnectServer() {
+    if (Pop3Client1.IsConnected()) {
+        ShowStatus("Disconnessione dal server " + Pop3Client1.Host + "...");
+        Pop3Client1.Quit();
+        ClearStatus();
+    }
+    if (AntiFreeze1.Active) AntiFreeze1.Active = false;
+}
+
+}  // namespace kalmuro

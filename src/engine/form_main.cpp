@@ -1,0 +1,149 @@
+#include "engine/form_main.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "mail/settings.h"
+#include "mail/text.h"
+
+namespace kalmuro {
+
+TFormMain::TFormMain(TScreen& screen) : Screen(screen) {
+    // The client as the window is designed: one-minute replies, an over-long
+    // line is an error, and the anti-freeze off until a login succeeds.
+    Pop3Client1.ReadTimeout = 60000;
+    Pop3Client1.MaxLineAction = TMaxLineAction::maException;
+    Pop3Client1.AntiFreeze = &AntiFreeze1;
+    Pop3Client1.OnWork = [this](TTcpConnection&, TWorkMode, int64_t) { PumpMessages(); };
+    AntiFreeze1.Active = false;
+    AntiFreeze1.OnIdle = [this] { PumpMessages(); };
+
+    const std::string dir = IncludeBackslash(AppDir());
+    BlockedSenders.FileName = dir + "Mittenti.txt";
+    SafeSenders.FileName = dir + "MittentiOk.txt";
+    BlockedSubjects.FileName = dir + "Oggetti.txt";
+    SafeSubjects.FileName = dir + "OggettiOk.txt";
+}
+
+TFormMain::~TFormMain() {
+    // A session left open by an interrupted account is closed without a word.
+    Pop3Client1.OnWork = nullptr;
+    AntiFreeze1.OnIdle = nullptr;
+    Pop3Client1.CloseConnection();
+}
+
+void TFormMain::ShowStatus(const std::string& text) {
+    FStatusText = text;
+    Screen.SetStatusText(text);
+    PumpMessages();
+}
+
+void TFormMain::PumpMessages() { Screen.PumpMessages(); }
+
+void TFormMain::UpdateCommands() {
+    TCommandState state;
+    if (!(Starting || Checking || Deleting)) {
+        state.Check = !Accounts.empty();
+        state.Delete = CountCheckedMessages() > 0;
+        state.Setup = true;
+        state.Info = true;
+    }
+    FCommands = state;
+    Screen.SetCommandState(state);
+    PumpMessages();
+}
+
+void TFormMain::ShowStopButton() {
+    StopFlag = false;
+    FStopEnabled = true;
+    FStopVisible = true;
+    Screen.SetStopButton(true, true);
+}
+
+void TFormMain::HideStopButton() {
+    FStopVisible = false;
+    Screen.SetStopButton(false, FStopEnabled);
+}
+
+bool TFormMain::StopRequested() {
+    PumpMessages();
+    return StopFlag;
+}
+
+void TFormMain::BitBtnStopClick() {
+    StopFlag = true;
+    FStopEnabled = false;
+    Screen.SetStopButton(FStopVisible, false);
+    ShowStatus("Interruzione dell'operazione in corso...");
+    PumpMessages();
+}
+
+void TFormMain::SuspendAutoCheck() { Screen.SetAutoCheckTimer(false, 0); }
+
+void TFormMain::ResumeAutoCheck() {
+    const int64_t minutes = std::max<int64_t>(1, ReadIniInteger(kSectionSetup,
+                                                                "CheckBoxAutoCheckMinutes", 1));
+    const int64_t interval = std::min<int64_t>(minutes * 60000, INT32_MAX);
+    const bool enabled = ReadIniBool(kSectionSetup, "CheckBoxAutoCheck", false);
+    Screen.SetAutoCheckTimer(enabled, static_cast<int32_t>(interval));
+}
+
+void TFormMain::FormShow() { Starting = false; }
+
+void TFormMain::LoadSettings() {
+    ShowStatus("Lettura impostazioni dal disco in corso...");
+    ClearRows();
+    Messages.clear();
+
+    Accounts.clear();
+    LoadAccounts(Accounts);
+
+    for (TRuleList* list : {&BlockedSenders, &SafeSenders, &BlockedSubjects, &SafeSubjects}) {
+        // A missing file leaves the list empty.
+        list->LoadFromFile();
+    }
+
+    ColorNormal = ReadIniInteger(kSectionSetup, "ColorNormal", kDefaultColorNormal);
+    ColorSelected = ReadIniInteger(kSectionSetup, "ColorSelected", kDefaultColorSelected);
+    ColorLocked = ReadIniInteger(kSectionSetup, "ColorLocked", kDefaultColorLocked);
+    ColorSecured = ReadIniInteger(kSectionSetup, "ColorSecured", kDefaultColorSecured);
+
+    Screen.SetDeleteCaption(ReadIniBool(kSectionSetup, "CopyToRecycle", true)
+                                ? "Sposta nel\\nCestino"
+                                : "Elimina");
+
+    FList.Mailboxes = BuildMailboxItems(Accounts);
+    FList.HighlightedMailbox = 0;
+    ShowMailboxes();
+
+    ClearStatus();
+    ResumeAutoCheck();
+    UpdateCommands();
+}
+
+int32_t TFormMain::ShowMsgBox(const std::string& message, const std::string& title,
+                              int32_t buttons, int32_t icon, int32_t focusedButton) {
+    return Screen.ShowMsgBox(message, title, buttons, icon, focusedButton);
+}
+
+void TFormMain::ShowInformation(const std::string& message) {
+    ShowMsgBox(message, kTitleInformation, mbOk, miInformation, 0);
+}
+
+bool TFormMain::AskConfirmation(const std::string& message, int32_t focusedButton) {
+    return ShowMsgBox(message, kTitleConfirmation, mbYesNo, miQuestion, focusedButton) == mrYes;
+}
+
+void TFormMain::ShowError(const std::string& message) {
+    ShowMsgBox(message, kTitleError, mbOk, miWarning, 0);
+}
+
+void TFormMain::ShellOpen(const std::string& target, const std::string& parameters,
+                          bool maximised) {
+    if (!Screen.OpenWithShell(target, parameters, maximised))
+        ShowError("Rilevato un errore durante l'esecuzione di\\n" + target + " " + parameters);
+}
+
+void TFormMain::ReportError(const std::exception& error) { ShowError(error.what()); }
+
+}  // namespace kalmuro
