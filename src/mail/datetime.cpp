@@ -89,8 +89,14 @@ TDateParts DecodeDateTime(TDateTime value) {
 }
 
 int DayOfWeek(TDateTime value) {
+    // The day DecodeDateTime gives: out-of-range values are the epoch, and a
+    // time that rounds to midnight belongs to the next day.
+    if (!std::isfinite(value) || std::fabs(value) > 3e6) value = 0;
+    const double whole = std::trunc(value);
+    int64_t days = static_cast<int64_t>(whole);
+    if (std::llround(std::fabs(value - whole) * kMSecsPerDay) >= static_cast<int64_t>(kMSecsPerDay))
+        days += value >= 0 ? 1 : -1;
     // 30/12/1899 was a Saturday (7).
-    int64_t days = static_cast<int64_t>(std::trunc(std::isfinite(value) ? value : 0.0));
     int64_t w = (days % 7 + 7) % 7;  // 0 = Saturday
     return static_cast<int>((w + 6) % 7) + 1;
 }
