@@ -1,0 +1,274 @@
+#include "mail/accounts.h"
+
+#include <gtest/gtest.h>
+
+#include "mail/errors.h"
+#include "mail/settings.h"
+#include "temp_home.h"
+
+namespace kalmuro {
+namespace {
+
+using testing::ReadFile;
+using testing::TempHome;
+using testing::WriteFile;
+
+// "pw" scrambled with key 71829 (low byte 149) and the filler digits
+// 0123456789: byte j becomes (c + 149 + j) mod 256, so '0' (48) at position 1
+// gives 198 = C6 and 'p' (112) at position 6 gives 267 - 256 = 11 = 0B.
+const char* const kKnownScrambledPw = "C6C8CACCCE0B13D2D4D6D8DA";
+
+TEST(Scramble, KnownValueBothWays) {
+    EXPECT_EQ(HexEncode(ScrambleTextWithFiller(PasswordKey, "pw", "0123456789")), kKnownScrambledPw);
+    EXPECT_EQ(UnscrambleText(PasswordKey, HexDecode(kKnownScrambledPw)), "pw");
+}
+
+TEST(Scramble, OnlyTheLowByteOfTheKeyCounts) {
+    const std::string a = ScrambleTextWithFiller(149, "secret", "9876543210");
+    EXPECT_EQ(a, ScrambleTextWithFiller(PasswordKey, "secret", "9876543210"));
+    EXPECT_EQ(a, ScrambleTextWithFiller(149 - 256, "secret", "9876543210"));
+    EXPECT_NE(a, ScrambleTextWithFiller(150, "secret", "9876543210"));
+}
+
+TEST(Scramble, RandomFillerIsDigitsAndRoundTrips) {
+    std::string allBytes;
+    for (int c = 0; c < 256; ++c) allBytes += static_cast<char>(c);
+    for (const std::string& text : {std::string(), std::string("a"), allBytes}) {
+        const std::string s = ScrambleText(PasswordKey, text);
+        ASSERT_EQ(s.size(), text.size() + 10);
+        EXPECT_EQ(UnscrambleText(PasswordKey, s), text);
+        // Undo the shift on the filler positions too: they must be digits.
+        for (size_t j = 1; j <= s.size(); ++j) {
+            if (j > 5 && j <= s.size() - 5) continue;
+            const int c = (static_cast<unsigned char>(s[j - 1]) - 149 - static_cast<int>(j)) & 0xFF;
+            EXPECT_TRUE(c >= '0' && c <= '9') << "position " << j << " holds " << c;
+        }
+    }
+}
+
+TEST(Scramble, RepeatedScramblesDiffer) {
+    // Ten random digits: equal results by chance are out of the question.
+    EXPECT_NE(ScrambleText(PasswordKey, "pw"), ScrambleText(PasswordKey, "pw"));
+}
+
+struct UnscrambleCase {
+    const char* name;
+    std::string input;
+    std::string expected;
+};
+
+class ShortUnscrambles : public ::testing::TestWithParam<UnscrambleCase> {};
+
+TEST_P(ShortUnscrambles, Work) {
+    EXPECT_EQ(UnscrambleText(PasswordKey, GetParam().input), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scramble, ShortUnscrambles,
+    ::testing::Values(UnscrambleCase{"empty", "", ""},
+                      UnscrambleCase{"nine_chars_unchanged", "abcdefghi", "abcdefghi"},
+                      UnscrambleCase{"ten_chars_empty", "abcdefghij", ""},
+                      UnscrambleCase{"eleven_chars_one",
+                                     std::string("abcde") + static_cast<char>(('x' + 149 + 6) & 0xFF) +
+                                         "vwxyz",
+                                     "x"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct HexCase {
+    const char* name;
+    std::string text;
+    std::string bytes;
+};
+
+class HexDecodes : public ::testing::TestWithParam<HexCase> {};
+
+TEST_P(HexDecodes, Work) { EXPECT_EQ(HexDecode(GetParam().text), GetParam().bytes); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Hex, HexDecodes,
+    ::testing::Values(HexCase{"upper", "4A0F", "\x4A\x0F"}, HexCase{"lower", "ff7e", "\xFF\x7E"},
+                      HexCase{"odd_digit_ignored", "414", "A"}, HexCase{"empty", "", ""},
+                      HexCase{"single_digit", "4", ""},
+                      HexCase{"non_hex_counts_as_zero", "G1zZ", std::string("\x01\x00", 2)},
+                      HexCase{"blank_counts_as_zero", " 4", "\x04"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Hex, EncodeIsUpperCaseHighDigitFirst) {
+    std::string all;
+    for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
+    const std::string hex = HexEncode(all);
+    ASSERT_EQ(hex.size(), 512u);
+    EXPECT_EQ(hex.substr(0, 6), "000102");
+    EXPECT_EQ(hex.substr(2 * 0xAB, 2), "AB");
+    EXPECT_EQ(hex.substr(510), "FF");
+    EXPECT_EQ(HexDecode(hex), all);
+}
+
+class AccountsTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetHomeDir(home.Dir()); }
+    void TearDown() override { SetHomeDir(""); }
+    void Given(const std::string& content) { WriteFile(IniFileName(), content); }
+    TArrayOfMailAccount Load() {
+        TArrayOfMailAccount a;
+        LoadAccounts(a);
+        return a;
+    }
+    TempHome home;
+};
+
+TMailAccount Account(const std::string& name, const std::string& server, const std::string& user,
+                     const std::string& pwd, const std::string& port = "110", bool apop = false,
+                     bool active = true) {
+    return TMailAccount{name, server, user, pwd, port, apop, active};
+}
+
+void ExpectSame(const TMailAccount& a, const TMailAccount& b) {
+    EXPECT_EQ(a.AccountName, b.AccountName);
+    EXPECT_EQ(a.PopServer, b.PopServer);
+    EXPECT_EQ(a.UserId, b.UserId);
+    EXPECT_EQ(a.UserPwd, b.UserPwd);
+    EXPECT_EQ(a.Port, b.Port);
+    EXPECT_EQ(a.Apop, b.Apop);
+    EXPECT_EQ(a.Active, b.Active);
+}
+
+TEST_F(AccountsTest, SaveThenLoadRoundTrips) {
+    const TArrayOfMailAccount saved = {
+        Account("Casa", "pop.example.org", "mario", "s3gr\xE8to", "110", false, true),  // s3grèto
+        Account("Lavoro", "127.0.0.1", "m.rossi", "", "1110", true, false),
+        Account("Vuota", "h", "u", "inner blanks ok", "x")};
+    SaveAccounts(saved);
+    const TArrayOfMailAccount loaded = Load();
+    ASSERT_EQ(loaded.size(), saved.size());
+    for (size_t i = 0; i < saved.size(); ++i) ExpectSame(loaded[i], saved[i]);
+    EXPECT_EQ(ReadIniString("Accounts", "UserPwd2", "").size(), 20u);
+}
+
+TEST_F(AccountsTest, SaveWritesSevenKeysPerAccountInOrder) {
+    Given("[Setup]\r\nA=1\r\n[Accounts]\r\nPopServer9=old\r\n[Other]\r\nB=2\r\n");
+    SaveAccounts({Account("N", "srv", "usr", "p", "995", true, false)});
+    std::vector<std::string> names, values;
+    ASSERT_EQ(ReadIniSection("Accounts", &names, &values), 7);
+    EXPECT_EQ(names, (std::vector<std::string>{"PopServer1", "UserId1", "UserPwd1", "Porta1",
+                                               "APOP1", "Attivo1", "Account1"}));
+    EXPECT_EQ(values[0], "srv");
+    EXPECT_EQ(values[3], "995");
+    EXPECT_EQ(values[4], "1");
+    EXPECT_EQ(values[5], "0");
+    EXPECT_EQ(values[6], "N");
+    EXPECT_EQ(ReadIniString("Other", "B", ""), "2");  // other sections untouched
+}
+
+TEST_F(AccountsTest, SavingTwiceChangesTheStoredPasswordButNotThePassword) {
+    SaveAccounts({Account("a", "s", "u", "pw")});
+    const std::string first = ReadIniString("Accounts", "UserPwd1", "");
+    SaveAccounts({Account("a", "s", "u", "pw")});
+    const std::string second = ReadIniString("Accounts", "UserPwd1", "");
+    EXPECT_NE(first, second);
+    EXPECT_EQ(Load().at(0).UserPwd, "pw");
+}
+
+TEST_F(AccountsTest, PasswordFromTheWindowsProgramLoads) {
+    Given(std::string("[Accounts]\r\nPopServer1=pop.example.org\r\nUserId1=mario\r\nUserPwd1=") +
+          kKnownScrambledPw + "\r\n");
+    const TArrayOfMailAccount a = Load();
+    ASSERT_EQ(a.size(), 1u);
+    EXPECT_EQ(a[0].UserPwd, "pw");
+}
+
+struct LoadCase {
+    const char* name;
+    std::string section;  // the body of [Accounts]
+    std::vector<TMailAccount> expected;
+};
+
+class Loads : public AccountsTest, public ::testing::WithParamInterface<LoadCase> {};
+
+TEST_P(Loads, GiveTheExpectedAccounts) {
+    Given("[Accounts]\r\n" + GetParam().section);
+    const TArrayOfMailAccount a = Load();
+    ASSERT_EQ(a.size(), GetParam().expected.size());
+    for (size_t i = 0; i < a.size(); ++i) ExpectSame(a[i], GetParam().expected[i]);
+}
+
+std::string Slot(int n, const std::string& server, const std::string& user) {
+    const std::string k = std::to_string(n);
+    return "PopServer" + k + "=" + server + "\r\nUserId" + k + "=" + user + "\r\nUserPwd" + k +
+           "=\r\nPorta" + k + "=110\r\nAPOP" + k + "=0\r\nAttivo" + k + "=1\r\nAccount" + k + "=A" +
+           k + "\r\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Accounts, Loads,
+    ::testing::Values(
+        LoadCase{"two_keys_are_no_slot", "PopServer1=s\r\nUserId1=u\r\n", {}},
+        LoadCase{"a_third_key_makes_a_slot",
+                 "PopServer1=s\r\nUserId1=u\r\nAnything=x\r\n",
+                 {Account("u", "s", "u", "", "110", false, true)}},
+        LoadCase{"numbered_1_and_3", Slot(1, "s1", "u1") + Slot(3, "s3", "u3"),
+                 {Account("A1", "s1", "u1", ""), Account("A3", "s3", "u3", "")}},
+        LoadCase{"blank_server_skipped_without_hole",
+                 Slot(1, "  ", "u1") + Slot(2, "s2", "u2"),
+                 {Account("A2", "s2", "u2", "")}},
+        LoadCase{"empty_user_skipped", Slot(1, "s1", "") + Slot(2, "s2", "u2"),
+                 {Account("A2", "s2", "u2", "")}},
+        LoadCase{"server_and_user_trimmed",
+                 "PopServer1=\"\ts1 \"\r\nUserId1=\" u1\x01\"\r\nAPOP1=1\r\n",
+                 {Account("u1", "s1", "u1", "", "110", true, true)}},
+        LoadCase{"port_and_name_not_trimmed",
+                 "PopServer1=s\r\nUserId1=u\r\nPorta1=\" 995 \"\r\nAccount1=\" Box \"\r\n",
+                 {Account(" Box ", "s", "u", "", " 995 ")}},
+        LoadCase{"attivo_two_is_true_256_false",
+                 "PopServer1=s\r\nUserId1=u\r\nAttivo1=256\r\nPopServer2=s\r\nUserId2=v\r\nAttivo2=2\r\n",
+                 {Account("u", "s", "u", "", "110", false, false),
+                  Account("v", "s", "v", "", "110", false, true)}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AccountsTest, PasswordBlanksAtTheEndsAreLostInnerBlanksKept) {
+    SaveAccounts({Account("a", "s", "u", "  in ner  ")});
+    EXPECT_EQ(Load().at(0).UserPwd, "in ner");
+}
+
+TEST_F(AccountsTest, ConversionErrorLeavesTheListUnchanged) {
+    Given("[Accounts]\r\n" + Slot(1, "s1", "u1") + "PopServer2=s\r\nUserId2=u\r\nAPOP2=yes\r\n");
+    TArrayOfMailAccount accounts = {Account("keep", "k", "k", "k")};
+    try {
+        LoadAccounts(accounts);
+        FAIL() << "no error";
+    } catch (const EConvertError& e) {
+        EXPECT_STREQ(e.what(), "'yes' is not a valid integer value");
+    }
+    ASSERT_EQ(accounts.size(), 1u);
+    EXPECT_EQ(accounts[0].AccountName, "keep");
+}
+
+TEST_F(AccountsTest, SavingRenumbersFromOne) {
+    Given("[Accounts]\r\n" + Slot(1, "", "u1") + Slot(2, "s2", "u2") + Slot(5, "s5", "u5"));
+    SaveAccounts(Load());
+    std::vector<std::string> names;
+    EXPECT_EQ(ReadIniSection("Accounts", &names, nullptr), 14);
+    EXPECT_EQ(ReadIniString("Accounts", "PopServer1", ""), "s2");
+    EXPECT_EQ(ReadIniString("Accounts", "PopServer2", ""), "s5");
+    EXPECT_EQ(ReadIniString("Accounts", "PopServer5", "none"), "none");
+}
+
+TEST_F(AccountsTest, EmptyListLeavesNoSection) {
+    SaveAccounts({Account("a", "s", "u", "p")});
+    SaveAccounts({});
+    EXPECT_EQ(ReadFile(IniFileName()), "");
+    EXPECT_TRUE(Load().empty());
+}
+
+TEST(ScrambledSettings, DefaultPassesThroughBothSteps) {
+    TempHome home;
+    const std::string ini = home.Path("k.ini");
+    EXPECT_EQ(ReadIniScrambled("S", "K", kKnownScrambledPw, PasswordKey, ini), "pw");
+    EXPECT_EQ(ReadIniScrambled("S", "K", "", PasswordKey, ini), "");
+    WriteIniScrambled("S", "K", "zz", PasswordKey, ini);
+    EXPECT_EQ(ReadIniString("S", "K", "", ini).size(), 24u);
+    EXPECT_EQ(ReadIniScrambled("S", "K", "", PasswordKey, ini), "zz");
+}
+
+}  // namespace
+}  // namespace kalmuro
