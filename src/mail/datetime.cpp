@@ -22,7 +22,9 @@ int64_t DaysFromCivil(int y, int m, int d) {
     return n + d;
 }
 
-const int64_t kDelta = DaysFromCivil(1899, 12, 30);
+// A literal, not DaysFromCivil(1899, 12, 30): static tables in other files
+// encode dates before this file's dynamic initialisers have run.
+constexpr int64_t kDelta = 693594;
 
 }  // namespace
 
