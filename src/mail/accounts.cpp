@@ -104,18 +104,22 @@ void LoadAccounts(TArrayOfMailAccount& accounts, const std::string& path) {
 }
 
 void SaveAccounts(const TArrayOfMailAccount& accounts, const std::string& path) {
-    EraseIniSection(kSectionAccounts, path);
+    // One replacement of the file rather than one per key: the same result,
+    // all or nothing, and one flush to disk instead of seven per account.
+    std::vector<std::pair<std::string, std::string>> entries;
+    entries.reserve(accounts.size() * 7);
     for (size_t i = 0; i < accounts.size(); ++i) {
         const TMailAccount& a = accounts[i];
         const size_t n = i + 1;
-        WriteIniString(kSectionAccounts, Slot("PopServer", n), a.PopServer, path);
-        WriteIniString(kSectionAccounts, Slot("UserId", n), a.UserId, path);
-        WriteIniScrambled(kSectionAccounts, Slot("UserPwd", n), a.UserPwd, PasswordKey, path);
-        WriteIniString(kSectionAccounts, Slot("Porta", n), a.Port, path);
-        WriteIniBool(kSectionAccounts, Slot("APOP", n), a.Apop, path);
-        WriteIniBool(kSectionAccounts, Slot("Attivo", n), a.Active, path);
-        WriteIniString(kSectionAccounts, Slot("Account", n), a.AccountName, path);
+        entries.emplace_back(Slot("PopServer", n), a.PopServer);
+        entries.emplace_back(Slot("UserId", n), a.UserId);
+        entries.emplace_back(Slot("UserPwd", n), HexEncode(ScrambleText(PasswordKey, a.UserPwd)));
+        entries.emplace_back(Slot("Porta", n), a.Port);
+        entries.emplace_back(Slot("APOP", n), a.Apop ? "1" : "0");
+        entries.emplace_back(Slot("Attivo", n), a.Active ? "1" : "0");
+        entries.emplace_back(Slot("Account", n), a.AccountName);
     }
+    ReplaceIniSection(kSectionAccounts, entries, path);
 }
 
 }  // namespace kalmuro

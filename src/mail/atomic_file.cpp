@@ -70,6 +70,11 @@ int WriteAll(int fd, std::string_view content) {
     return 0;
 }
 
+int& ReadFailure() {
+    static int errorNumber = 0;
+    return errorNumber;
+}
+
 }  // namespace
 
 int WriteFileAtomically(const std::string& path, std::string_view content) {
@@ -110,6 +115,10 @@ int ReadWholeFile(const std::string& path, std::string& content) {
     content.clear();
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno;
+    if (ReadFailure() != 0) {
+        close(fd);
+        return ReadFailure();
+    }
     char buffer[65536];
     for (;;) {
         const ssize_t n = read(fd, buffer, sizeof buffer);
@@ -128,5 +137,7 @@ int ReadWholeFile(const std::string& path, std::string& content) {
 }
 
 void SetWriteFailureForTesting(long long afterBytes) { WriteFailureAfter() = afterBytes; }
+
+void SetReadFailureForTesting(int errorNumber) { ReadFailure() = errorNumber; }
 
 }  // namespace kalmuro

@@ -21,5 +21,8 @@ int ReadWholeFile(const std::string& path, std::string& content);
 // Test seam: when afterBytes >= 0, the next writes fail with EIO once that many
 // bytes of content have been written; a negative value switches it off.
 void SetWriteFailureForTesting(long long afterBytes);
+// Test seam: when errorNumber is not 0, reading a file that exists fails with
+// it; 0 switches it off.
+void SetReadFailureForTesting(int errorNumber);
 
 }  // namespace kalmuro

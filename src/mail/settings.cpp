@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 
 #include "mail/accounts.h"
@@ -78,7 +79,8 @@ class IniDocument {
 public:
     explicit IniDocument(const std::string& path) : path_(path) {
         std::string content;
-        if (ReadWholeFile(path_, content) == 0) lines_ = SplitRuleLines(content);
+        readError_ = ReadWholeFile(path_, content);
+        if (readError_ == 0) lines_ = SplitRuleLines(content);
     }
 
     // [begin, end) are the lines after the header of the first section named
@@ -159,14 +161,18 @@ public:
         return count;
     }
 
+    // A file that exists but could not be read is never replaced: the new
+    // content would hold only this write and every other setting would be lost.
     void Save() const {
-        if (WriteFileAtomically(path_, JoinRuleLines(lines_)) != 0)
+        const bool unread = readError_ != 0 && readError_ != ENOENT && readError_ != ENOTDIR;
+        if (unread || WriteFileAtomically(path_, JoinRuleLines(lines_)) != 0)
             throw EIniWriteError("Unable to write to " + path_);
     }
 
 private:
     std::string path_;
     std::vector<std::string> lines_;
+    int readError_ = 0;
 };
 
 std::string FileOrDefault(const std::string& path) { return path.empty() ? IniFileName() : path; }
@@ -238,6 +244,15 @@ void WriteIniBool(const std::string& section, const std::string& key, bool value
 void EraseIniSection(const std::string& section, const std::string& path) {
     IniDocument doc(FileOrDefault(path));
     if (doc.Erase(section)) doc.Save();
+}
+
+void ReplaceIniSection(const std::string& section,
+                       const std::vector<std::pair<std::string, std::string>>& entries,
+                       const std::string& path) {
+    IniDocument doc(FileOrDefault(path));
+    const bool erased = doc.Erase(section);
+    for (const auto& [key, value] : entries) doc.Set(section, key, value);
+    if (erased || !entries.empty()) doc.Save();
 }
 
 int ReadIniSection(const std::string& section, std::vector<std::string>* names,

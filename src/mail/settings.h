@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kalmuro {
@@ -65,6 +66,13 @@ void WriteIniBool(const std::string& section, const std::string& key, bool value
 
 // Removes the section's header and entries (nothing happens when it is absent).
 void EraseIniSection(const std::string& section, const std::string& path = "");
+
+// Erases the section, then writes the entries in order, in one replacement of
+// the file: the result is the file EraseIniSection followed by one
+// WriteIniString per entry would give, but a failure leaves the old file whole.
+void ReplaceIniSection(const std::string& section,
+                       const std::vector<std::pair<std::string, std::string>>& entries,
+                       const std::string& path = "");
 
 // The number of keys in the section (0 when absent). When names or values is
 // not null it is emptied and receives the key names, respectively the values

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "mail/atomic_file.h"
 #include "mail/errors.h"
 #include "mail/settings.h"
 #include "temp_home.h"
@@ -107,7 +108,10 @@ TEST(Hex, EncodeIsUpperCaseHighDigitFirst) {
 class AccountsTest : public ::testing::Test {
 protected:
     void SetUp() override { SetHomeDir(home.Dir()); }
-    void TearDown() override { SetHomeDir(""); }
+    void TearDown() override {
+        SetHomeDir("");
+        SetWriteFailureForTesting(-1);
+    }
     void Given(const std::string& content) { WriteFile(IniFileName(), content); }
     TArrayOfMailAccount Load() {
         TArrayOfMailAccount a;
@@ -251,6 +255,16 @@ TEST_F(AccountsTest, SavingRenumbersFromOne) {
     EXPECT_EQ(ReadIniString("Accounts", "PopServer1", ""), "s2");
     EXPECT_EQ(ReadIniString("Accounts", "PopServer2", ""), "s5");
     EXPECT_EQ(ReadIniString("Accounts", "PopServer5", "none"), "none");
+}
+
+TEST_F(AccountsTest, AFailedSaveKeepsTheOldAccounts) {
+    SaveAccounts({Account("a", "s1", "u1", "p1"), Account("b", "s2", "u2", "p2")});
+    const std::string before = ReadFile(IniFileName());
+    SetWriteFailureForTesting(40);
+    EXPECT_THROW(SaveAccounts({Account("c", "s3", "u3", "p3")}), EIniWriteError);
+    SetWriteFailureForTesting(-1);
+    EXPECT_EQ(ReadFile(IniFileName()), before);
+    EXPECT_EQ(Load().size(), 2u);
 }
 
 TEST_F(AccountsTest, EmptyListLeavesNoSection) {

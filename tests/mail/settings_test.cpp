@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "mail/atomic_file.h"
@@ -22,6 +23,7 @@ protected:
     void TearDown() override {
         SetHomeDir("");
         SetWriteFailureForTesting(-1);
+        SetReadFailureForTesting(0);
     }
     void Given(const std::string& content) { WriteFile(IniFileName(), content); }
     std::string Contents() const { return ReadFile(IniFileName()); }
@@ -225,6 +227,50 @@ TEST_F(SettingsTest, EraseRemovesEveryCopyOfTheSection) {
     EXPECT_EQ(ReadIniString("Accounts", "Z", "gone"), "gone");
 }
 
+struct ReplaceCase {
+    const char* name;
+    std::string before;  // "<none>" for no file
+    std::vector<std::pair<std::string, std::string>> entries;
+};
+
+class SectionReplacements : public SettingsTest, public ::testing::WithParamInterface<ReplaceCase> {};
+
+TEST_P(SectionReplacements, EqualAnEraseFollowedByOneWritePerEntry) {
+    const ReplaceCase& c = GetParam();
+    const std::string stepwise = home.Path("stepwise.ini");
+    if (c.before != "<none>") {
+        Given(c.before);
+        WriteFile(stepwise, c.before);
+    }
+    EraseIniSection("Accounts", stepwise);
+    for (const auto& [key, value] : c.entries) WriteIniString("Accounts", key, value, stepwise);
+    ReplaceIniSection("Accounts", c.entries);
+    EXPECT_EQ(std::filesystem::exists(IniFileName()), std::filesystem::exists(stepwise));
+    EXPECT_EQ(Contents(), ReadFile(stepwise));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, SectionReplacements,
+    ::testing::Values(
+        ReplaceCase{"no_file_no_entries", "<none>", {}},
+        ReplaceCase{"no_file", "<none>", {{"A1", "x"}, {"B1", "y"}}},
+        ReplaceCase{"middle_section", "[S]\r\nK=1\r\n[Accounts]\r\nOld=1\r\n\r\n[T]\r\nJ=2\r\n",
+                    {{"A1", "x"}}},
+        ReplaceCase{"duplicate_sections", "[accounts]\r\nA=1\r\n[S]\r\n[ACCOUNTS]\r\nB=2\r\n",
+                    {{"A1", "x"}, {"a1", "again"}}},
+        ReplaceCase{"erase_only", "[Accounts]\r\nA=1\r\n[S]\r\nK=1\r\n", {}},
+        ReplaceCase{"other_sections_only", "[S]\nK=1", {{"P", "\"q\""}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SettingsTest, AFailedSectionReplacementChangesNothing) {
+    const std::string before = "[Accounts]\r\nPopServer1=old\r\n";
+    Given(before);
+    SetWriteFailureForTesting(10);
+    EXPECT_THROW(ReplaceIniSection("Accounts", {{"PopServer1", "new"}, {"UserId1", "u"}}),
+                 EIniWriteError);
+    EXPECT_EQ(Contents(), before);
+}
+
 TEST_F(SettingsTest, SectionListingGivesNamesAndValuesInFileOrder) {
     Given("[S]\r\nB = \"2\"\r\n;comment\r\nnot an entry\r\n\r\nA=1\r\n[T]\r\nC=3\r\n");
     std::vector<std::string> names{"stale"}, values{"stale"};
@@ -259,6 +305,17 @@ TEST_F(SettingsTest, AFailedWriteLeavesTheOldFileWhole) {
     SetWriteFailureForTesting(-1);
     WriteIniString("Setup", "C", "3");
     EXPECT_EQ(Contents(), before + "C=3\r\n");
+}
+
+TEST_F(SettingsTest, AFileThatCannotBeReadIsNotOverwritten) {
+    const std::string before = "[Setup]\r\nA=1\r\n[Accounts]\r\nPopServer1=x\r\n";
+    Given(before);
+    SetReadFailureForTesting(EIO);
+    EXPECT_EQ(ReadIniString("Setup", "A", "d"), "d");
+    EXPECT_THROW(WriteIniString("Setup", "B", "2"), EIniWriteError);
+    EXPECT_NO_THROW(EraseIniSection("Accounts"));  // nothing seen, nothing erased
+    SetReadFailureForTesting(0);
+    EXPECT_EQ(Contents(), before);
 }
 
 TEST_F(SettingsTest, AWriteLongEnoughForTheSeamSucceeds) {
