@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::vector<std::string> names, values;
     const int count = ReadIniSection("Accounts", &names, &values, path);
-    Check(count == static_cast<int>(names.size()) && names.size() == values.size(), "listing sizes");
+    Check(count == static_cast<int>(names.size()) && names.size() == values.size(),
+          "listing sizes");
     for (const std::string& v : values) Check(v.size() <= kMaxIniValueLength, "value length");
     for (const std::string& name : names) (void)ReadIniString("Accounts", name, "", path);
 
@@ -64,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         TArrayOfMailAccount accounts;
         LoadAccounts(accounts, path);
-        for (const TMailAccount& a : accounts) Check(!a.PopServer.empty() && !a.UserId.empty(), "account");
+        for (const TMailAccount& a : accounts)
+            Check(!a.PopServer.empty() && !a.UserId.empty(), "account");
     } catch (const EConvertError&) {
     }
 
@@ -72,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string value = "v" + std::to_string(size);
     WriteIniString("Fuzz", "Key", value, path);
     Check(ReadIniString("Fuzz", "Key", "", path) == value, "written key reads back");
-    Check(ReadIniSection("Setup", nullptr, nullptr, path) == setupBefore, "other section untouched");
+    Check(ReadIniSection("Setup", nullptr, nullptr, path) == setupBefore,
+          "other section untouched");
     EraseIniSection("Fuzz", path);
     Check(ReadIniString("Fuzz", "Key", "gone", path) == "gone", "erased");
     return 0;

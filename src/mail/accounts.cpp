@@ -83,9 +83,11 @@ std::string HexDecode(std::string_view text) {
 
 void LoadAccounts(TArrayOfMailAccount& accounts, const std::string& path) {
     TArrayOfMailAccount loaded;
-    const size_t slots = static_cast<size_t>(ReadIniSection(kSectionAccounts, nullptr, nullptr, path)) / 3;
+    const size_t slots =
+        static_cast<size_t>(ReadIniSection(kSectionAccounts, nullptr, nullptr, path)) / 3;
     for (size_t n = 1; n <= slots; ++n) {
-        const std::string server = Trim(ReadIniString(kSectionAccounts, Slot("PopServer", n), "", path));
+        const std::string server =
+            Trim(ReadIniString(kSectionAccounts, Slot("PopServer", n), "", path));
         const std::string user = Trim(ReadIniString(kSectionAccounts, Slot("UserId", n), "", path));
         const std::string password =
             Trim(ReadIniScrambled(kSectionAccounts, Slot("UserPwd", n), "", PasswordKey, path));

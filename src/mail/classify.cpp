@@ -62,7 +62,8 @@ public:
         int32_t state = 0;
         int32_t best = kNone;
         for (char ch : text) {
-            state = next_[static_cast<size_t>(state) * classes_ + classOf_[static_cast<unsigned char>(ch)]];
+            state = next_[static_cast<size_t>(state) * classes_ +
+                          classOf_[static_cast<unsigned char>(ch)]];
             if (first_[static_cast<size_t>(state)] < best) {
                 best = first_[static_cast<size_t>(state)];
                 if (best == 0) break;

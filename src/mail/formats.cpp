@@ -8,24 +8,26 @@
 namespace kalmuro {
 
 const char* const kShortDayNames[7] = {"Dom", "Lun", "Mar", "Mer", "Gio", "Ven", "Sab"};
-const char* const kLongDayNames[7] = {
-    "Domenica",       "Luned\xEC",  // Lunedì
-    "Marted\xEC",                   // Martedì
-    "Mercoled\xEC",                 // Mercoledì
-    "Gioved\xEC",                   // Giovedì
-    "Venerd\xEC",                   // Venerdì
-    "Sabato"};
+const char* const kLongDayNames[7] = {"Domenica",     "Luned\xEC",  // Lunedì
+                                      "Marted\xEC",                 // Martedì
+                                      "Mercoled\xEC",               // Mercoledì
+                                      "Gioved\xEC",                 // Giovedì
+                                      "Venerd\xEC",                 // Venerdì
+                                      "Sabato"};
 const char* const kShortMonthNames[12] = {"Gen", "Feb", "Mar", "Apr", "Mag", "Giu",
                                           "Lug", "Ago", "Set", "Ott", "Nov", "Dic"};
-const char* const kLongMonthNames[12] = {"Gennaio", "Febbraio", "Marzo",     "Aprile",
-                                         "Maggio",  "Giugno",   "Luglio",    "Agosto",
-                                         "Settembre", "Ottobre", "Novembre", "Dicembre"};
+const char* const kLongMonthNames[12] = {"Gennaio",   "Febbraio", "Marzo",    "Aprile",
+                                         "Maggio",    "Giugno",   "Luglio",   "Agosto",
+                                         "Settembre", "Ottobre",  "Novembre", "Dicembre"};
 
 namespace {
 
-std::string Format(const char* pattern, int a, int b, int c, int d, int e, int f = 0) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, pattern, a, b, c, d, e, f);
+// Two-digit and wider fields of a decoded date; every value is small and
+// non-negative, so the buffer always holds the result.
+template <typename... Ints>
+std::string Fields(const char* pattern, Ints... fields) {
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, pattern, fields...);
     return buffer;
 }
 
@@ -52,15 +54,10 @@ std::string GroupThousands(uint64_t whole) {
 }
 
 bool IsUnsafeInFileName(unsigned char c) {
-    switch (c) {
-        case ' ': case '"': case '&': case '\'': case '*': case '+': case ',':
-        case '.': case '/': case ':': case ';': case '?': case '\\':
-            return true;
-        default:
-            // Control characters cannot appear in a Windows file name, and a
-            // NUL would cut the path short.
-            return c < 32;
-    }
+    // Control characters cannot appear in a Windows file name, and a NUL would
+    // cut the path short.
+    static constexpr std::string_view kReplaced = " \"&'*+,./:;?\\";
+    return c < 32 || kReplaced.find(static_cast<char>(c)) != std::string_view::npos;
 }
 
 size_t Utf8Length(unsigned char c) {
@@ -73,17 +70,17 @@ size_t Utf8Length(unsigned char c) {
 std::string DateText(TDateTime value) {
     const TDateParts p = DecodeDateTime(value);
     return std::string(kShortDayNames[DayOfWeek(value) - 1]) +
-           Format(" %d/%02d/%02d %02d:%02d", p.Day, p.Month, p.Year % 100, p.Hour, p.Minute);
+           Fields(" %d/%02d/%02d %02d:%02d", p.Day, p.Month, p.Year % 100, p.Hour, p.Minute);
 }
 
 std::string SummaryTimeText(TDateTime value) {
     const TDateParts p = DecodeDateTime(value);
-    return Format("%02d:%02d:%02d", p.Hour, p.Minute, p.Second, 0, 0);
+    return Fields("%02d:%02d:%02d", p.Hour, p.Minute, p.Second);
 }
 
 std::string FileNameDateText(TDateTime value) {
     const TDateParts p = DecodeDateTime(value);
-    return Format("%04d%02d%02d_%02d%02d%02d", p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second);
+    return Fields("%04d%02d%02d_%02d%02d%02d", p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second);
 }
 
 std::string SizeText(int decimals, double value) {

@@ -19,12 +19,12 @@ struct TMessageEntry {
     std::string HeaderText;   // the header block as lines of text
     TDateTime Date = 0;       // local time; exactly 0 when the header was never read
     int32_t AccountIndex = 0;
-    int32_t Size = 0;         // octets from LIST; -1 when the reply gave none, 0 if never obtained
-    int32_t MsgNumber = 0;    // the server's number at the check, from 1
-    std::string SpamNote;     // the classification note; empty when no rule applied
-    bool Locked = false;      // blocked; never true together with Secured
-    bool Secured = false;     // accepted by a safe rule
-    bool Selected = false;    // ticked for deletion; equals Locked right after a classification
+    int32_t Size = 0;       // octets from LIST; -1 when the reply gave none, 0 if never obtained
+    int32_t MsgNumber = 0;  // the server's number at the check, from 1
+    std::string SpamNote;   // the classification note; empty when no rule applied
+    bool Locked = false;    // blocked; never true together with Secured
+    bool Secured = false;   // accepted by a safe rule
+    bool Selected = false;  // ticked for deletion; equals Locked right after a classification
 };
 
 using TMessageEntries = std::vector<TMessageEntry>;

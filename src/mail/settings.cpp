@@ -266,8 +266,8 @@ std::string ReadIniScrambled(const std::string& section, const std::string& key,
     return UnscrambleText(scrambleKey, HexDecode(ReadIniString(section, key, defaultValue, path)));
 }
 
-void WriteIniScrambled(const std::string& section, const std::string& key,
-                       const std::string& value, int32_t scrambleKey, const std::string& path) {
+void WriteIniScrambled(const std::string& section, const std::string& key, const std::string& value,
+                       int32_t scrambleKey, const std::string& path) {
     WriteIniString(section, key, HexEncode(ScrambleText(scrambleKey, value)), path);
 }
 

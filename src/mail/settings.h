@@ -47,8 +47,8 @@ std::string IncludeBackslash(const std::string& path);
 // low 8 bits of the integer are not all zero.
 std::string ReadIniString(const std::string& section, const std::string& key,
                           const std::string& defaultValue, const std::string& path = "");
-int32_t ReadIniInteger(const std::string& section, const std::string& key,
-                       int32_t defaultValue, const std::string& path = "");
+int32_t ReadIniInteger(const std::string& section, const std::string& key, int32_t defaultValue,
+                       const std::string& path = "");
 bool ReadIniBool(const std::string& section, const std::string& key, bool defaultValue,
                  const std::string& path = "");
 
@@ -86,8 +86,7 @@ int ReadIniSection(const std::string& section, std::vector<std::string>* names,
 std::string ReadIniScrambled(const std::string& section, const std::string& key,
                              const std::string& defaultValue, int32_t scrambleKey,
                              const std::string& path = "");
-void WriteIniScrambled(const std::string& section, const std::string& key,
-                       const std::string& value, int32_t scrambleKey,
-                       const std::string& path = "");
+void WriteIniScrambled(const std::string& section, const std::string& key, const std::string& value,
+                       int32_t scrambleKey, const std::string& path = "");
 
 }  // namespace kalmuro

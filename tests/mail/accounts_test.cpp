@@ -20,7 +20,8 @@ using testing::WriteFile;
 const char* const kKnownScrambledPw = "C6C8CACCCE0B13D2D4D6D8DA";
 
 TEST(Scramble, KnownValueBothWays) {
-    EXPECT_EQ(HexEncode(ScrambleTextWithFiller(PasswordKey, "pw", "0123456789")), kKnownScrambledPw);
+    EXPECT_EQ(HexEncode(ScrambleTextWithFiller(PasswordKey, "pw", "0123456789")),
+              kKnownScrambledPw);
     EXPECT_EQ(UnscrambleText(PasswordKey, HexDecode(kKnownScrambledPw)), "pw");
 }
 
@@ -70,8 +71,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UnscrambleCase{"nine_chars_unchanged", "abcdefghi", "abcdefghi"},
                       UnscrambleCase{"ten_chars_empty", "abcdefghij", ""},
                       UnscrambleCase{"eleven_chars_one",
-                                     std::string("abcde") + static_cast<char>(('x' + 149 + 6) & 0xFF) +
-                                         "vwxyz",
+                                     std::string("abcde") +
+                                         static_cast<char>(('x' + 149 + 6) & 0xFF) + "vwxyz",
                                      "x"}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -205,28 +206,31 @@ std::string Slot(int n, const std::string& server, const std::string& user) {
 
 INSTANTIATE_TEST_SUITE_P(
     Accounts, Loads,
-    ::testing::Values(
-        LoadCase{"two_keys_are_no_slot", "PopServer1=s\r\nUserId1=u\r\n", {}},
-        LoadCase{"a_third_key_makes_a_slot",
-                 "PopServer1=s\r\nUserId1=u\r\nAnything=x\r\n",
-                 {Account("u", "s", "u", "", "110", false, true)}},
-        LoadCase{"numbered_1_and_3", Slot(1, "s1", "u1") + Slot(3, "s3", "u3"),
-                 {Account("A1", "s1", "u1", ""), Account("A3", "s3", "u3", "")}},
-        LoadCase{"blank_server_skipped_without_hole",
-                 Slot(1, "  ", "u1") + Slot(2, "s2", "u2"),
-                 {Account("A2", "s2", "u2", "")}},
-        LoadCase{"empty_user_skipped", Slot(1, "s1", "") + Slot(2, "s2", "u2"),
-                 {Account("A2", "s2", "u2", "")}},
-        LoadCase{"server_and_user_trimmed",
-                 "PopServer1=\"\ts1 \"\r\nUserId1=\" u1\x01\"\r\nAPOP1=1\r\n",
-                 {Account("u1", "s1", "u1", "", "110", true, true)}},
-        LoadCase{"port_and_name_not_trimmed",
-                 "PopServer1=s\r\nUserId1=u\r\nPorta1=\" 995 \"\r\nAccount1=\" Box \"\r\n",
-                 {Account(" Box ", "s", "u", "", " 995 ")}},
-        LoadCase{"attivo_two_is_true_256_false",
-                 "PopServer1=s\r\nUserId1=u\r\nAttivo1=256\r\nPopServer2=s\r\nUserId2=v\r\nAttivo2=2\r\n",
-                 {Account("u", "s", "u", "", "110", false, false),
-                  Account("v", "s", "v", "", "110", false, true)}}),
+    ::testing::Values(LoadCase{"two_keys_are_no_slot", "PopServer1=s\r\nUserId1=u\r\n", {}},
+                      LoadCase{"a_third_key_makes_a_slot",
+                               "PopServer1=s\r\nUserId1=u\r\nAnything=x\r\n",
+                               {Account("u", "s", "u", "", "110", false, true)}},
+                      LoadCase{"numbered_1_and_3",
+                               Slot(1, "s1", "u1") + Slot(3, "s3", "u3"),
+                               {Account("A1", "s1", "u1", ""), Account("A3", "s3", "u3", "")}},
+                      LoadCase{"blank_server_skipped_without_hole",
+                               Slot(1, "  ", "u1") + Slot(2, "s2", "u2"),
+                               {Account("A2", "s2", "u2", "")}},
+                      LoadCase{"empty_user_skipped",
+                               Slot(1, "s1", "") + Slot(2, "s2", "u2"),
+                               {Account("A2", "s2", "u2", "")}},
+                      LoadCase{"server_and_user_trimmed",
+                               "PopServer1=\"\ts1 \"\r\nUserId1=\" u1\x01\"\r\nAPOP1=1\r\n",
+                               {Account("u1", "s1", "u1", "", "110", true, true)}},
+                      LoadCase{
+                          "port_and_name_not_trimmed",
+                          "PopServer1=s\r\nUserId1=u\r\nPorta1=\" 995 \"\r\nAccount1=\" Box \"\r\n",
+                          {Account(" Box ", "s", "u", "", " 995 ")}},
+                      LoadCase{"attivo_two_is_true_256_false",
+                               "PopServer1=s\r\nUserId1=u\r\nAttivo1=256\r\nPopServer2="
+                               "s\r\nUserId2=v\r\nAttivo2=2\r\n",
+                               {Account("u", "s", "u", "", "110", false, false),
+                                Account("v", "s", "v", "", "110", false, true)}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AccountsTest, PasswordBlanksAtTheEndsAreLostInnerBlanksKept) {

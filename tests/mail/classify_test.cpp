@@ -7,6 +7,7 @@
 
 #include "mail/errors.h"
 #include "mail/settings.h"
+#include "mail/text.h"
 #include "temp_home.h"
 
 namespace kalmuro {
@@ -119,10 +120,10 @@ INSTANTIATE_TEST_SUITE_P(
                      false, "<<< Oggetto sicuro: fattura >>>", false, true},
         ClassifyCase{"blocked_sender_before_blocked_subject", Msg("", "spam@x", "viagra"), false,
                      "<<< Mittente bloccato: spam@ >>>", true, false},
-        ClassifyCase{"display_name_not_compared", Msg("promo", "a@b.c", "ciao"), false, "",
-                     false, false},
-        ClassifyCase{"subject_rule_not_on_address", Msg("", "viagra@b.c", "ciao"), false, "",
-                     false, false},
+        ClassifyCase{"display_name_not_compared", Msg("promo", "a@b.c", "ciao"), false, "", false,
+                     false},
+        ClassifyCase{"subject_rule_not_on_address", Msg("", "viagra@b.c", "ciao"), false, "", false,
+                     false},
         ClassifyCase{"empty_message_blocked", Msg("", "", ""), true,
                      "<<< Bloccato perch\xE8 mittente ed oggetto sono vuoti >>>",  // perchè
                      true, false},
@@ -191,19 +192,34 @@ TEST_F(ClassifySettings, BadStopEmptyMsgChangesNoRecord) {
 // MatchesRuleList on every record.
 TEST(ClassifyRun, AgreesWithTheLineByLineMatcher) {
     std::mt19937 random(12345);
-    const std::string alphabet = "abAB.\xE8\xC8 ";  // è È
+    std::string alphabet = "abAB.\xE8\xC8 ";  // è È
     auto text = [&](size_t maxLength) {
         std::string s(random() % (maxLength + 1), ' ');
         for (char& c : s) c = alphabet[random() % alphabet.size()];
         return s;
     };
-    for (int round = 0; round < 200; ++round) {
+    int plantedHits = 0;
+    for (int round = 0; round < 250; ++round) {
+        if (round == 200) {  // then every byte value, in long lines
+            alphabet.clear();
+            for (int c = 0; c < 256; ++c) alphabet += static_cast<char>(c);
+        }
         Lists lists;
         for (TRuleList* l : {&lists.blockedSenders, &lists.safeSenders, &lists.blockedSubjects,
                              &lists.safeSubjects})
-            for (size_t n = random() % 12; n > 0; --n) l->Lines.push_back(text(4));
+            for (size_t n = random() % 12; n > 0; --n)
+                l->Lines.push_back(text(round < 200 ? 4 : 60));
         std::vector<TMessageEntry> messages;
         for (int i = 0; i < 30; ++i) messages.push_back(Msg("", text(12), text(12)));
+        // Long random lines hardly ever meet by chance: plant some, case changed.
+        auto plant = [&](const TRuleList& l, std::string& field) {
+            if (!l.Lines.empty())
+                field = text(20) + LowerCase(l.Lines[random() % l.Lines.size()]) + text(20);
+        };
+        for (size_t i = 0; round >= 200 && i < messages.size(); i += 3) {
+            plant(i % 2 ? lists.safeSenders : lists.blockedSenders, messages[i].FromAddress);
+            plant(i % 4 ? lists.blockedSubjects : lists.safeSubjects, messages[i].Subject);
+        }
         ClassifyMessagesWith(messages, lists.Rules(), false);
         for (const TMessageEntry& m : messages) {
             std::string line, expected;
@@ -215,10 +231,12 @@ TEST(ClassifyRun, AgreesWithTheLineByLineMatcher) {
                 expected = "<<< Mittente bloccato: " + line + " >>>";
             else if (MatchesRuleList(m.Subject, lists.blockedSubjects, line))
                 expected = "<<< Oggetto bloccato: " + line + " >>>";
+            if (round >= 200 && !expected.empty()) ++plantedHits;
             ASSERT_EQ(m.SpamNote, expected) << "round " << round << " address '" << m.FromAddress
                                             << "' subject '" << m.Subject << "'";
         }
     }
+    EXPECT_GT(plantedHits, 300);
 }
 
 TEST(ClassifyRun, TenThousandRecordsAgainstFourThousandRulesIsFast) {

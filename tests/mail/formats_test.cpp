@@ -42,17 +42,14 @@ INSTANTIATE_TEST_SUITE_P(
                  "20241225_090507"},
         DateCase{"year_2000", At(2000, 1, 1, 23, 59, 59), "Sab 1/01/00 23:59", "23:59:59",
                  "20000101_235959"},
-        DateCase{"sunday", At(2023, 10, 1, 12), "Dom 1/10/23 12:00", "12:00:00",
-                 "20231001_120000"},
+        DateCase{"sunday", At(2023, 10, 1, 12), "Dom 1/10/23 12:00", "12:00:00", "20231001_120000"},
         DateCase{"seconds_do_not_round_minutes", At(2010, 6, 15, 10, 30, 59, 999),
                  "Mar 15/06/10 10:30", "10:30:59", "20100615_103059"},
         DateCase{"rounds_to_next_day", At(2010, 6, 15) - 1e-10, "Mar 15/06/10 00:00", "00:00:00",
                  "20100615_000000"},
         DateCase{"negative_day", -1.0, "Ven 29/12/99 00:00", "00:00:00", "18991229_000000"},
-        DateCase{"negative_with_time", -1.25, "Ven 29/12/99 06:00", "06:00:00",
-                 "18991229_060000"},
-        DateCase{"offset_only", 1.0 / 24.0, "Sab 30/12/99 01:00", "01:00:00",
-                 "18991230_010000"}),
+        DateCase{"negative_with_time", -1.25, "Ven 29/12/99 06:00", "06:00:00", "18991229_060000"},
+        DateCase{"offset_only", 1.0 / 24.0, "Sab 30/12/99 01:00", "01:00:00", "18991230_010000"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct SizeCase {
@@ -67,20 +64,16 @@ TEST_P(Sizes, AreWholeKilobytesHalfToEven) {
     EXPECT_EQ(MessageSizeText(GetParam().bytes), GetParam().text);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, Sizes,
-                         ::testing::Values(SizeCase{"b511", 511, "0k"}, SizeCase{"b512", 512, "0k"},
-                                           SizeCase{"b513", 513, "1k"},
-                                           SizeCase{"b1536", 1536, "2k"},
-                                           SizeCase{"b2560", 2560, "2k"},
-                                           SizeCase{"b3584", 3584, "4k"},
-                                           SizeCase{"b10000", 10000, "10k"},
-                                           SizeCase{"b1048576", 1048576, "1.024k"},
-                                           SizeCase{"b2000000", 2000000, "1.953k"},
-                                           SizeCase{"zero", 0, "0k"},
-                                           SizeCase{"minus_one", -1, "0k"},
-                                           SizeCase{"minus_big", -1048576, "-1.024k"},
-                                           SizeCase{"int_max", INT32_MAX, "2.097.152k"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Formats, Sizes,
+    ::testing::Values(SizeCase{"b511", 511, "0k"}, SizeCase{"b512", 512, "0k"},
+                      SizeCase{"b513", 513, "1k"}, SizeCase{"b1536", 1536, "2k"},
+                      SizeCase{"b2560", 2560, "2k"}, SizeCase{"b3584", 3584, "4k"},
+                      SizeCase{"b10000", 10000, "10k"}, SizeCase{"b1048576", 1048576, "1.024k"},
+                      SizeCase{"b2000000", 2000000, "1.953k"}, SizeCase{"zero", 0, "0k"},
+                      SizeCase{"minus_one", -1, "0k"}, SizeCase{"minus_big", -1048576, "-1.024k"},
+                      SizeCase{"int_max", INT32_MAX, "2.097.152k"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct SizeTextCase {
     const char* name;
@@ -95,21 +88,21 @@ TEST_P(SizeTexts, Work) {
     EXPECT_EQ(SizeText(GetParam().decimals, GetParam().value), GetParam().text);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Formats, SizeTexts,
-    ::testing::Values(SizeTextCase{"half_down_to_even", 0, 2.5, "2"},
-                      SizeTextCase{"half_up_to_even", 0, 3.5, "4"},
-                      SizeTextCase{"two_places", 2, 1234.565, "1.234,56"},
-                      SizeTextCase{"two_places_up", 2, 1234.575, "1.234,58"},
-                      SizeTextCase{"pads_decimals", 2, 7.0, "7,00"},
-                      SizeTextCase{"beyond_four_places", 6, 1.5, "1,500000"},
-                      SizeTextCase{"fixed_point_first", 4, 0.00004, "0,0000"},
-                      SizeTextCase{"millions", 0, 1234567.0, "1.234.567"},
-                      SizeTextCase{"negative", 1, -1234.56, "-1.234,6"},
-                      SizeTextCase{"negative_zero", 0, -0.4, "0"},
-                      SizeTextCase{"negative_decimals_treated_as_zero", -3, 5.5, "6"},
-                      SizeTextCase{"not_a_number", 0, std::nan(""), "0"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Formats, SizeTexts,
+                         ::testing::Values(SizeTextCase{"half_down_to_even", 0, 2.5, "2"},
+                                           SizeTextCase{"half_up_to_even", 0, 3.5, "4"},
+                                           SizeTextCase{"two_places", 2, 1234.565, "1.234,56"},
+                                           SizeTextCase{"two_places_up", 2, 1234.575, "1.234,58"},
+                                           SizeTextCase{"pads_decimals", 2, 7.0, "7,00"},
+                                           SizeTextCase{"beyond_four_places", 6, 1.5, "1,500000"},
+                                           SizeTextCase{"fixed_point_first", 4, 0.00004, "0,0000"},
+                                           SizeTextCase{"millions", 0, 1234567.0, "1.234.567"},
+                                           SizeTextCase{"negative", 1, -1234.56, "-1.234,6"},
+                                           SizeTextCase{"negative_zero", 0, -0.4, "0"},
+                                           SizeTextCase{"negative_decimals_treated_as_zero", -3,
+                                                        5.5, "6"},
+                                           SizeTextCase{"not_a_number", 0, std::nan(""), "0"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct SafeNameCase {
     const char* name;

@@ -25,21 +25,22 @@ struct SplitCase {
 
 class Splits : public ::testing::TestWithParam<SplitCase> {};
 
-TEST_P(Splits, GiveOneEntryPerLine) { EXPECT_EQ(SplitRuleLines(GetParam().content), GetParam().lines); }
+TEST_P(Splits, GiveOneEntryPerLine) {
+    EXPECT_EQ(SplitRuleLines(GetParam().content), GetParam().lines);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     RuleList, Splits,
-    ::testing::Values(SplitCase{"empty_file", "", {}},
-                      SplitCase{"crlf", "a\r\nb\r\n", {"a", "b"}},
-                      SplitCase{"lf", "a\nb\n", {"a", "b"}},
-                      SplitCase{"cr", "a\rb\r", {"a", "b"}},
+    ::testing::Values(SplitCase{"empty_file", "", {}}, SplitCase{"crlf", "a\r\nb\r\n", {"a", "b"}},
+                      SplitCase{"lf", "a\nb\n", {"a", "b"}}, SplitCase{"cr", "a\rb\r", {"a", "b"}},
                       SplitCase{"mixed", "a\rb\nc\r\nd", {"a", "b", "c", "d"}},
                       SplitCase{"no_final_terminator", "a\r\nlast", {"a", "last"}},
                       SplitCase{"empty_lines_kept", "\r\n\r\na\n\n", {"", "", "a", ""}},
                       SplitCase{"lf_cr_is_two_breaks", "a\n\rb", {"a", "", "b"}},
                       SplitCase{"cr_cr_lf", "a\r\r\nb", {"a", "", "b"}},
                       SplitCase{"no_trimming", " a \t\r\n\tb ", {" a \t", "\tb "}},
-                      SplitCase{"cp1252_and_nul", std::string("\xE8\0x\r\n", 5),  // è
+                      SplitCase{"cp1252_and_nul",
+                                std::string("\xE8\0x\r\n", 5),  // è
                                 {std::string("\xE8\0x", 3)}}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -90,8 +91,7 @@ TEST_F(RuleListFiles, UnreadableFileRaisesTheOpenError) {
         l.LoadFromFile();
         FAIL() << "no error";
     } catch (const EFOpenError& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  "Cannot open file \"" + l.FileName + "\". Is a directory");
+        EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + l.FileName + "\". Is a directory");
     }
 }
 

@@ -53,11 +53,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         StringReadCase{"plain", "[Setup]\r\nTimeout=30\r\n", "Setup", "Timeout", "60", "30"},
         StringReadCase{"missing_key", "[Setup]\r\nOther=1\r\n", "Setup", "Timeout", "60", "60"},
-        StringReadCase{"missing_section", "[Other]\r\nTimeout=1\r\n", "Setup", "Timeout", "60", "60"},
+        StringReadCase{"missing_section", "[Other]\r\nTimeout=1\r\n", "Setup", "Timeout", "60",
+                       "60"},
         StringReadCase{"no_file_content", "", "Setup", "Timeout", "60", "60"},
         StringReadCase{"section_case", "[sEtUp]\r\nTimeout=5\r\n", "Setup", "Timeout", "", "5"},
         StringReadCase{"key_case", "[Setup]\r\ntimeOUT=5\r\n", "Setup", "Timeout", "", "5"},
-        StringReadCase{"blanks_around", "[Setup]\r\n  Timeout \t=  7 \t\r\n", "Setup", "Timeout", "", "7"},
+        StringReadCase{"blanks_around", "[Setup]\r\n  Timeout \t=  7 \t\r\n", "Setup", "Timeout",
+                       "", "7"},
         StringReadCase{"double_quotes", "[S]\r\nK=\" a b \"\r\n", "S", "K", "", " a b "},
         StringReadCase{"single_quotes", "[S]\r\nK='x'\r\n", "S", "K", "", "x"},
         StringReadCase{"one_pair_only", "[S]\r\nK=\"\"x\"\"\r\n", "S", "K", "", "\"x\""},
@@ -172,26 +174,26 @@ TEST_P(Writes, ProduceTheExpectedFile) {
 
 INSTANTIATE_TEST_SUITE_P(
     Settings, Writes,
-    ::testing::Values(
-        WriteCase{"creates_the_file", "<none>", "Setup", "A", "1", "[Setup]\r\nA=1\r\n"},
-        WriteCase{"replaces_in_place", "[S]\r\nA=1\r\nB=2\r\nC=3\r\n", "S", "B", "x",
-                  "[S]\r\nA=1\r\nB=x\r\nC=3\r\n"},
-        WriteCase{"keeps_the_file_spelling", "[S]\r\n  bKey = 2\r\n", "s", "BKEY", "3",
-                  "[S]\r\nbKey=3\r\n"},
-        WriteCase{"new_key_at_end_of_section", "[S]\r\nA=1\r\n\r\n[T]\r\nB=2\r\n", "S", "N", "v",
-                  "[S]\r\nA=1\r\nN=v\r\n\r\n[T]\r\nB=2\r\n"},
-        WriteCase{"new_key_in_last_section", "[S]\r\nA=1\r\n[T]\r\nB=2", "T", "N", "v",
-                  "[S]\r\nA=1\r\n[T]\r\nB=2\r\nN=v\r\n"},
-        WriteCase{"new_key_in_empty_section", "[S]\r\n[T]\r\n", "S", "N", "v",
-                  "[S]\r\nN=v\r\n[T]\r\n"},
-        WriteCase{"new_section_at_end", "[S]\r\nA=1\r\n", "T", "N", "v",
-                  "[S]\r\nA=1\r\n[T]\r\nN=v\r\n"},
-        WriteCase{"lf_file_becomes_crlf", "[S]\nA=1\n;note\n", "S", "A", "2",
-                  "[S]\r\nA=2\r\n;note\r\n"},
-        WriteCase{"cp1252_kept", "[S]\r\nA=\xE8\r\n", "S", "B", "\x80",  // è, €
-                  "[S]\r\nA=\xE8\r\nB=\x80\r\n"},
-        WriteCase{"line_break_cannot_plant_a_key", "[S]\r\n", "S", "Name", "x\r\n[Evil]\nK=1",
-                  "[S]\r\nName=x  [Evil] K=1\r\n"}),
+    ::testing::Values(WriteCase{"creates_the_file", "<none>", "Setup", "A", "1",
+                                "[Setup]\r\nA=1\r\n"},
+                      WriteCase{"replaces_in_place", "[S]\r\nA=1\r\nB=2\r\nC=3\r\n", "S", "B", "x",
+                                "[S]\r\nA=1\r\nB=x\r\nC=3\r\n"},
+                      WriteCase{"keeps_the_file_spelling", "[S]\r\n  bKey = 2\r\n", "s", "BKEY",
+                                "3", "[S]\r\nbKey=3\r\n"},
+                      WriteCase{"new_key_at_end_of_section", "[S]\r\nA=1\r\n\r\n[T]\r\nB=2\r\n",
+                                "S", "N", "v", "[S]\r\nA=1\r\nN=v\r\n\r\n[T]\r\nB=2\r\n"},
+                      WriteCase{"new_key_in_last_section", "[S]\r\nA=1\r\n[T]\r\nB=2", "T", "N",
+                                "v", "[S]\r\nA=1\r\n[T]\r\nB=2\r\nN=v\r\n"},
+                      WriteCase{"new_key_in_empty_section", "[S]\r\n[T]\r\n", "S", "N", "v",
+                                "[S]\r\nN=v\r\n[T]\r\n"},
+                      WriteCase{"new_section_at_end", "[S]\r\nA=1\r\n", "T", "N", "v",
+                                "[S]\r\nA=1\r\n[T]\r\nN=v\r\n"},
+                      WriteCase{"lf_file_becomes_crlf", "[S]\nA=1\n;note\n", "S", "A", "2",
+                                "[S]\r\nA=2\r\n;note\r\n"},
+                      WriteCase{"cp1252_kept", "[S]\r\nA=\xE8\r\n", "S", "B", "\x80",  // è, €
+                                "[S]\r\nA=\xE8\r\nB=\x80\r\n"},
+                      WriteCase{"line_break_cannot_plant_a_key", "[S]\r\n", "S", "Name",
+                                "x\r\n[Evil]\nK=1", "[S]\r\nName=x  [Evil] K=1\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SettingsTest, TypedWritesStoreDecimalText) {
@@ -233,7 +235,8 @@ struct ReplaceCase {
     std::vector<std::pair<std::string, std::string>> entries;
 };
 
-class SectionReplacements : public SettingsTest, public ::testing::WithParamInterface<ReplaceCase> {};
+class SectionReplacements : public SettingsTest,
+                            public ::testing::WithParamInterface<ReplaceCase> {};
 
 TEST_P(SectionReplacements, EqualAnEraseFollowedByOneWritePerEntry) {
     const ReplaceCase& c = GetParam();
@@ -251,15 +254,16 @@ TEST_P(SectionReplacements, EqualAnEraseFollowedByOneWritePerEntry) {
 
 INSTANTIATE_TEST_SUITE_P(
     Settings, SectionReplacements,
-    ::testing::Values(
-        ReplaceCase{"no_file_no_entries", "<none>", {}},
-        ReplaceCase{"no_file", "<none>", {{"A1", "x"}, {"B1", "y"}}},
-        ReplaceCase{"middle_section", "[S]\r\nK=1\r\n[Accounts]\r\nOld=1\r\n\r\n[T]\r\nJ=2\r\n",
-                    {{"A1", "x"}}},
-        ReplaceCase{"duplicate_sections", "[accounts]\r\nA=1\r\n[S]\r\n[ACCOUNTS]\r\nB=2\r\n",
-                    {{"A1", "x"}, {"a1", "again"}}},
-        ReplaceCase{"erase_only", "[Accounts]\r\nA=1\r\n[S]\r\nK=1\r\n", {}},
-        ReplaceCase{"other_sections_only", "[S]\nK=1", {{"P", "\"q\""}}}),
+    ::testing::Values(ReplaceCase{"no_file_no_entries", "<none>", {}},
+                      ReplaceCase{"no_file", "<none>", {{"A1", "x"}, {"B1", "y"}}},
+                      ReplaceCase{"middle_section",
+                                  "[S]\r\nK=1\r\n[Accounts]\r\nOld=1\r\n\r\n[T]\r\nJ=2\r\n",
+                                  {{"A1", "x"}}},
+                      ReplaceCase{"duplicate_sections",
+                                  "[accounts]\r\nA=1\r\n[S]\r\n[ACCOUNTS]\r\nB=2\r\n",
+                                  {{"A1", "x"}, {"a1", "again"}}},
+                      ReplaceCase{"erase_only", "[Accounts]\r\nA=1\r\n[S]\r\nK=1\r\n", {}},
+                      ReplaceCase{"other_sections_only", "[S]\nK=1", {{"P", "\"q\""}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SettingsTest, AFailedSectionReplacementChangesNothing) {

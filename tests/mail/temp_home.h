@@ -16,7 +16,8 @@ namespace kalmuro::testing {
 class TempHome {
 public:
     TempHome() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kalmuro-test-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "kalmuro-test-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
         dir_ = pattern;
     }

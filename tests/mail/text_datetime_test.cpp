@@ -37,26 +37,22 @@ TEST_P(StrToInts, AcceptTheRunTimeFormsAndLimits) {
 
 INSTANTIATE_TEST_SUITE_P(
     Text, StrToInts,
-    ::testing::Values(IntCase{"zero", "0", true, 0}, IntCase{"plain", "60", true, 60},
-                      IntCase{"plus", "+7", true, 7}, IntCase{"minus", "-7", true, -7},
-                      IntCase{"leading_blanks", "  42", true, 42},
-                      IntCase{"leading_zeros", "007", true, 7},
-                      IntCase{"max", "2147483647", true, INT32_MAX},
-                      IntCase{"min", "-2147483648", true, INT32_MIN},
-                      IntCase{"over_max", "2147483648", false, 0},
-                      IntCase{"under_min", "-2147483649", false, 0},
-                      IntCase{"huge", "99999999999999999999", false, 0},
-                      IntCase{"dollar_hex", "$FF", true, 255},
-                      IntCase{"0x_hex", "0x1a", true, 26}, IntCase{"x_hex", "X10", true, 16},
-                      IntCase{"hex_full_pattern", "$FFFFFFFF", true, -1},
-                      IntCase{"negative_hex", "-$10", true, -16},
-                      IntCase{"hex_too_long", "$100000000", false, 0},
-                      IntCase{"empty", "", false, 0}, IntCase{"blank", " ", false, 0},
-                      IntCase{"sign_only", "-", false, 0}, IntCase{"dollar_only", "$", false, 0},
-                      IntCase{"trailing_blank", "5 ", false, 0},
-                      IntCase{"letters", "abc", false, 0}, IntCase{"decimal_point", "1.0", false, 0},
-                      IntCase{"tab_not_a_blank", "\t5", false, 0},
-                      IntCase{"double_sign", "--5", false, 0}),
+    ::testing::Values(
+        IntCase{"zero", "0", true, 0}, IntCase{"plain", "60", true, 60},
+        IntCase{"plus", "+7", true, 7}, IntCase{"minus", "-7", true, -7},
+        IntCase{"leading_blanks", "  42", true, 42}, IntCase{"leading_zeros", "007", true, 7},
+        IntCase{"max", "2147483647", true, INT32_MAX},
+        IntCase{"min", "-2147483648", true, INT32_MIN}, IntCase{"over_max", "2147483648", false, 0},
+        IntCase{"under_min", "-2147483649", false, 0},
+        IntCase{"huge", "99999999999999999999", false, 0}, IntCase{"dollar_hex", "$FF", true, 255},
+        IntCase{"0x_hex", "0x1a", true, 26}, IntCase{"x_hex", "X10", true, 16},
+        IntCase{"hex_full_pattern", "$FFFFFFFF", true, -1},
+        IntCase{"negative_hex", "-$10", true, -16}, IntCase{"hex_too_long", "$100000000", false, 0},
+        IntCase{"empty", "", false, 0}, IntCase{"blank", " ", false, 0},
+        IntCase{"sign_only", "-", false, 0}, IntCase{"dollar_only", "$", false, 0},
+        IntCase{"trailing_blank", "5 ", false, 0}, IntCase{"letters", "abc", false, 0},
+        IntCase{"decimal_point", "1.0", false, 0}, IntCase{"tab_not_a_blank", "\t5", false, 0},
+        IntCase{"double_sign", "--5", false, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Cp1252, EveryByteSurvivesTheUtf8RoundTrip) {
@@ -64,9 +60,9 @@ TEST(Cp1252, EveryByteSurvivesTheUtf8RoundTrip) {
     for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
     const std::string utf8 = Cp1252ToUtf8(all);
     EXPECT_EQ(Utf8ToCp1252(utf8), all);
-    EXPECT_EQ(Cp1252ToUtf8("\x80"), "\xE2\x82\xAC");      // €
-    EXPECT_EQ(Cp1252ToUtf8("\xE8"), "\xC3\xA8");          // è
-    EXPECT_EQ(Utf8ToCp1252("\xE2\x80\x9C"), "\x93");      // left double quote
+    EXPECT_EQ(Cp1252ToUtf8("\x80"), "\xE2\x82\xAC");  // €
+    EXPECT_EQ(Cp1252ToUtf8("\xE8"), "\xC3\xA8");      // è
+    EXPECT_EQ(Utf8ToCp1252("\xE2\x80\x9C"), "\x93");  // left double quote
 }
 
 struct Utf8Case {
@@ -81,18 +77,18 @@ TEST_P(Utf8Decodes, ReplaceWhatCannotBeHeld) {
     EXPECT_EQ(Utf8ToCp1252(GetParam().utf8), GetParam().cp1252);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Text, Utf8Decodes,
-    ::testing::Values(Utf8Case{"not_in_code_page", "a\xE2\x98\x83z", "a?z"},  // snowman
-                      Utf8Case{"stray_continuation", "a\x80z", "a?z"},
-                      Utf8Case{"truncated_sequence", "a\xC3", "a?"},
-                      Utf8Case{"bad_continuation", "\xC3(", "?("},
-                      Utf8Case{"four_byte", "\xF0\x9F\x98\x80", "?"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Text, Utf8Decodes,
+                         ::testing::Values(Utf8Case{"not_in_code_page", "a\xE2\x98\x83z",
+                                                    "a?z"},  // snowman
+                                           Utf8Case{"stray_continuation", "a\x80z", "a?z"},
+                                           Utf8Case{"truncated_sequence", "a\xC3", "a?"},
+                                           Utf8Case{"bad_continuation", "\xC3(", "?("},
+                                           Utf8Case{"four_byte", "\xF0\x9F\x98\x80", "?"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Text, TrimUpperAndSameTextTouchOnlyTheirCharacters) {
     EXPECT_EQ(Trim(std::string("\x01\t a b \x20\x1F", 8)), "a b");
-    EXPECT_EQ(Trim("\xA0x\xA0"), "\xA0x\xA0");  // non-breaking blank is not trimmed
+    EXPECT_EQ(Trim("\xA0x\xA0"), "\xA0x\xA0");     // non-breaking blank is not trimmed
     EXPECT_EQ(UpperCase("abz\xE8{"), "ABZ\xE8{");  // è stays
     EXPECT_TRUE(SameText("Accounts", "aCCOUNTS"));
     EXPECT_FALSE(SameText("\xE8", "\xC8"));  // è, È
@@ -107,7 +103,9 @@ struct ExpandCase {
 
 class Expands : public ::testing::TestWithParam<ExpandCase> {};
 
-TEST_P(Expands, TurnTheMarkerIntoLfCr) { EXPECT_EQ(ExpandNewlines(GetParam().text), GetParam().expanded); }
+TEST_P(Expands, TurnTheMarkerIntoLfCr) {
+    EXPECT_EQ(ExpandNewlines(GetParam().text), GetParam().expanded);
+}
 
 INSTANTIATE_TEST_SUITE_P(Text, Expands,
                          ::testing::Values(ExpandCase{"small_n", "a\\nb", "a\n\rb"},
@@ -160,8 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
                       DateRoundTrip{"milliseconds", P(2021, 7, 4, 23, 59, 59, 999),
                                     44381.0 + 86399999.0 / 86400000.0, 1},
                       DateRoundTrip{"first_year", P(1, 1, 1), -693593.0, 2},
-                      DateRoundTrip{"last_day", P(9999, 12, 31, 23, 59, 59), 2958465.0 + 86399.0 / 86400.0,
-                                    6}),
+                      DateRoundTrip{"last_day", P(9999, 12, 31, 23, 59, 59),
+                                    2958465.0 + 86399.0 / 86400.0, 6}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DateTime, RejectsInvalidFields) {
