@@ -1,0 +1,157 @@
+#!/usr/bin/env bash
+# Starts a throw-away Dovecot POP3 server: start_server.sh DIR PORT
+# Everything (config, users, mail, sockets, pid file, log) lives in DIR; the
+# system configuration is never read. Returns once the +OK greeting arrives.
+# Environment: MAIL_USER (as root: owner of the mail, default dovecot),
+# UIDL_FORMAT (default %08Xu%08Xv; %g gives Maildir base names),
+# START_TIMEOUT (seconds, default 20), DOVECOT_VERBOSE=1 (auth/mail debug).
+# Exit status 89: the port is in use.
+set -euo pipefail
+if [ $# -lt 2 ]; then echo "usage: $0 DIR PORT" >&2; exit 2; fi
+DIR=$(cd "$1" && pwd)
+PORT=$2
+case $PORT in ''|*[!0-9]*) echo "Error: bad port: $PORT" >&2; exit 2;; esac
+if [ ${#DIR} -gt 70 ]; then
+  echo "Error: $DIR is longer than 70 characters (Unix socket paths are limited)" >&2; exit 2
+fi
+DOVECOT=$(command -v dovecot || true)
+[ -n "$DOVECOT" ] || DOVECOT=/usr/sbin/dovecot
+DOVECONF=$(command -v doveconf || true)
+[ -n "$DOVECONF" ] || DOVECONF=/usr/bin/doveconf
+if [ ! -x "$DOVECOT" ]; then echo "Error: dovecot not installed (dovecot-pop3d)" >&2; exit 3; fi
+
+if [ "$(id -u)" -eq 0 ]; then
+  # Dovecot refuses to access mail as uid 0, so the mail belongs to MAIL_USER.
+  MAIL_USER=${MAIL_USER:-dovecot}
+  mail_uid=$(id -u "$MAIL_USER"); mail_gid=$(id -g "$MAIL_USER")
+  login_user=dovenull; internal_user=dovecot; internal_group=dovecot
+  login_chroot=login; anvil_chroot=empty
+else
+  mail_uid=$(id -u); mail_gid=$(id -g)
+  login_user=$(id -un); internal_user=$(id -un); internal_group=$(id -gn)
+  login_chroot=; anvil_chroot=
+fi
+
+chmod 0711 "$DIR"
+mkdir -p "$DIR/run" "$DIR/state" "$DIR/mail"
+[ -f "$DIR/passwd" ] || : > "$DIR/passwd"
+if [ "$(id -u)" -eq 0 ]; then
+  chown root:"$internal_group" "$DIR/passwd"; chmod 0640 "$DIR/passwd"
+  chown -R "$mail_uid:$mail_gid" "$DIR/mail"
+  # Every parent must be searchable by the server's own users.
+  if command -v setpriv >/dev/null 2>&1 &&
+     ! setpriv --reuid="$internal_user" --regid="$internal_group" --clear-groups \
+        test -x "$DIR" 2>/dev/null; then
+    echo "Error: $internal_user cannot reach $DIR (every parent needs o+x; use /tmp)" >&2; exit 4
+  fi
+else
+  chmod 0600 "$DIR/passwd"
+fi
+
+verbose=no
+[ "${DOVECOT_VERBOSE:-0}" = 1 ] && verbose=yes
+uidl_format=${UIDL_FORMAT:-%08Xu%08Xv}
+CONF="$DIR/dovecot.conf"
+cat > "$CONF" <<CONF
+instance_name = testpop3-$PORT
+base_dir = $DIR/run
+state_dir = $DIR/state
+protocols = pop3
+listen = 127.0.0.1
+
+log_path = $DIR/dovecot.log
+auth_verbose = $verbose
+auth_debug = $verbose
+mail_debug = $verbose
+
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain apop
+auth_failure_delay = 0
+
+default_login_user = $login_user
+default_internal_user = $internal_user
+default_internal_group = $internal_group
+first_valid_uid = 0
+first_valid_gid = 0
+
+login_greeting = POP3 test server ready.
+
+# Answers failed logins at once and keeps them from adding an auth penalty.
+passdb {
+  driver = static
+  args = nopassword=y noauthenticate=y nodelay=y
+}
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u $DIR/passwd
+}
+userdb {
+  driver = static
+  args = uid=$mail_uid gid=$mail_gid home=$DIR/mail/%u
+}
+
+mail_location = maildir:~/Maildir
+pop3_uidl_format = $uidl_format
+
+service pop3-login {
+  chroot = $login_chroot
+  inet_listener pop3 {
+    address = 127.0.0.1
+    port = $PORT
+  }
+  inet_listener pop3s {
+    port = 0
+  }
+}
+service anvil {
+  chroot = $anvil_chroot
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
+}
+CONF
+
+if ! err=$("$DOVECONF" -c "$CONF" -n 2>&1 >/dev/null); then
+  echo "Error: bad config: $err" >&2; exit 1
+fi
+start_ns=$(date +%s%N)
+# The daemon's children inherit its output: a file, never a pipe we wait on.
+if ! "$DOVECOT" -c "$CONF" >"$DIR/start.out" 2>&1; then
+  out=$(cat "$DIR/start.out")
+  if printf '%s\n' "$out" | grep -q 'Address already in use' ||
+     grep -q 'Address already in use' "$DIR/dovecot.log" 2>/dev/null; then
+    grep -h 'Address already in use' "$DIR/dovecot.log" 2>/dev/null | tail -n 1 || true
+    printf '%s\n' "$out" | grep 'Address already in use' || true
+    exit 89
+  fi
+  echo "Error: dovecot did not start: $out" >&2
+  tail -n 20 "$DIR/dovecot.log" 2>/dev/null >&2 || true
+  exit 1
+fi
+
+# Ready means a greeting was read: the port accepts before login and auth are up.
+deadline=$(( $(date +%s) + ${START_TIMEOUT:-20} ))
+while :; do
+  line=
+  if exec 3<>"/dev/tcp/127.0.0.1/$PORT" 2>/dev/null; then
+    IFS= read -r -t 2 line <&3 || true
+    printf 'QUIT\r\n' >&3 2>/dev/null || true
+    exec 3<&- 3>&-
+  fi
+  if [[ $line == +OK* ]]; then
+    ms=$(( ($(date +%s%N) - start_ns) / 1000000 ))
+    echo "ready after $ms ms (pid $(cat "$DIR/run/master.pid" 2>/dev/null)): ${line%$'\r'}"
+    exit 0
+  fi
+  if grep -q 'Address already in use' "$DIR/dovecot.log" 2>/dev/null; then
+    grep -h 'Address already in use' "$DIR/dovecot.log" | tail -n 1
+    exit 89
+  fi
+  if [ "$(date +%s)" -ge "$deadline" ]; then
+    echo "Error: no greeting on 127.0.0.1:$PORT after ${START_TIMEOUT:-20} s" >&2
+    tail -n 20 "$DIR/dovecot.log" >&2 2>/dev/null || true
+    exit 1
+  fi
+  sleep 0.02
+done

@@ -1,0 +1,504 @@
+#include "support/scripted_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <sstream>
+#include <stdexcept>
+
+namespace kalmuro::test {
+
+namespace {
+
+int ListenOnLoopback(int backlog, int32_t& port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error("test server: socket() failed");
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, backlog) != 0) {
+        close(fd);
+        throw std::runtime_error("test server: cannot listen on 127.0.0.1");
+    }
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+std::string Md5Hex(const std::string& input) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(input.data(), input.size(), digest, &length, EVP_md5(), nullptr);
+    static const char hex[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned int i = 0; i < length; ++i) {
+        text += hex[digest[i] >> 4];
+        text += hex[digest[i] & 15];
+    }
+    return text;
+}
+
+std::string Upper(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+// Splits a message into lines without their line ends.
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(std::move(line));
+        start = end + 1;
+    }
+    return lines;
+}
+
+void AppendStuffed(std::string& out, const std::string& line) {
+    if (!line.empty() && line[0] == '.') out += '.';
+    out += line;
+    out += "\r\n";
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- TScript
+
+TScript& TScript::Send(std::string bytes) {
+    Steps.push_back({TStep::Send, std::move(bytes), 0});
+    return *this;
+}
+TScript& TScript::Line(std::string text) { return Send(std::move(text) + "\r\n"); }
+TScript& TScript::Expect(std::string line) {
+    Steps.push_back({TStep::Expect, std::move(line), 0});
+    return *this;
+}
+TScript& TScript::Read() {
+    Steps.push_back({TStep::Read, {}, 0});
+    return *this;
+}
+TScript& TScript::Pause(int32_t ms) {
+    Steps.push_back({TStep::Pause, {}, ms});
+    return *this;
+}
+TScript& TScript::Close() {
+    Steps.push_back({TStep::Close, {}, 0});
+    return *this;
+}
+TScript& TScript::Reset() {
+    Steps.push_back({TStep::Reset, {}, 0});
+    return *this;
+}
+TScript& TScript::Hold() {
+    Steps.push_back({TStep::Hold, {}, 0});
+    return *this;
+}
+
+// ---------------------------------------------------------------- base
+
+TTestServerBase::TTestServerBase() { FListen = ListenOnLoopback(16, FPort); }
+
+TTestServerBase::~TTestServerBase() { Stop(); }
+
+void TTestServerBase::Start() { FAcceptThread = std::thread([this] { AcceptLoop(); }); }
+
+void TTestServerBase::AcceptLoop() {
+    while (!FStopping) {
+        pollfd p{FListen, POLLIN, 0};
+        if (poll(&p, 1, 20) <= 0) continue;
+        const int fd = accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        std::lock_guard<std::mutex> lock(FMutex);
+        const size_t session = FAccepted++;
+        FConnections.push_back(fd);
+        FWorkers.emplace_back([this, fd, session] {
+            Serve(fd, session);
+            std::lock_guard<std::mutex> lock(FMutex);
+            for (auto it = FConnections.begin(); it != FConnections.end(); ++it)
+                if (*it == fd) {
+                    FConnections.erase(it);
+                    break;
+                }
+            close(fd);
+            ++FEnded;
+            FChanged.notify_all();
+        });
+    }
+}
+
+void TTestServerBase::Stop() {
+    if (FStopping.exchange(true)) return;
+    if (FAcceptThread.joinable()) FAcceptThread.join();
+    {
+        // Wakes every worker blocked in a read; each closes its own socket.
+        std::lock_guard<std::mutex> lock(FMutex);
+        for (int fd : FConnections) shutdown(fd, SHUT_RDWR);
+    }
+    for (std::thread& t : FWorkers)
+        if (t.joinable()) t.join();
+    if (FListen >= 0) close(FListen);
+    FListen = -1;
+}
+
+std::vector<std::string> TTestServerBase::Received() const {
+    std::lock_guard<std::mutex> lock(FMutex);
+    std::vector<std::string> lines;
+    for (const auto& r : FReceived) lines.push_back(r.second);
+    return lines;
+}
+
+std::vector<std::string> TTestServerBase::Received(size_t session) const {
+    std::lock_guard<std::mutex> lock(FMutex);
+    std::vector<std::string> lines;
+    for (const auto& r : FReceived)
+        if (r.first == session) lines.push_back(r.second);
+    return lines;
+}
+
+std::vector<std::string> TTestServerBase::Failures() const {
+    std::lock_guard<std::mutex> lock(FMutex);
+    return FFailures;
+}
+
+bool TTestServerBase::WaitForSessions(size_t count, int32_t timeoutMs) const {
+    std::unique_lock<std::mutex> lock(FMutex);
+    return FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [&] { return FEnded >= count; });
+}
+
+size_t TTestServerBase::SessionsAccepted() const {
+    std::lock_guard<std::mutex> lock(FMutex);
+    return FAccepted;
+}
+
+bool TTestServerBase::SendAll(int fd, const std::string& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR) continue;
+            return false;
+        }
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool TTestServerBase::RecvLine(int fd, std::string& line, std::string& pending) {
+    for (;;) {
+        const size_t lf = pending.find('\n');
+        if (lf != std::string::npos) {
+            line = pending.substr(0, lf);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            pending.erase(0, lf + 1);
+            return true;
+        }
+        char buf[4096];
+        const ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        pending.append(buf, static_cast<size_t>(n));
+    }
+}
+
+void TTestServerBase::Record(size_t session, const std::string& line) {
+    std::lock_guard<std::mutex> lock(FMutex);
+    FReceived.emplace_back(session, line);
+}
+
+void TTestServerBase::Fail(const std::string& what) {
+    std::lock_guard<std::mutex> lock(FMutex);
+    FFailures.push_back(what);
+}
+
+// ---------------------------------------------------------------- scripted
+
+TScriptedServer::TScriptedServer(std::vector<TScript> scripts) : FScripts(std::move(scripts)) {
+    Start();
+}
+
+TScriptedServer::~TScriptedServer() { Stop(); }
+
+void TScriptedServer::Serve(int fd, size_t session) {
+    if (session >= FScripts.size()) return;
+    std::string pending, line;
+    auto readRest = [&] {
+        while (RecvLine(fd, line, pending)) Record(session, line);
+    };
+    for (const TScript::TStep& step : FScripts[session].Steps) {
+        switch (step.Kind) {
+        case TScript::TStep::Send:
+            if (!SendAll(fd, step.Text)) {
+                Fail("session " + std::to_string(session) + ": client gone before send");
+                return;
+            }
+            break;
+        case TScript::TStep::Expect:
+        case TScript::TStep::Read:
+            if (!RecvLine(fd, line, pending)) {
+                if (step.Kind == TScript::TStep::Expect)
+                    Fail("session " + std::to_string(session) + ": expected \"" + step.Text +
+                         "\", client closed");
+                return;
+            }
+            Record(session, line);
+            if (step.Kind == TScript::TStep::Expect && line != step.Text)
+                Fail("session " + std::to_string(session) + ": expected \"" + step.Text +
+                     "\", got \"" + line + "\"");
+            break;
+        case TScript::TStep::Pause: {
+            const auto until =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(step.Ms);
+            while (!Stopping() && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            break;
+        }
+        case TScript::TStep::Close:
+            // A FIN, not a reset: whatever the client sends afterwards is
+            // still read, so unread input never turns the close into a RST.
+            shutdown(fd, SHUT_WR);
+            readRest();
+            return;
+        case TScript::TStep::Reset: {
+            linger l{1, 0};
+            setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+            return;
+        }
+        case TScript::TStep::Hold:
+            while (!Stopping()) {
+                pollfd p{fd, POLLIN, 0};
+                if (poll(&p, 1, 20) <= 0) continue;
+                char buf[4096];
+                const ssize_t n = recv(fd, buf, sizeof buf, 0);
+                if (n <= 0) return;
+                pending.append(buf, static_cast<size_t>(n));
+                size_t lf;
+                while ((lf = pending.find('\n')) != std::string::npos) {
+                    line = pending.substr(0, lf);
+                    if (!line.empty() && line.back() == '\r') line.pop_back();
+                    pending.erase(0, lf + 1);
+                    Record(session, line);
+                }
+            }
+            return;
+        }
+    }
+    readRest();
+}
+
+// ---------------------------------------------------------------- fake mailbox
+
+TFakePop3Server::TFakePop3Server(std::string user, std::string password,
+                                 std::vector<TFakeMessage> messages)
+    : FUser(std::move(user)), FPassword(std::move(password)), FMessages(std::move(messages)) {
+    Start();
+}
+
+TFakePop3Server::~TFakePop3Server() { Stop(); }
+
+void TFakePop3Server::Override(const std::string& command, std::string rawReply, bool close) {
+    std::lock_guard<std::mutex> lock(FBoxMutex);
+    FOverrides[command] = {std::move(rawReply), close};
+}
+
+std::vector<TFakeMessage> TFakePop3Server::Messages() const {
+    std::lock_guard<std::mutex> lock(FBoxMutex);
+    return FMessages;
+}
+
+void TFakePop3Server::SetMessages(std::vector<TFakeMessage> messages) {
+    std::lock_guard<std::mutex> lock(FBoxMutex);
+    FMessages = std::move(messages);
+}
+
+void TFakePop3Server::Serve(int fd, size_t session) {
+    std::string stamp;
+    {
+        std::lock_guard<std::mutex> lock(FBoxMutex);
+        stamp = Timestamp;
+    }
+    if (!SendAll(fd, "+OK POP3 fake server ready. " + stamp + "\r\n")) return;
+    std::string pending, line, user;
+    bool loggedIn = false;
+    std::vector<TFakeMessage> box;
+    auto reply = [&](const std::string& text) { return SendAll(fd, text + "\r\n"); };
+    // The message n refers to, or an error already answered.
+    auto pick = [&](const std::string& arg, TFakeMessage*& m) {
+        int32_t n = 0;
+        try {
+            size_t used = 0;
+            n = std::stoi(arg, &used);
+            if (used != arg.size()) throw std::invalid_argument(arg);
+        } catch (...) {
+            reply("-ERR Invalid message number: " + arg);
+            return false;
+        }
+        if (n < 1 || static_cast<size_t>(n) > box.size()) {
+            reply("-ERR There's no message " + arg + ".");
+            return false;
+        }
+        m = &box[static_cast<size_t>(n - 1)];
+        if (m->Deleted) {
+            reply("-ERR Message is deleted.");
+            return false;
+        }
+        return true;
+    };
+    while (RecvLine(fd, line, pending)) {
+        Record(session, line);
+        {
+            std::unique_lock<std::mutex> lock(FBoxMutex);
+            auto it = FOverrides.find(line);
+            if (it != FOverrides.end()) {
+                const TOverride o = it->second;
+                lock.unlock();
+                SendAll(fd, o.Reply);
+                if (o.Close) return;
+                continue;
+            }
+        }
+        std::istringstream words(line);
+        std::string command, arg1, arg2;
+        words >> command >> arg1 >> arg2;
+        command = Upper(command);
+        if (command == "QUIT") {
+            if (loggedIn) {
+                std::lock_guard<std::mutex> lock(FBoxMutex);
+                FMessages.clear();
+                for (const TFakeMessage& m : box)
+                    if (!m.Deleted) FMessages.push_back(m);
+            }
+            reply(loggedIn ? "+OK Logging out, messages deleted." : "+OK Logging out");
+            return;
+        }
+        if (!loggedIn) {
+            bool ok = false;
+            if (command == "USER") {
+                user = line.size() > 5 ? line.substr(5) : "";
+                reply("+OK");
+                continue;
+            } else if (command == "PASS") {
+                if (user.empty()) {
+                    reply("-ERR No username given.");
+                    continue;
+                }
+                ok = user == FUser && line.size() > 5 && line.substr(5) == FPassword;
+            } else if (command == "APOP") {
+                ok = arg1 == FUser && arg2 == Md5Hex(stamp + FPassword);
+            } else {
+                reply("-ERR Unknown command.");
+                continue;
+            }
+            if (!ok) {
+                reply("-ERR [AUTH] Authentication failed.");
+                continue;
+            }
+            loggedIn = true;
+            std::lock_guard<std::mutex> lock(FBoxMutex);
+            box = FMessages;
+            for (TFakeMessage& m : box) m.Deleted = false;
+            reply("+OK Logged in.");
+            continue;
+        }
+        TFakeMessage* m = nullptr;
+        if (command == "STAT") {
+            size_t count = 0, octets = 0;
+            for (const TFakeMessage& x : box)
+                if (!x.Deleted) {
+                    ++count;
+                    octets += x.Text.size();
+                }
+            reply("+OK " + std::to_string(count) + " " + std::to_string(octets));
+        } else if ((command == "LIST" || command == "UIDL") && arg1.empty()) {
+            std::string out = "+OK\r\n";
+            for (size_t i = 0; i < box.size(); ++i)
+                if (!box[i].Deleted)
+                    out += std::to_string(i + 1) + " " +
+                           (command == "LIST" ? std::to_string(box[i].Text.size()) : box[i].Uid) +
+                           "\r\n";
+            SendAll(fd, out + ".\r\n");
+        } else if (command == "LIST") {
+            if (pick(arg1, m)) reply("+OK " + arg1 + " " + std::to_string(m->Text.size()));
+        } else if (command == "UIDL") {
+            if (pick(arg1, m)) reply("+OK " + arg1 + " " + m->Uid);
+        } else if (command == "TOP" || command == "RETR") {
+            if (!pick(arg1, m)) continue;
+            int32_t bodyLines = -1;  // all
+            if (command == "TOP") {
+                try {
+                    bodyLines = std::stoi(arg2);
+                } catch (...) {
+                    reply("-ERR Noise after message number: " + arg2);
+                    continue;
+                }
+            }
+            std::string out = "+OK\r\n";
+            bool inBody = false;
+            int32_t sent = 0;
+            for (const std::string& l : SplitLines(m->Text)) {
+                if (inBody && bodyLines >= 0 && sent >= bodyLines) break;
+                AppendStuffed(out, l);
+                if (inBody) ++sent;
+                if (l.empty()) inBody = true;
+            }
+            if (!inBody && command == "TOP") out += "\r\n";
+            SendAll(fd, out + ".\r\n");
+        } else if (command == "DELE") {
+            if (pick(arg1, m)) {
+                m->Deleted = true;
+                reply("+OK Marked to be deleted.");
+            }
+        } else if (command == "RSET") {
+            for (TFakeMessage& x : box) x.Deleted = false;
+            reply("+OK");
+        } else if (command == "NOOP") {
+            reply("+OK");
+        } else {
+            reply("-ERR Unknown command: " + command);
+        }
+    }
+}
+
+// ---------------------------------------------------------------- ports
+
+int32_t RefusedPort() {
+    int32_t port = 0;
+    const int fd = ListenOnLoopback(1, port);
+    close(fd);
+    return port;
+}
+
+TBlackHoleListener::TBlackHoleListener() {
+    // A backlog of 0 admits one queued connection; once the filler holds it
+    // the kernel drops further SYNs and their connects hang.
+    FListen = ListenOnLoopback(0, FPort);
+    FFiller = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(FPort));
+    if (FFiller < 0 || connect(FFiller, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        throw std::runtime_error("black hole listener: filler connect failed");
+}
+
+TBlackHoleListener::~TBlackHoleListener() {
+    if (FFiller >= 0) close(FFiller);
+    if (FListen >= 0) close(FListen);
+}
+
+}  // namespace kalmuro::test
