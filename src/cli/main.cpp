@@ -1,12 +1,107 @@
+// kalmuro --check [--home DIR] [--verbose]: one check over every account, as
+// the window would run it, printed for a terminal or a script.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <string>
+
+#include "console_screen.h"
+#include "engine/check_report.h"
+#include "engine/form_main.h"
+#include "mail/settings.h"
+
+namespace {
+
+using namespace kalmuro;
+
+constexpr const char* kUsage =
+    "uso: kalmuro --check [--home CARTELLA] [--verbose]\n"
+    "     kalmuro --version\n"
+    "\n"
+    "  --check     controlla tutti gli account attivi e stampa i messaggi trovati\n"
+    "  --home      la cartella di kalmuro.ini, delle liste e del Cestino\n"
+    "              (predefinita: la cartella del programma)\n"
+    "  --verbose   stampa anche i messaggi della barra di stato\n";
+
+struct TOptions {
+    bool Check = false;
+    bool Verbose = false;
+    bool HasHome = false;
+    std::string Home;
+};
+
+int Usage(const char* problem) {
+    if (problem != nullptr) std::fprintf(stderr, "kalmuro: %s\n", problem);
+    std::fputs(kUsage, stderr);
+    return 2;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int RunCheck(const TOptions& options) {
+    if (options.HasHome) SetHomeDir(options.Home);
+    TConsoleScreen screen(stderr, options.Verbose);
+    TFormMain form(screen);
+    screen.Attach(&form);
+    InstallInterruptHandler();
+
+    form.OnCheckEnded = [&form] {
+        for (const TMessageRow& row : form.List().Rows) {
+            const TMessageEntry& entry = form.Messages[static_cast<size_t>(row.RecordIndex)];
+            std::fputs(CheckRowLine(entry, row).c_str(), stdout);
+            std::fputc('\n', stdout);
+        }
+        std::fputs(TerminalText(form.StatusText()).c_str(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    };
+
+    try {
+        form.LoadSettings();
+    } catch (const std::exception& e) {
+        form.ReportError(e);
+        return 1;
+    }
+    form.FormShow();
+    if (form.Accounts.empty()) {
+        std::fprintf(stderr, "kalmuro: nessun account in %s\n",
+                     TerminalText(IniFileName()).c_str());
+        return 0;
+    }
+    form.CheckMail();
+    return screen.BoxesShown() > 0 || form.CheckErrorFlag() ? 1 : 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
         std::printf("kalmuro %d.%d.%d.%d\n", KALMURO_VERSION_MAJOR, KALMURO_VERSION_MINOR,
                     KALMURO_VERSION_PATCH, KALMURO_VERSION_TWEAK);
         return 0;
     }
-    std::fprintf(stderr, "uso: kalmuro --version\n");
-    return 2;
+    TOptions options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--check" && !options.Check) {
+            options.Check = true;
+        } else if (arg == "--verbose" && !options.Verbose) {
+            options.Verbose = true;
+        } else if (arg == "--home" && !options.HasHome) {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') return Usage("--home vuole una cartella");
+            options.HasHome = true;
+            options.Home = argv[++i];
+        } else {
+            return Usage(("argomento non valido: " + arg).c_str());
+        }
+    }
+    if (!options.Check) return Usage(nullptr);
+    if (options.HasHome && !IsDirectory(options.Home))
+        return Usage(("la cartella non esiste: " + options.Home).c_str());
+    return RunCheck(options);
 }

@@ -1,0 +1,56 @@
+// The screen of the headless check: message boxes go to stderr as one line
+// each and are answered at once, status texts follow them with --verbose,
+// everything that only a window would draw is dropped. Ctrl-C stands for
+// the Stop button.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/screen.h"
+
+namespace kalmuro {
+
+class TFormMain;
+
+// Installs the SIGINT handler: it only sets a flag, which PumpMessages
+// turns into a click on Stop. A second Ctrl-C ends the program as usual.
+void InstallInterruptHandler();
+
+class TConsoleScreen : public TScreen {
+public:
+    TConsoleScreen(std::FILE* err, bool verbose) : FErr(err), FVerbose(verbose) {}
+
+    // The window whose Stop button Ctrl-C presses.
+    void Attach(TFormMain* form) { FForm = form; }
+    int32_t BoxesShown() const { return FBoxes; }
+
+    void SetStatusText(const std::string& text) override;
+    void PumpMessages() override;
+    int32_t ShowMsgBox(const std::string& message, const std::string& title, int32_t buttons,
+                       int32_t icon, int32_t focusedButton) override;
+    void ShowBalloon(const std::string&, const std::string&, int32_t) override {}
+    void SetCommandState(const TCommandState&) override {}
+    void SetStopButton(bool, bool) override {}
+    void SetDeleteCaption(const std::string&) override {}
+    void SetAutoCheckTimer(bool, int32_t) override {}
+    void SetMailboxes(const std::vector<TMailboxItem>&, int32_t, bool) override {}
+    void SetListsBusy(bool) override {}
+    void RowsReset() override {}
+    void RowsAppended(int32_t, int32_t) override {}
+    void RowChanged(int32_t) override {}
+    void RowsRepaint() override {}
+    bool IsShiftDown() override { return false; }
+    // There is no desktop to hand anything to.
+    bool OpenWithShell(const std::string&, const std::string&, bool) override { return false; }
+
+private:
+    std::FILE* FErr;
+    bool FVerbose;
+    TFormMain* FForm = nullptr;
+    int32_t FBoxes = 0;
+};
+
+}  // namespace kalmuro

@@ -1,0 +1,180 @@
+// What the engine tests share: a screen that records everything and can act
+// as the user from inside a pump, a throw-away home folder, and builders for
+// accounts and fake messages.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/form_main.h"
+#include "engine/screen.h"
+#include "mail/accounts.h"
+#include "mail/datetime.h"
+#include "mail/settings.h"
+#include "support/scripted_server.h"
+
+namespace kalmuro::enginetest {
+
+struct TBox {
+    std::string Title, Message;
+    int32_t Buttons = 0, Icon = 0, Focused = 0;
+};
+
+class TRecordingScreen : public TScreen {
+public:
+    std::vector<std::string> Statuses;
+    std::vector<TBox> Boxes;
+    std::vector<std::string> BalloonTexts;
+    TCommandState Commands;
+    bool StopVisible = false, StopEnabled = false;
+    bool TimerEnabled = false;
+    int32_t TimerInterval = -1;
+    int32_t TimerCalls = 0;
+    std::string DeleteCaption;
+    std::vector<TMailboxItem> Mailboxes;
+    int32_t MailboxHighlight = -99;
+    bool PanelVisible = false;
+    bool ListsBusy = false;
+    int32_t RowsResets = 0, RowsAppendedTotal = 0, RowChanges = 0;
+    int32_t Pumps = 0;
+    bool ShiftDown = false;
+    bool ShellSucceeds = true;
+    std::vector<std::string> ShellTargets;
+
+    // Runs after a status text is recorded and in every pump: the test acts
+    // as the user there (a click on Stop waits in the queue, say).
+    std::function<void(const std::string&)> OnStatus;
+    std::function<void()> OnPump;
+    // The answer of every box; by default its first button.
+    std::function<int32_t(const TBox&)> Answer;
+
+    void SetStatusText(const std::string& text) override {
+        Statuses.push_back(text);
+        if (OnStatus) OnStatus(text);
+    }
+    void PumpMessages() override {
+        ++Pumps;
+        if (OnPump) OnPump();
+    }
+    int32_t ShowMsgBox(const std::string& message, const std::string& title, int32_t buttons,
+                       int32_t icon, int32_t focused) override {
+        Boxes.push_back({title, message, buttons, icon, focused});
+        if (Answer) return Answer(Boxes.back());
+        return buttons == mbYesNo || buttons == mbYesNoCancel ? mrYes : mrOk;
+    }
+    void ShowBalloon(const std::string&, const std::string& text, int32_t) override {
+        BalloonTexts.push_back(text);
+    }
+    void SetCommandState(const TCommandState& state) override { Commands = state; }
+    void SetStopButton(bool visible, bool enabled) override {
+        StopVisible = visible;
+        StopEnabled = enabled;
+    }
+    void SetDeleteCaption(const std::string& caption) override { DeleteCaption = caption; }
+    void SetAutoCheckTimer(bool enabled, int32_t interval) override {
+        TimerEnabled = enabled;
+        TimerInterval = interval;
+        ++TimerCalls;
+    }
+    void SetMailboxes(const std::vector<TMailboxItem>& items, int32_t highlighted,
+                      bool panelVisible) override {
+        Mailboxes = items;
+        MailboxHighlight = highlighted;
+        PanelVisible = panelVisible;
+    }
+    void SetListsBusy(bool busy) override { ListsBusy = busy; }
+    void RowsReset() override { ++RowsResets; }
+    void RowsAppended(int32_t, int32_t count) override { RowsAppendedTotal += count; }
+    void RowChanged(int32_t) override { ++RowChanges; }
+    void RowsRepaint() override {}
+    bool IsShiftDown() override { return ShiftDown; }
+    bool OpenWithShell(const std::string& target, const std::string&, bool) override {
+        ShellTargets.push_back(target);
+        return ShellSucceeds;
+    }
+
+    std::vector<std::string> BoxMessages() const {
+        std::vector<std::string> texts;
+        for (const TBox& box : Boxes) texts.push_back(box.Message);
+        return texts;
+    }
+};
+
+// A fresh home folder for the settings file and the rule lists; the clock
+// is fixed at 5 March 2007 14:09:27 while it lives.
+class TTempHome {
+public:
+    TTempHome() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "kalmuro-engine-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        FDir = pattern;
+        SetHomeDir(FDir);
+        SetClockForTesting([] {
+            TDateTime day = 0, time = 0;
+            TryEncodeDate(2007, 3, 5, day);
+            TryEncodeTime(14, 9, 27, 0, time);
+            return day + time;
+        });
+    }
+    ~TTempHome() {
+        SetClockForTesting({});
+        SetHomeDir("");
+        std::error_code ignored;
+        std::filesystem::remove_all(FDir, ignored);
+    }
+    TTempHome(const TTempHome&) = delete;
+    TTempHome& operator=(const TTempHome&) = delete;
+
+    const std::string& Dir() const { return FDir; }
+    std::string Path(const std::string& name) const { return FDir + "/" + name; }
+    void Write(const std::string& name, const std::string& content) const {
+        std::ofstream(Path(name), std::ios::binary | std::ios::trunc) << content;
+    }
+
+private:
+    std::string FDir;
+};
+
+inline TMailAccount Account(const std::string& name, int32_t port, const std::string& user,
+                            const std::string& password, bool active = true) {
+    TMailAccount a;
+    a.AccountName = name;
+    a.PopServer = "127.0.0.1";
+    a.UserId = user;
+    a.UserPwd = password;
+    a.Port = std::to_string(port);
+    a.Active = active;
+    return a;
+}
+
+// A message with the usual three headers and a one-line body.
+inline test::TFakeMessage FakeMessage(const std::string& from, const std::string& subject,
+                                      const std::string& uid,
+                                      const std::string& date = "Mon, 5 Mar 2007 14:09:00 +0100") {
+    test::TFakeMessage m;
+    m.Text = "From: " + from + "\r\nSubject: " + subject + "\r\nDate: " + date +
+             "\r\n\r\nHello.\r\n";
+    m.Uid = uid;
+    return m;
+}
+
+// n messages numbered from 1: sender "user<i>@example.com", subject
+// "Message <i>", unique id "uid-<i>".
+inline std::vector<test::TFakeMessage> FakeMailbox(int n) {
+    std::vector<test::TFakeMessage> box;
+    for (int i = 1; i <= n; ++i)
+        box.push_back(FakeMessage("User " + std::to_string(i) + " <user" + std::to_string(i) +
+                                      "@example.com>",
+                                  "Message " + std::to_string(i), "uid-" + std::to_string(i)));
+    return box;
+}
+
+}  // namespace kalmuro::enginetest
