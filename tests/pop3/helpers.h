@@ -1,0 +1,51 @@
+// Small helpers shared by the POP3 test files.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "mail/pop3/pop3_client.h"
+#include "support/scripted_server.h"
+
+namespace kalmuro::test {
+
+// A client pointed at 127.0.0.1:port with a short read time-out, so that a
+// test never hangs on a broken expectation.
+template <class TClient>
+void PointAt(TClient& client, int32_t port) {
+    client.Host = "127.0.0.1";
+    client.Port = port;
+    client.ReadTimeout = 5000;
+}
+
+// The script of a session up to a successful USER/PASS login.
+inline TScript LoggedIn() {
+    TScript s;
+    s.Line("+OK ready").Expect("USER alice").Line("+OK").Expect("PASS secret").Line(
+        "+OK Logged in.");
+    return s;
+}
+
+inline void Credentials(TPop3Client& client) {
+    client.Username = "alice";
+    client.Password = "secret";
+}
+
+// The text of whatever f throws, or "<none>".
+template <class F>
+std::string ErrorText(F&& f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "<none>";
+}
+
+inline int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now() - since)
+        .count();
+}
+
+}  // namespace kalmuro::test
