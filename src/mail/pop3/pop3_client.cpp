@@ -81,24 +81,32 @@ void TPop3Client::Login(int32_t timeout) {
     }
 }
 
+int32_t StatReplyCount(const std::string& text) {
+    if (text.empty()) return 0;
+    const size_t blank = text.find(' ');
+    // Without a blank there is no count to read: the conversion error says so.
+    return StrToInt(blank == std::string::npos ? std::string_view()
+                                               : std::string_view(text).substr(0, blank));
+}
+
+int32_t ListReplySize(const std::string& text) {
+    if (text.empty()) return -1;
+    const size_t blank = text.find(' ');
+    const std::string_view rest = blank == std::string::npos
+                                      ? std::string_view(text)
+                                      : std::string_view(text).substr(blank + 1);
+    int32_t size = 0;
+    return TryStrToInt(rest, size) ? size : -1;
+}
+
 int32_t TPop3Client::CountMessages() {
     SendCommand("STAT", {OkCode});
-    const std::string& s = FirstLine(LastReply);
-    if (s.empty()) return 0;
-    const size_t blank = s.find(' ');
-    // Without a blank there is no count to read: the conversion error says so.
-    return StrToInt(blank == std::string::npos ? std::string_view() : std::string_view(s).substr(0, blank));
+    return StatReplyCount(FirstLine(LastReply));
 }
 
 int32_t TPop3Client::MessageSize(int32_t n) {
     SendCommand("LIST " + std::to_string(n), {OkCode});
-    const std::string& s = FirstLine(LastReply);
-    if (s.empty()) return -1;
-    const size_t blank = s.find(' ');
-    int32_t size = 0;
-    const std::string_view rest =
-        blank == std::string::npos ? std::string_view(s) : std::string_view(s).substr(blank + 1);
-    return TryStrToInt(rest, size) ? size : -1;
+    return ListReplySize(FirstLine(LastReply));
 }
 
 bool TPop3Client::MessageUid(std::vector<std::string>& list, int32_t n) {

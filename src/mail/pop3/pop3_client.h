@@ -45,6 +45,14 @@ protected:
     int32_t ReadResponse() override;
 };
 
+// The number of messages in a STAT reply's first text line: 0 when empty,
+// else the text before the first blank (none without a blank) as an integer;
+// raises EConvertError otherwise.
+int32_t StatReplyCount(const std::string& text);
+// The size in a LIST n reply's first text line: the text after the first
+// blank (all of it without one) as an integer, -1 when it is not one.
+int32_t ListReplySize(const std::string& text);
+
 // The APOP digest: MD5 of the time stamp (angle brackets included) followed
 // by the password, as 32 lower-case hex digits.
 std::string ApopDigest(const std::string& timestamp, const std::string& password);

@@ -289,6 +289,12 @@ void TTcpConnection::Consume(size_t n) {
     DoWork(TWorkMode::wmRead, static_cast<int64_t>(n));
 }
 
+void TTcpConnection::AppendInput(std::string_view bytes) {
+    if (FInput.size() < FInputEnd + bytes.size()) FInput.resize(FInputEnd + bytes.size());
+    std::memcpy(FInput.data() + FInputEnd, bytes.data(), bytes.size());
+    FInputEnd += bytes.size();
+}
+
 std::string TTcpConnection::ReadLine(int32_t timeout, int32_t maximum) {
     if (maximum == -1) maximum = MaxLineLength;
     FReadLnSplit = false;

@@ -132,6 +132,9 @@ protected:
     void CheckForDisconnect(bool raise, bool ignoreBuffer);
     // Consumes n bytes of the input buffer and reports read progress.
     void Consume(size_t n);
+    // Appends bytes to the input buffer as if received: lets tests and the
+    // fuzzer drive the line and reply reading without a socket.
+    void AppendInput(std::string_view bytes);
 
 private:
     void CloseSocket();
