@@ -142,6 +142,8 @@ private:
     enum class TWait { Ready, TimedOut, Closed };
     TWait WaitFor(short events, int32_t timeout, bool pump);
     void NoticePeerClose();
+    // Sets the socket's receive time-out (0 = none) when it differs.
+    void SetReceiveTimeout(int32_t ms);
 
     int FSocket = -1;
     bool FHandler = false;
@@ -151,6 +153,7 @@ private:
     std::vector<char> FInput;
     size_t FInputPos = 0;
     size_t FInputEnd = 0;
+    int32_t FReceiveTimeout = 0;
     bool FReadLnSplit = false;
     bool FReadLnTimedOut = false;
     int32_t FWorkDepth[2] = {0, 0};

@@ -1,0 +1,195 @@
+// The header-only road of a mailbox check against a POP3 server, timed:
+// login, STAT, then for every message TOP n 0, LIST n, UIDL n, one after the
+// other, then QUIT.
+//
+//   bench_pop3 --port P --user U --password PW [--host H] [--mode M] [--runs R]
+//
+// Modes:
+//   ours   the project's POP3 client; every header is interpreted
+//          (sender, subject, date), as a check does.
+//   floor  a bare loop with blocking socket calls: the same commands, each
+//          reply read up to its end ("\r\n", or "\r\n.\r\n" after TOP) and
+//          nothing parsed. What round trips alone cost.
+// Each run prints "run=i seconds=S"; the last line is
+//   mode=M messages=N median_s=S runs=R
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "mail/mime/mail_message.h"
+#include "mail/pop3/pop3_client.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct TOptions {
+    std::string Host = "127.0.0.1";
+    int Port = 110;
+    std::string User, Password;
+    std::string Mode = "ours";
+    int Runs = 1;
+};
+
+// Runs the road with the project's client; returns the message count.
+int RunOurs(const TOptions& o, uint64_t& checksum) {
+    kalmuro::TPop3Client client;
+    client.Host = o.Host;
+    client.Port = o.Port;
+    client.Username = o.User;
+    client.Password = o.Password;
+    client.ReadTimeout = 60000;
+    client.Login(60000);
+    const int count = client.CountMessages();
+    std::vector<std::string> uid;
+    for (int n = 1; n <= count; ++n) {
+        kalmuro::TMailMessage message;
+        try {
+            client.FetchHeader(n, message);
+        } catch (const kalmuro::EMailError&) {
+            throw;
+        } catch (const kalmuro::EError&) {
+            // A header the parser rejects: the check goes on with the next.
+        }
+        const int32_t size = client.MessageSize(n);
+        client.MessageUid(uid, n);
+        // Keep the results alive so that nothing is optimised away.
+        checksum += static_cast<uint64_t>(size) + message.From.Address.size() +
+                    message.Subject.size() + static_cast<uint64_t>(message.Date) +
+                    (uid.empty() ? 0 : uid[0].size());
+    }
+    client.Quit();
+    return count;
+}
+
+// The floor: one blocking socket, no parsing beyond finding a reply's end.
+class TBareSession {
+public:
+    TBareSession(const std::string& host, int port) {
+        Fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        if (Fd < 0 || inet_pton(AF_INET, host.c_str(), &a.sin_addr) != 1 ||
+            connect(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+            throw std::runtime_error("floor: cannot connect to " + host);
+        Buffer.resize(1 << 16);
+    }
+    ~TBareSession() { close(Fd); }
+
+    // Sends a command and reads its reply; multi: a +OK reply runs to ".".
+    // Returns the first byte of the reply ('+' or '-').
+    char Command(const std::string& line, bool multi) {
+        if (!line.empty()) {
+            const std::string block = line + "\r\n";
+            if (send(Fd, block.data(), block.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(block.size()))
+                throw std::runtime_error("floor: send failed");
+        }
+        size_t used = 0;
+        for (;;) {
+            if (used == Buffer.size()) Buffer.resize(Buffer.size() * 2);
+            const ssize_t n = recv(Fd, Buffer.data() + used, Buffer.size() - used, 0);
+            if (n <= 0) throw std::runtime_error("floor: connection closed");
+            used += static_cast<size_t>(n);
+            if (used < 2 || Buffer[used - 2] != '\r' || Buffer[used - 1] != '\n') continue;
+            if (!multi || Buffer[0] == '-') break;
+            if (used >= 5 && std::memcmp(Buffer.data() + used - 5, "\r\n.\r\n", 5) == 0) break;
+        }
+        Total += used;
+        return Buffer[0];
+    }
+
+    size_t Total = 0;
+
+private:
+    int Fd = -1;
+    std::vector<char> Buffer;
+};
+
+int RunFloor(const TOptions& o, uint64_t& checksum, int count) {
+    TBareSession s(o.Host, o.Port);
+    s.Command("", false);  // greeting
+    s.Command("USER " + o.User, false);
+    if (s.Command("PASS " + o.Password, false) != '+') throw std::runtime_error("floor: login refused");
+    s.Command("STAT", false);
+    for (int n = 1; n <= count; ++n) {
+        const std::string number = std::to_string(n);
+        s.Command("TOP " + number + " 0", true);
+        s.Command("LIST " + number, false);
+        s.Command("UIDL " + number, false);
+    }
+    s.Command("QUIT", false);
+    checksum += s.Total;
+    return count;
+}
+
+// The floor parses nothing, not even STAT: it asks a client for the count once.
+int CountOnce(const TOptions& o) {
+    kalmuro::TPop3Client client;
+    client.Host = o.Host;
+    client.Port = o.Port;
+    client.Username = o.User;
+    client.Password = o.Password;
+    client.ReadTimeout = 60000;
+    client.Login(60000);
+    const int count = client.CountMessages();
+    client.Quit();
+    return count;
+}
+
+[[noreturn]] void Usage() {
+    std::fprintf(stderr,
+                 "usage: bench_pop3 --port P --user U --password PW [--host H]"
+                 " [--mode ours|floor] [--runs R]\n");
+    std::exit(2);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    TOptions o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (i + 1 >= argc) Usage();
+        const std::string v = argv[++i];
+        if (a == "--port") o.Port = std::atoi(v.c_str());
+        else if (a == "--user") o.User = v;
+        else if (a == "--password") o.Password = v;
+        else if (a == "--host") o.Host = v;
+        else if (a == "--mode") o.Mode = v;
+        else if (a == "--runs") o.Runs = std::max(1, std::atoi(v.c_str()));
+        else Usage();
+    }
+    if (o.User.empty() || (o.Mode != "ours" && o.Mode != "floor")) Usage();
+    try {
+        const int known = o.Mode == "floor" ? CountOnce(o) : 0;
+        std::vector<double> seconds;
+        uint64_t checksum = 0;
+        int messages = 0;
+        for (int run = 1; run <= o.Runs; ++run) {
+            const auto start = Clock::now();
+            messages = o.Mode == "ours" ? RunOurs(o, checksum) : RunFloor(o, checksum, known);
+            const double s = std::chrono::duration<double>(Clock::now() - start).count();
+            seconds.push_back(s);
+            std::printf("run=%d seconds=%.4f\n", run, s);
+        }
+        std::sort(seconds.begin(), seconds.end());
+        std::printf("mode=%s messages=%d median_s=%.4f runs=%d checksum=%llu\n", o.Mode.c_str(),
+                    messages, seconds[seconds.size() / 2], o.Runs,
+                    static_cast<unsigned long long>(checksum));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_pop3: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The header-only road against a local Dovecot, side by side:
+#   ours    bench_pop3 --mode ours   (the project's client, headers interpreted)
+#   floor   bench_pop3 --mode floor  (a bare loop, same commands, no parsing)
+#   python  pop3_peer.py --mode parse (poplib + email.policy.default)
+# for 1,000 and 10,000 messages, runs interleaved, median of RUNS (default 5).
+# Starts and stops its own server in a fresh /tmp dir.
+# Last line: messages=10000 ours_s=A floor_s=B python_s=C floor_ratio=A/B python_speedup=C/A
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+src=${KALMURO_SOURCE_DIR:-$(cd "$here/.." && pwd)}
+build=${KALMURO_BUILD_DIR:-$src/build}
+bench="$build/bench/bench_pop3"
+scripts="$src/scripts/dovecot"
+runs=${RUNS:-5}
+sizes=${SIZES:-"1000 10000"}
+[ -x "$bench" ] || { echo "missing $bench: build the bench_pop3 target first" >&2; exit 1; }
+
+dir=$(mktemp -d /tmp/kqb.XXXXXX)
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+started=0
+cleanup() {
+  if [ "$started" = 1 ]; then NO_WAIT=1 CLEANUP=1 "$scripts/stop_server.sh" "$dir"; else rm -rf "$dir"; fi
+}
+trap cleanup EXIT
+
+for n in $sizes; do
+  "$scripts/add_user.sh" "$dir" "u$n" secret
+  python3 "$scripts/gen_maildir.py" "$dir/mail/u$n/Maildir" "$n" --seed 1
+done
+"$scripts/start_server.sh" "$dir" "$port" >/dev/null
+started=1
+
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+seconds() { sed -n 's/^run=1 seconds=//p'; }
+
+last=
+for n in $sizes; do
+  common=(--port "$port" --user "u$n" --password secret)
+  # The first session on a new Maildir builds the server's index: keep it out.
+  "$bench" "${common[@]}" --mode floor >/dev/null
+  ours=(); floor=(); py=()
+  for r in $(seq 1 "$runs"); do
+    ours+=("$("$bench" "${common[@]}" --mode ours | seconds)")
+    floor+=("$("$bench" "${common[@]}" --mode floor | seconds)")
+    py+=("$(python3 "$here/pop3_peer.py" "${common[@]}" --mode parse | seconds)")
+  done
+  o=$(printf '%s\n' "${ours[@]}" | median)
+  f=$(printf '%s\n' "${floor[@]}" | median)
+  p=$(printf '%s\n' "${py[@]}" | median)
+  echo "n=$n ours_runs=${ours[*]} floor_runs=${floor[*]} python_runs=${py[*]}"
+  last=$(awk -v n="$n" -v o="$o" -v f="$f" -v p="$p" 'BEGIN {
+    printf "messages=%d ours_s=%.3f floor_s=%.3f python_s=%.3f floor_ratio=%.3f python_speedup=%.2f\n",
+           n, o, f, p, o / f, p / o }')
+  echo "$last"
+done
