@@ -1,8 +1,8 @@
 #include "mail/mime/encoded_words.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
-#include <vector>
 
 #include "mail/errors.h"
 #include "mail/text.h"
@@ -100,78 +100,155 @@ std::string JisToShiftJis(std::string_view in) {
     return out;
 }
 
-// Finds a pattern in the upper-cased text, answering "none" at once past its
-// last occurrence: a header full of unfinished words would otherwise make
-// every probe scan to the end.
-class TFinder {
-public:
-    TFinder(const std::string& text, std::string_view pattern) : Text_(text), Pattern_(pattern) {
-        Refresh();
+// The first start of "=?" + name (name in capitals, matched without regard
+// to case) in [from, limit) of text.
+size_t FindWord(std::string_view text, std::string_view name, size_t from, size_t limit = npos) {
+    while (from < limit) {
+        const size_t at = text.find("=?", from);
+        if (at == npos || at >= limit) return npos;
+        if (SameText(text.substr(at + 2, name.size()), name)) return at;
+        from = at + 1;
     }
-    void Refresh() { Last_ = Text_.rfind(Pattern_); }
-    size_t Find(size_t from) const {
-        if (Last_ == npos || from > Last_) return npos;
-        return Text_.find(Pattern_, from);
+    return npos;
+}
+
+// The three marks of the word starting at a: the '?' after its character-set
+// name, the '?' after its encoding letter and its closing "?=". False when
+// one is missing.
+bool LocateWord(std::string_view text, size_t a, size_t& b1, size_t& b2, size_t& c) {
+    b1 = text.find('?', a + 5);
+    if (b1 == npos) return false;
+    b2 = text.find('?', b1 + 1);
+    if (b2 == npos) return false;
+    c = text.find("?=", b2 + 1);
+    return c != npos;
+}
+
+// The text being decoded, split at a cursor: Left_ holds what lies before it,
+// Buffer_ from Offset_ on what lies after. A word is always replaced right
+// after the cursor by shorter bytes, which are written into the space the
+// word leaves, so a decoding costs the length of its word and not of the
+// whole text. Offset_ >= Left_.size() always holds (the text only shrinks),
+// so moving the cursor back always finds room.
+class TCursorText {
+public:
+    explicit TCursorText(std::string_view text) : Buffer_(text) {}
+
+    size_t Cursor() const { return Left_.size(); }
+    std::string_view Right() const { return std::string_view(Buffer_).substr(Offset_); }
+
+    void MoveTo(size_t position) {
+        if (position > Left_.size()) {
+            const size_t count = position - Left_.size();
+            Left_.append(Buffer_, Offset_, count);
+            Offset_ += count;
+        } else {
+            const size_t count = Left_.size() - position;
+            Offset_ -= count;
+            Buffer_.replace(Offset_, count, Left_, position, count);
+            Left_.resize(position);
+        }
     }
 
+    // Replaces the first length bytes after the cursor with the shorter bytes.
+    void ReplaceAfterCursor(size_t length, std::string_view bytes) {
+        Offset_ += length - bytes.size();
+        Buffer_.replace(Offset_, bytes.size(), bytes);
+    }
+
+    // FindWord over the whole text, including a word cut by the cursor.
+    size_t Find(std::string_view name, size_t from) const {
+        const size_t cursor = Left_.size();
+        if (from < cursor) {
+            size_t at = FindWord(Left_, name, from);
+            if (at != npos && at + 2 + name.size() <= cursor) return at;
+            // A word that begins in Left_ and ends in the right part.
+            const size_t joinStart = std::max(from, cursor >= name.size() + 1 ? cursor - name.size() - 1 : 0);
+            std::string join = Left_.substr(joinStart);
+            join.append(Right().substr(0, name.size() + 1));
+            at = FindWord(join, name, 0, cursor - joinStart);
+            if (at != npos) return joinStart + at;
+            from = cursor;
+        }
+        const size_t at = FindWord(Right(), name, from - cursor);
+        return at == npos ? npos : cursor + at;
+    }
+
+    std::string Text() const { return Left_ + std::string(Right()); }
+
 private:
-    const std::string& Text_;
-    std::string_view Pattern_;
-    size_t Last_ = npos;
+    std::string Left_;
+    std::string Buffer_;
+    size_t Offset_ = 0;
 };
 
 }  // namespace
 
 std::string DecodeEncodedWords(std::string_view input) {
-    std::string text(input);
-    std::string upper = UpperCase(text);  // searched; same positions as text
-    TFinder iso(upper, "=?ISO"), windows(upper, "=?WINDOWS"), question(upper, "?"),
-        closing(upper, "?=");
-
-    size_t a = iso.Find(0);
-    if (a == npos) a = windows.Find(0);
-
-    // Between two decodings the text does not change, so coming back to a
-    // word already looked at would repeat the same steps for ever (an
-    // unfinished WINDOWS word before an unfinished ISO word does that): stop.
-    std::vector<uint32_t> visited(text.size() + 1, 0);
-    uint32_t round = 1;
-
-    while (a != npos) {
-        if (visited[a] == round) break;
-        visited[a] = round;
-        const bool windowsWord = upper.compare(a, 9, "=?WINDOWS") == 0;
-
-        const size_t b1 = question.Find(a + 5);
-        const size_t b2 = b1 == npos ? npos : question.Find(b1 + 1);
-        const size_t c = b2 == npos ? npos : closing.Find(b2 + 1);
-        const bool unchanged = c == npos;
-        if (!unchanged) {
-            const std::string_view charset = std::string_view(text).substr(a + 2, b1 - a - 2);
-            const char letter = text[b1 + 1];
-            const std::string_view encoded = std::string_view(text).substr(b2 + 1, c - b2 - 1);
-            std::string decoded = (letter == 'Q' || letter == 'q') ? DecodeQ(encoded) : DecodeB(encoded);
-            if (SameText(charset, "ISO-2022-JP")) decoded = JisToShiftJis(decoded);
-            text.replace(a, c + 2 - a, decoded);
-            upper.replace(a, c + 2 - a, UpperCase(decoded));
-            iso.Refresh();
-            windows.Refresh();
-            question.Refresh();
-            closing.Refresh();
-            ++round;
+    // The scan: ISO words from left to right, each search starting one
+    // position after the last word decoded, so that decoded text is read
+    // again; when none is left to decode, the first WINDOWS word in the text.
+    //
+    // Once a word cannot be read (a mark is missing), no word starting after
+    // it can be read either: its missing mark would be missing for them too.
+    // So an unreadable ISO word means no ISO word further on will decode, and
+    // an unreadable first WINDOWS word means nothing more will. Stopping
+    // there gives what walking over the remaining unreadable words one by one
+    // gives, and also ends the case where that walk would go round for ever
+    // (an unfinished WINDOWS word followed by an unfinished ISO word).
+    //
+    // Two bounds keep hostile values (thousands of words) near linear:
+    // no ISO word at or after isoLimit can be decoded, and no WINDOWS word
+    // starts before windowsFloor. Each decoding moves them as the text moves.
+    TCursorText text(input);
+    size_t from = 0;
+    size_t isoLimit = npos;
+    size_t windowsFloor = 0;
+    for (;;) {
+        // After a decoding the cursor stands where the word began, so the
+        // next ISO word lies in the right part.
+        size_t b1 = 0, b2 = 0, c = 0;
+        size_t a = npos;
+        const size_t cursor = text.Cursor();
+        size_t iso = npos;
+        if (from >= cursor && (isoLimit == npos || isoLimit > from))
+            iso = FindWord(text.Right(), "ISO", from - cursor, isoLimit == npos ? npos : isoLimit - cursor);
+        if (iso == npos) {
+            isoLimit = std::min(isoLimit, from);
+        } else if (!LocateWord(text.Right(), iso, b1, b2, c)) {
+            isoLimit = cursor + iso;
+        } else {
+            a = cursor + iso;
         }
-
-        // The decoded bytes are searched again; WINDOWS words are looked for
-        // from the start once no ISO word is left, except past one that could
-        // not be read.
-        size_t next = iso.Find(a + 1);
-        if (next == npos) next = windows.Find(unchanged && windowsWord ? a + 1 : 0);
-        a = next;
+        if (a == npos) {
+            a = text.Find("WINDOWS", windowsFloor);
+            if (a == npos) break;
+            windowsFloor = a;
+        }
+        text.MoveTo(a);
+        const std::string_view right = text.Right();
+        if (!LocateWord(right, 0, b1, b2, c)) break;
+        const std::string_view charset = right.substr(2, b1 - 2);
+        const char letter = right[b1 + 1];
+        const std::string_view encoded = right.substr(b2 + 1, c - b2 - 1);
+        std::string decoded = (letter == 'Q' || letter == 'q') ? DecodeQ(encoded) : DecodeB(encoded);
+        if (SameText(charset, "ISO-2022-JP")) decoded = JisToShiftJis(decoded);
+        // Blanks between words are kept: only the word itself is replaced.
+        const size_t end = a + c + 2;
+        text.ReplaceAfterCursor(c + 2, decoded);
+        const size_t decodedEnd = a + decoded.size();
+        if (isoLimit != npos) isoLimit = end <= isoLimit ? isoLimit - (end - decodedEnd) : decodedEnd;
+        // A new WINDOWS word may begin in the decoded bytes or just before them.
+        const size_t touched = a >= 8 ? a - 8 : 0;
+        if (windowsFloor >= end) windowsFloor -= end - decodedEnd;
+        if (windowsFloor > touched) windowsFloor = touched;
+        from = a + 1;
     }
 
+    const std::string whole = text.Text();
     std::string result;
-    result.reserve(text.size());
-    for (char ch : text)
+    result.reserve(whole.size());
+    for (char ch : whole)
         if (ch != '\0') result += ch;
     return result;
 }
