@@ -4,7 +4,8 @@
 # system configuration is never read. Returns once the +OK greeting arrives.
 # Environment: MAIL_USER (as root: owner of the mail, default dovecot),
 # UIDL_FORMAT (default %08Xu%08Xv; %g gives Maildir base names),
-# START_TIMEOUT (seconds, default 20), DOVECOT_VERBOSE=1 (auth/mail debug).
+# START_TIMEOUT (seconds, default 20), DOVECOT_VERBOSE=1 (auth/mail debug),
+# WATCH_PID (stop the server and remove DIR when that process ends).
 # Exit status 89: the port is in use.
 set -euo pipefail
 if [ $# -lt 2 ]; then echo "usage: $0 DIR PORT" >&2; exit 2; fi
@@ -141,6 +142,14 @@ while :; do
   fi
   if [[ $line == +OK* ]]; then
     ms=$(( ($(date +%s%N) - start_ns) / 1000000 ))
+    if [ -n "${WATCH_PID:-}" ]; then
+      # Stops the server and removes DIR once that process has gone, so a
+      # test program that crashes leaves nothing running.
+      here=$(cd "$(dirname "$0")" && pwd)
+      ( while kill -0 "$WATCH_PID" 2>/dev/null; do sleep 1; done
+        NO_WAIT=1 CLEANUP=1 "$here/stop_server.sh" "$DIR" ) </dev/null >/dev/null 2>&1 &
+    fi
+    # Last: a caller that has gone makes this echo fail (SIGPIPE).
     echo "ready after $ms ms (pid $(cat "$DIR/run/master.pid" 2>/dev/null)): ${line%$'\r'}"
     exit 0
   fi

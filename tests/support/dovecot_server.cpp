@@ -129,7 +129,9 @@ bool TDovecotServer::GenerateMail(const std::string& user, int32_t n, int32_t se
 }
 
 bool TDovecotServer::Start() {
-    const std::string env = UidlIsFileName ? "UIDL_FORMAT=%g " : "";
+    // The server goes with this process even if it dies without cleaning up.
+    const std::string env = std::string(UidlIsFileName ? "UIDL_FORMAT=%g " : "") +
+                            "WATCH_PID=" + std::to_string(getpid()) + " ";
     for (int attempt = 0; attempt < 3; ++attempt) {
         const size_t errorLength = FError.size();
         if (Run(env + Quote(DovecotScriptDir() + "/start_server.sh") + " " + Quote(FDir) + " " +
