@@ -3,10 +3,12 @@
 // other, then QUIT.
 //
 //   bench_pop3 --port P --user U --password PW [--host H] [--mode M] [--runs R]
+//              [--hook 1]
 //
 // Modes:
 //   ours   the project's POP3 client; every header is interpreted
-//          (sender, subject, date), as a check does.
+//          (sender, subject, date), as a check does. --hook 1 attaches an
+//          active idle hook that does nothing, as a front end would.
 //   floor  a bare loop with blocking socket calls: the same commands, each
 //          reply read up to its end ("\r\n", or "\r\n.\r\n" after TOP) and
 //          nothing parsed. What round trips alone cost.
@@ -39,6 +41,7 @@ struct TOptions {
     std::string User, Password;
     std::string Mode = "ours";
     int Runs = 1;
+    bool Hook = false;
 };
 
 // Runs the road with the project's client; returns the message count.
@@ -49,6 +52,9 @@ int RunOurs(const TOptions& o, uint64_t& checksum) {
     client.Username = o.User;
     client.Password = o.Password;
     client.ReadTimeout = 60000;
+    kalmuro::TAntiFreeze freeze;
+    freeze.OnIdle = [] {};
+    if (o.Hook) client.AntiFreeze = &freeze;
     client.Login(60000);
     const int count = client.CountMessages();
     std::vector<std::string> uid;
@@ -150,7 +156,7 @@ int CountOnce(const TOptions& o) {
 [[noreturn]] void Usage() {
     std::fprintf(stderr,
                  "usage: bench_pop3 --port P --user U --password PW [--host H]"
-                 " [--mode ours|floor] [--runs R]\n");
+                 " [--mode ours|floor] [--runs R] [--hook 1]\n");
     std::exit(2);
 }
 
@@ -168,6 +174,7 @@ int main(int argc, char** argv) {
         else if (a == "--host") o.Host = v;
         else if (a == "--mode") o.Mode = v;
         else if (a == "--runs") o.Runs = std::max(1, std::atoi(v.c_str()));
+        else if (a == "--hook") o.Hook = v == "1";
         else Usage();
     }
     if (o.User.empty() || (o.Mode != "ours" && o.Mode != "floor")) Usage();

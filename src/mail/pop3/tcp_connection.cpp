@@ -189,29 +189,26 @@ void TTcpConnection::CheckForDisconnect(bool raise, bool ignoreBuffer) {
         throw EConnClosedGracefully();
 }
 
-// Waits for the socket to become ready. Negative timeout = no limit. With an
-// engaged anti-freeze the wait is cut into slices and the hook runs after
-// every slice that saw nothing; only the time spent waiting counts against
-// the timeout, not the time the hook takes.
-TTcpConnection::TWait TTcpConnection::WaitFor(short events, int32_t timeout, bool pump) {
-    const bool sliced = pump && AntiFreeze != nullptr && AntiFreeze->Engaged();
-    const int32_t slice = sliced ? std::max<int32_t>(1, AntiFreeze->IdleTimeOut) : -1;
+// Waits up to timeout ms (negative: no limit) for the socket to become ready.
+TTcpConnection::TWait TTcpConnection::WaitFor(short events, int32_t timeout) {
     int64_t remaining = timeout;
     for (;;) {
         if (FSocket < 0) return TWait::Closed;  // the hook closed us
-        int32_t wait = remaining < 0 ? -1 : static_cast<int32_t>(remaining);
-        if (sliced && (wait < 0 || wait > slice)) wait = slice;
         pollfd p{FSocket, events, 0};
         const int64_t started = NowMs();
-        const int rc = poll(&p, 1, wait);
+        const int rc = poll(&p, 1, remaining < 0 ? -1 : static_cast<int>(remaining));
         if (rc > 0) return TWait::Ready;
         if (rc < 0 && errno != EINTR) RaiseSocketError(errno);
         if (remaining >= 0) remaining = std::max<int64_t>(0, remaining - (NowMs() - started));
-        if (rc == 0 && sliced) AntiFreeze->DoIdle();
         if (remaining == 0) return TWait::TimedOut;
     }
 }
 
+// The wait for data is the receive call itself, bounded by the socket's
+// receive time-out: one system call per chunk on the hot road. With an engaged
+// anti-freeze each call waits one slice at most and the hook runs after every
+// slice that brought nothing; only time spent waiting counts against the
+// time-out, not the time the hook takes.
 int32_t TTcpConnection::ReceiveData(bool raiseWhenDisconnected, int32_t timeout,
                                     bool raiseOnTimeout) {
     if (timeout == -1) timeout = ReadTimeout == 0 ? -2 : ReadTimeout;
@@ -221,35 +218,39 @@ int32_t TTcpConnection::ReceiveData(bool raiseWhenDisconnected, int32_t timeout,
         return 0;
     }
     const size_t chunk = static_cast<size_t>(std::max<int32_t>(1, RecvBufferSize));
-    // Without an engaged anti-freeze the wait is the receive call itself,
-    // bounded by the socket's receive time-out: one system call per reply
-    // chunk instead of two on the hot road.
     const bool sliced = AntiFreeze != nullptr && AntiFreeze->Engaged();
+    const int64_t slice = sliced ? std::max<int32_t>(1, AntiFreeze->IdleTimeOut) : 0;
+    int64_t remaining = timeout < 0 ? -1 : timeout;
     int32_t count = 0;
     do {
-        TWait w = TWait::Ready;
-        if (sliced) {
-            w = WaitFor(POLLIN, timeout < 0 ? -1 : timeout, true);
-        } else if (timeout != 0) {
-            SetReceiveTimeout(timeout < 0 ? 0 : timeout);
-        }
-        if (w == TWait::Closed) {
-            if (raiseWhenDisconnected) throw ENotConnected();
-            return 0;
-        }
         if (FInput.size() < FInputEnd + chunk) FInput.resize(FInputEnd + chunk);
-        ssize_t n = w == TWait::TimedOut
-                        ? -1
-                        : recv(FSocket, FInput.data() + FInputEnd, chunk,
-                               !sliced && timeout == 0 ? MSG_DONTWAIT : 0);
-        const int err = n < 0 && w != TWait::TimedOut ? errno : 0;
-        if (w == TWait::TimedOut || (n < 0 && !sliced && (err == EAGAIN || err == EWOULDBLOCK))) {
-            if (raiseOnTimeout) throw EReadTimeout();
-            return -1;
+        const bool justLook = remaining == 0;
+        if (!justLook) {
+            int64_t wait = remaining < 0 ? slice : remaining;  // 0: no limit
+            if (sliced && wait > slice) wait = slice;
+            SetReceiveTimeout(static_cast<int32_t>(wait));
         }
-        FClosedGracefully = n == 0;
+        const int64_t started = remaining > 0 ? NowMs() : 0;
+        ssize_t n = recv(FSocket, FInput.data() + FInputEnd, chunk, justLook ? MSG_DONTWAIT : 0);
         if (n < 0) {
-            if (err == EINTR) continue;
+            const int err = errno;
+            if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR) {
+                if (remaining > 0) remaining = std::max<int64_t>(0, remaining - (NowMs() - started));
+                if (err == EINTR) continue;
+                if (sliced) {
+                    AntiFreeze->DoIdle();
+                    if (FSocket < 0) {  // the hook closed the connection
+                        if (raiseWhenDisconnected) throw ENotConnected();
+                        return 0;
+                    }
+                }
+                if (remaining == 0) {
+                    if (raiseOnTimeout) throw EReadTimeout();
+                    return -1;
+                }
+                continue;
+            }
+            FClosedGracefully = false;
             const int32_t number = WinsockErrorFromErrno(err);
             if (number == 10058 || number == 10053) {
                 CloseSocket();
@@ -258,6 +259,8 @@ int32_t TTcpConnection::ReceiveData(bool raiseWhenDisconnected, int32_t timeout,
             } else {
                 RaiseSocketError(err);
             }
+        } else {
+            FClosedGracefully = n == 0;
         }
         FInputEnd += static_cast<size_t>(n);
         count = static_cast<int32_t>(n);
@@ -477,7 +480,7 @@ void TTcpConnection::Connect(const std::string& host, int32_t port, int32_t time
                 int err = errno;
                 // An interrupted blocking connect goes on in the background.
                 if (err == EINTR) {
-                    WaitFor(POLLOUT, -1, false);
+                    WaitFor(POLLOUT, -1);
                     socklen_t len = sizeof err;
                     getsockopt(FSocket, SOL_SOCKET, SO_ERROR, &err, &len);
                 }
@@ -516,11 +519,11 @@ void TTcpConnection::TimedConnect(const void* addr, int32_t timeout) {
             int32_t remaining = timeout;
             bool done = false;
             while (step < remaining && !done) {
-                done = WaitFor(POLLOUT, step, false) != TWait::TimedOut;
+                done = WaitFor(POLLOUT, step) != TWait::TimedOut;
                 remaining -= step;
                 if (!done && AntiFreeze != nullptr) AntiFreeze->DoIdle();
             }
-            if (!done) done = WaitFor(POLLOUT, remaining, false) != TWait::TimedOut;
+            if (!done) done = WaitFor(POLLOUT, remaining) != TWait::TimedOut;
             if (!done || FSocket < 0) {
                 CloseSocket();
                 throw EConnectTimeout();

@@ -140,7 +140,7 @@ private:
     void CloseSocket();
     void TimedConnect(const void* addr, int32_t timeout);
     enum class TWait { Ready, TimedOut, Closed };
-    TWait WaitFor(short events, int32_t timeout, bool pump);
+    TWait WaitFor(short events, int32_t timeout);
     void NoticePeerClose();
     // Sets the socket's receive time-out (0 = none) when it differs.
     void SetReceiveTimeout(int32_t ms);
