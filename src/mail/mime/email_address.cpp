@@ -1,5 +1,7 @@
 #include "mail/mime/email_address.h"
 
+#include <array>
+
 #include "mail/text.h"
 
 namespace kalmuro {
@@ -7,6 +9,31 @@ namespace kalmuro {
 namespace {
 
 constexpr std::string_view::size_type npos = std::string_view::npos;
+
+// A set of delimiters as a table: find_first_of would search the set once
+// for every character of the value.
+class TCharSet {
+public:
+    constexpr explicit TCharSet(std::string_view chars) : Member_{} {
+        for (char c : chars) Member_[static_cast<unsigned char>(c)] = true;
+    }
+    size_t FindIn(std::string_view s) const {
+        for (size_t i = 0; i < s.size(); ++i)
+            if (Member_[static_cast<unsigned char>(s[i])]) return i;
+        return npos;
+    }
+
+private:
+    std::array<bool, 256> Member_;
+};
+
+constexpr TCharSet kComment("()\\");
+constexpr TCharSet kQuoted("\"\\");
+constexpr TCharSet kAfterAtInAngle(".>(");
+constexpr TCharSet kAfterAt(".( ");
+constexpr TCharSet kInAddress("\"(@>");
+constexpr TCharSet kOutside("(\"< @\t");
+constexpr TCharSet kListOutside(":;(\", \t");
 
 // R keeps leading characters out of an address value: blanks only.
 std::string_view SkipBlanks(std::string_view s) {
@@ -28,7 +55,7 @@ void TEmailAddress::SetText(std::string_view text) {
     Address.clear();
     const std::string trimmed = Trim(text);
     if (trimmed.empty()) return;
-    if (trimmed.find_first_of("(\"< @\t") == npos) {
+    if (kOutside.FindIn(trimmed) == npos) {
         Address = trimmed;
         return;
     }
@@ -39,20 +66,13 @@ void TEmailAddress::SetText(std::string_view text) {
     bool quote = false, inAddress = false, angle = false, afterAt = false;
     size_t depth = 0;
     for (;;) {
-        std::string_view active;
-        if (depth > 0)
-            active = "()\\";
-        else if (quote)
-            active = "\"\\";
-        else if (afterAt && angle)
-            active = ".>(";
-        else if (afterAt)
-            active = ".( ";
-        else if (inAddress)
-            active = "\"(@>";
-        else
-            active = "(\"< @\t";
-        const size_t p = r.find_first_of(active);
+        const TCharSet& active = depth > 0             ? kComment
+                                 : quote               ? kQuoted
+                                 : afterAt && angle    ? kAfterAtInAngle
+                                 : afterAt             ? kAfterAt
+                                 : inAddress           ? kInAddress
+                                                       : kOutside;
+        const size_t p = active.FindIn(r);
         if (p == npos) break;
         const std::string_view before = r.substr(0, p);
         const std::string_view through = r.substr(0, p + 1);
@@ -146,7 +166,7 @@ void TEmailAddress::SetText(std::string_view text) {
 void ParseAddressList(std::string_view value, TEmailAddressList& list) {
     list.clear();
     if (Trim(value).empty()) return;
-    if (value.find_first_of(":;(\", \t") == npos) {
+    if (kListOutside.FindIn(value) == npos) {
         AddParsed(TrimLeft(value), list);
         return;
     }
@@ -156,14 +176,8 @@ void ParseAddressList(std::string_view value, TEmailAddressList& list) {
     bool quote = false;
     size_t depth = 0;
     for (;;) {
-        std::string_view active;
-        if (depth > 0)
-            active = "(\\)";
-        else if (quote)
-            active = "\"\\";
-        else
-            active = ":;(\", \t";
-        const size_t p = s.find_first_of(active);
+        const TCharSet& active = depth > 0 ? kComment : quote ? kQuoted : kListOutside;
+        const size_t p = active.FindIn(s);
         if (p == npos) break;
         const std::string_view before = s.substr(0, p);
         std::string_view after = s.substr(p + 1);

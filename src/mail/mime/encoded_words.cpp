@@ -103,11 +103,12 @@ std::string JisToShiftJis(std::string_view in) {
 // The first start of "=?" + name (name in capitals, matched without regard
 // to case) in [from, limit) of text.
 size_t FindWord(std::string_view text, std::string_view name, size_t from, size_t limit = npos) {
-    while (from < limit) {
-        const size_t at = text.find("=?", from);
-        if (at == npos || at >= limit) return npos;
-        if (SameText(text.substr(at + 2, name.size()), name)) return at;
-        from = at + 1;
+    // A plain loop: Q-encoded text is full of '=', which makes a search for
+    // "=?" stop at nearly every character.
+    const size_t end = std::min(limit, text.size() >= 1 ? text.size() - 1 : 0);
+    for (size_t at = from; at < end; ++at) {
+        if (text[at] == '=' && text[at + 1] == '?' && SameText(text.substr(at + 2, name.size()), name))
+            return at;
     }
     return npos;
 }
@@ -200,6 +201,10 @@ std::string DecodeEncodedWords(std::string_view input) {
     // Two bounds keep hostile values (thousands of words) near linear:
     // no ISO word at or after isoLimit can be decoded, and no WINDOWS word
     // starts before windowsFloor. Each decoding moves them as the text moves.
+    if (FindWord(input, "ISO", 0) == npos && FindWord(input, "WINDOWS", 0) == npos &&
+        input.find('\0') == npos)
+        return std::string(input);  // the common case: nothing to decode
+
     TCursorText text(input);
     size_t from = 0;
     size_t isoLimit = npos;

@@ -21,6 +21,16 @@ std::string_view HeaderName(std::string_view line) {
     return colon == std::string_view::npos ? std::string_view() : line.substr(0, colon);
 }
 
+void THeaderList::Add(std::string_view line) {
+    Lines_.emplace_back(line);
+    NameEnds_.push_back(line.find(':'));
+}
+
+void THeaderList::Clear() {
+    Lines_.clear();
+    NameEnds_.clear();
+}
+
 std::string THeaderList::Text() const {
     size_t size = 0;
     for (const std::string& line : Lines_) size += line.size() + 2;
@@ -37,11 +47,10 @@ std::string THeaderList::HeaderValue(std::string_view name) const {
     // Scanned from the top on every call: the first line of the name wins.
     for (size_t i = 0; i < Lines_.size(); ++i) {
         const std::string& line = Lines_[i];
-        const size_t colon = line.find(':');
+        const size_t colon = NameEnds_[i];
         // A line without ':' has the empty name.
-        const std::string_view lineName =
-            colon == std::string::npos ? std::string_view() : std::string_view(line).substr(0, colon);
-        if (!SameText(lineName, name)) continue;
+        const size_t nameLength = colon == std::string::npos ? 0 : colon;
+        if (nameLength != name.size() || !SameText(std::string_view(line).substr(0, nameLength), name)) continue;
         std::string value =
             colon == std::string::npos ? std::string() : line.substr(colon + 1);
         for (size_t k = i + 1; k < Lines_.size(); ++k) {

@@ -13,8 +13,8 @@ class THeaderList {
 public:
     // Lines are kept exactly as given, duplicates and order included;
     // continuation lines stay separate lines with their indentation.
-    void Add(std::string_view line) { Lines_.emplace_back(line); }
-    void Clear() { Lines_.clear(); }
+    void Add(std::string_view line);
+    void Clear();
     size_t Count() const { return Lines_.size(); }
     const std::string& operator[](size_t index) const { return Lines_[index]; }
     const std::vector<std::string>& Lines() const { return Lines_; }
@@ -29,6 +29,9 @@ public:
 
 private:
     std::vector<std::string> Lines_;
+    // Where each line's name ends (its first ':'), found once on Add since
+    // every look-up scans all lines; npos for a line without ':'.
+    std::vector<size_t> NameEnds_;
 };
 
 // The name of one header line: the text before its first ':', not trimmed;
