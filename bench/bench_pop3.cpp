@@ -98,7 +98,8 @@ public:
     char Command(const std::string& line, bool multi) {
         if (!line.empty()) {
             const std::string block = line + "\r\n";
-            if (send(Fd, block.data(), block.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(block.size()))
+            if (send(Fd, block.data(), block.size(), MSG_NOSIGNAL) !=
+                static_cast<ssize_t>(block.size()))
                 throw std::runtime_error("floor: send failed");
         }
         size_t used = 0;
@@ -126,7 +127,8 @@ int RunFloor(const TOptions& o, uint64_t& checksum, int count) {
     TBareSession s(o.Host, o.Port);
     s.Command("", false);  // greeting
     s.Command("USER " + o.User, false);
-    if (s.Command("PASS " + o.Password, false) != '+') throw std::runtime_error("floor: login refused");
+    if (s.Command("PASS " + o.Password, false) != '+')
+        throw std::runtime_error("floor: login refused");
     s.Command("STAT", false);
     for (int n = 1; n <= count; ++n) {
         const std::string number = std::to_string(n);
@@ -168,14 +170,22 @@ int main(int argc, char** argv) {
         const std::string a = argv[i];
         if (i + 1 >= argc) Usage();
         const std::string v = argv[++i];
-        if (a == "--port") o.Port = std::atoi(v.c_str());
-        else if (a == "--user") o.User = v;
-        else if (a == "--password") o.Password = v;
-        else if (a == "--host") o.Host = v;
-        else if (a == "--mode") o.Mode = v;
-        else if (a == "--runs") o.Runs = std::max(1, std::atoi(v.c_str()));
-        else if (a == "--hook") o.Hook = v == "1";
-        else Usage();
+        if (a == "--port")
+            o.Port = std::atoi(v.c_str());
+        else if (a == "--user")
+            o.User = v;
+        else if (a == "--password")
+            o.Password = v;
+        else if (a == "--host")
+            o.Host = v;
+        else if (a == "--mode")
+            o.Mode = v;
+        else if (a == "--runs")
+            o.Runs = std::max(1, std::atoi(v.c_str()));
+        else if (a == "--hook")
+            o.Hook = v == "1";
+        else
+            Usage();
     }
     if (o.User.empty() || (o.Mode != "ours" && o.Mode != "floor")) Usage();
     try {

@@ -36,11 +36,11 @@ TEST(SocketErrors, ErrnoMapsToWindowsNumbers) {
         int Errno;
         int32_t Number;
     };
-    for (const TCase& c : {TCase{ECONNREFUSED, 10061}, TCase{ECONNRESET, 10054},
-                           TCase{ETIMEDOUT, 10060}, TCase{EHOSTUNREACH, 10065},
-                           TCase{ENETUNREACH, 10051}, TCase{EADDRINUSE, 10048},
-                           TCase{ECONNABORTED, 10053}, TCase{EPIPE, 10058},
-                           TCase{EAGAIN, 10035}, TCase{ENOENT, ENOENT}}) {
+    for (const TCase& c :
+         {TCase{ECONNREFUSED, 10061}, TCase{ECONNRESET, 10054}, TCase{ETIMEDOUT, 10060},
+          TCase{EHOSTUNREACH, 10065}, TCase{ENETUNREACH, 10051}, TCase{EADDRINUSE, 10048},
+          TCase{ECONNABORTED, 10053}, TCase{EPIPE, 10058}, TCase{EAGAIN, 10035},
+          TCase{ENOENT, ENOENT}}) {
         SCOPED_TRACE(c.Errno);
         EXPECT_EQ(WinsockErrorFromErrno(c.Errno), c.Number);
     }
@@ -51,13 +51,12 @@ TEST(Resolve, DottedAddressTable) {
         const char* Text;
         bool Dotted;
     };
-    for (const TCase& c : {TCase{"127.0.0.1", true}, TCase{"001.002.003.004", true},
-                           TCase{"255.255.255.255", true}, TCase{"256.0.0.1", false},
-                           TCase{"1.2.3", false}, TCase{"1.2.3.4.5", false},
-                           TCase{"1..2.3", false}, TCase{"a.b.c.d", false},
-                           TCase{"1.2.3.-4", false}, TCase{" 1.2.3.4", false},
-                           TCase{"1.2.3.", false}, TCase{"", false},
-                           TCase{"99999999999.1.1.1", false}}) {
+    for (const TCase& c :
+         {TCase{"127.0.0.1", true}, TCase{"001.002.003.004", true}, TCase{"255.255.255.255", true},
+          TCase{"256.0.0.1", false}, TCase{"1.2.3", false}, TCase{"1.2.3.4.5", false},
+          TCase{"1..2.3", false}, TCase{"a.b.c.d", false}, TCase{"1.2.3.-4", false},
+          TCase{" 1.2.3.4", false}, TCase{"1.2.3.", false}, TCase{"", false},
+          TCase{"99999999999.1.1.1", false}}) {
         EXPECT_EQ(IsDottedAddress(c.Text), c.Dotted) << c.Text;
     }
 }
@@ -159,9 +158,9 @@ TEST(Read, TimeoutWithAndWithoutHook) {
         bool Active;
         int MinIdles, MaxIdles;
     };
-    for (const TCase& c : {TCase{"no-hook", false, false, 0, 0},
-                           TCase{"inactive", true, false, 0, 0},
-                           TCase{"active", true, true, 2, 4}}) {
+    for (const TCase& c :
+         {TCase{"no-hook", false, false, 0, 0}, TCase{"inactive", true, false, 0, 0},
+          TCase{"active", true, true, 2, 4}}) {
         SCOPED_TRACE(c.Name);
         TScriptedServer server({TScript().Line("+OK").Hold()});
         TAntiFreeze freeze;

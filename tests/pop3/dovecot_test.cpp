@@ -28,8 +28,7 @@ protected:
         Server = new TDovecotServer;
         Server->UidlIsFileName = true;
         Ready = Server->AddUser("alice", "secret") && Server->AddUser("carol", "two words") &&
-                Server->AddUser("dave", "pw") &&
-                Server->GenerateMail("alice", MessageCount, 11) &&
+                Server->AddUser("dave", "pw") && Server->GenerateMail("alice", MessageCount, 11) &&
                 Server->GenerateMail("dave", 5, 12) && Server->Start();
     }
     static void TearDownTestSuite() {
@@ -140,9 +139,9 @@ TEST_F(Dovecot, HeadersAgainstManifest) {
         EXPECT_EQ(m.From.Address, e.FromAddress);
         // Only ISO and WINDOWS character sets are decoded, and blanks between
         // encoded words stay: compare the forms that rule leaves intact.
-        static const std::set<std::string> plainForms = {
-            "ascii", "latin1-q", "latin1-b", "lower-charset", "long-folded", "empty", "none",
-            "spam"};
+        static const std::set<std::string> plainForms = {"ascii",         "latin1-q",    "latin1-b",
+                                                         "lower-charset", "long-folded", "empty",
+                                                         "none",          "spam"};
         if (plainForms.count(e.SubjectForm)) {
             EXPECT_EQ(m.Subject, Utf8ToCp1252(e.Subject.value_or("")));
         }
@@ -154,8 +153,8 @@ TEST_F(Dovecot, HeadersAgainstManifest) {
             tm local{};
             localtime_r(&t, &local);
             TDateTime expected = 0, time = 0;
-            ASSERT_TRUE(TryEncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                                      expected));
+            ASSERT_TRUE(
+                TryEncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, expected));
             ASSERT_TRUE(TryEncodeTime(local.tm_hour, local.tm_min, local.tm_sec, 0, time));
             EXPECT_NEAR(m.Date, expected + time, 1.0 / 86400 / 2);
             ++dated;
@@ -180,7 +179,8 @@ TEST_F(Dovecot, RetrKeepsDotLines) {
         // The file as generated, with LF line ends.
         std::string path;
         for (const char* sub : {"/new/", "/cur/"})
-            for (const auto& f : std::filesystem::directory_iterator(Server->Maildir("alice") + sub))
+            for (const auto& f :
+                 std::filesystem::directory_iterator(Server->Maildir("alice") + sub))
                 if (f.path().filename().string().rfind(e.FileName, 0) == 0) path = f.path();
         ASSERT_FALSE(path.empty());
         std::ifstream in(path, std::ios::binary);

@@ -21,8 +21,11 @@ void PointAt(TClient& client, int32_t port) {
 // The script of a session up to a successful USER/PASS login.
 inline TScript LoggedIn() {
     TScript s;
-    s.Line("+OK ready").Expect("USER alice").Line("+OK").Expect("PASS secret").Line(
-        "+OK Logged in.");
+    s.Line("+OK ready")
+        .Expect("USER alice")
+        .Line("+OK")
+        .Expect("PASS secret")
+        .Line("+OK Logged in.");
     return s;
 }
 
@@ -43,8 +46,8 @@ std::string ErrorText(F&& f) {
 }
 
 inline int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now() - since)
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 since)
         .count();
 }
 

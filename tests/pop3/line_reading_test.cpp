@@ -43,7 +43,8 @@ TEST(ReadLine, LineEndsAndClosesTable) {
          {"abc", "d"}},
         {"lines-then-close", TScript().Send("one\r\ntwo\r\n").Close(), {"one", "two"}},
         {"partial-line-then-close", TScript().Send("one\r\ntw").Close(), {"one"}},
-        {"nul-byte-kept", TScript().Send(std::string("a\0b\r\n", 5)).Close(),
+        {"nul-byte-kept",
+         TScript().Send(std::string("a\0b\r\n", 5)).Close(),
          {std::string("a\0b", 3)}},
     };
     for (const TLineCase& c : cases) {
@@ -163,7 +164,10 @@ TEST(ReadReply, StatusLinesTable) {
         {"numeric", "200 fine\r\n", 200, "200", {"fine"}},
         {"blank-lines-first", "\r\n   \r\n\t\r\n+OK x\r\n", 0, "+OK", {"x"}},
         {"trimmed", "  +OK padded  \r\n", 0, "+OK", {"padded"}},
-        {"multi-line", "250-first\r\n250-second\r\n250 last\r\n", 250, "250",
+        {"multi-line",
+         "250-first\r\n250-second\r\n250 last\r\n",
+         250,
+         "250",
          {"first", "second", "last"}},
         {"multi-line-ends-on-short", "250-first\r\nok\r\n", 250, "250", {"first", ""}},
     };

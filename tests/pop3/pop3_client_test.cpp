@@ -1,4 +1,6 @@
 // POP3 conversations against a scripted server.
+#include "mail/pop3/pop3_client.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -7,7 +9,6 @@
 
 #include "helpers.h"
 #include "mail/mime/mail_message.h"
-#include "mail/pop3/pop3_client.h"
 #include "mail/pop3/pop3_errors.h"
 
 namespace kalmuro::test {
@@ -21,11 +22,11 @@ TEST(Apop, DigestAndTimestamp) {
         const char* Greeting;
         const char* Stamp;
     };
-    for (const TCase& c : {TCase{"POP3 ready <1896.697@dbc.example>", "<1896.697@dbc.example>"},
-                           TCase{"ready <3b9f.1.6b1.odoX+/Rq==@vm> now", "<3b9f.1.6b1.odoX+/Rq==@vm>"},
-                           TCase{"> odd <a> b", "<a>"}, TCase{"<<a>>", "<<a>"},
-                           TCase{"no stamp", ""}, TCase{"open <only", ""},
-                           TCase{"close only>", ""}, TCase{"", ""}}) {
+    for (const TCase& c :
+         {TCase{"POP3 ready <1896.697@dbc.example>", "<1896.697@dbc.example>"},
+          TCase{"ready <3b9f.1.6b1.odoX+/Rq==@vm> now", "<3b9f.1.6b1.odoX+/Rq==@vm>"},
+          TCase{"> odd <a> b", "<a>"}, TCase{"<<a>>", "<<a>"}, TCase{"no stamp", ""},
+          TCase{"open <only", ""}, TCase{"close only>", ""}, TCase{"", ""}}) {
         EXPECT_EQ(ApopTimestamp(c.Greeting), c.Stamp) << c.Greeting;
     }
 }
@@ -53,10 +54,11 @@ TEST(Login, UserPassSuccess) {
 TEST(Login, DefaultPortIs110) { EXPECT_EQ(TPop3Client().Port, 110); }
 
 TEST(Login, ApopSuccessWithBlankLinesBeforeGreeting) {
-    TScriptedServer server({TScript()
-                                .Send("\r\n\r\n+OK POP3 ready <1896.697170952@dbc.mtview.ca.us>\r\n")
-                                .Expect("APOP mrose c4c9334bac560ecc979e58001b3e22fb")
-                                .Line("+OK maildrop has 1 message")});
+    TScriptedServer server(
+        {TScript()
+             .Send("\r\n\r\n+OK POP3 ready <1896.697170952@dbc.mtview.ca.us>\r\n")
+             .Expect("APOP mrose c4c9334bac560ecc979e58001b3e22fb")
+             .Line("+OK maildrop has 1 message")});
     TPop3Client client;
     PointAt(client, server.Port());
     client.Username = "mrose";
@@ -82,24 +84,54 @@ TEST(Login, FailuresCloseTheSessionWithQuit) {
     const std::string noStamp = "Server do not support APOP (no timestamp)";
     const std::vector<TLoginFailure> cases = {
         {"pass-refused",
-         TScript().Line("+OK hi").Expect("USER alice").Line("+OK").Expect("PASS secret").Line(
-             "-ERR [AUTH] Authentication failed."),
-         false, " [AUTH] Authentication failed.\r\n", 2, {" [AUTH] Authentication failed."}},
-        {"user-refused", TScript().Line("+OK hi").Expect("USER alice").Line("-ERR go away"), false,
-         " go away\r\n", 2, {" go away"}},
-        {"greeting-refused", TScript().Line("-ERR [IN-USE] too many"), false,
-         " [IN-USE] too many\r\n", 2, {" [IN-USE] too many"}},
+         TScript()
+             .Line("+OK hi")
+             .Expect("USER alice")
+             .Line("+OK")
+             .Expect("PASS secret")
+             .Line("-ERR [AUTH] Authentication failed."),
+         false,
+         " [AUTH] Authentication failed.\r\n",
+         2,
+         {" [AUTH] Authentication failed."}},
+        {"user-refused",
+         TScript().Line("+OK hi").Expect("USER alice").Line("-ERR go away"),
+         false,
+         " go away\r\n",
+         2,
+         {" go away"}},
+        {"greeting-refused",
+         TScript().Line("-ERR [IN-USE] too many"),
+         false,
+         " [IN-USE] too many\r\n",
+         2,
+         {" [IN-USE] too many"}},
         {"apop-refused",
-         TScript().Line("+OK hi <1.2@x>").Read().Line("-ERR [AUTH] Authentication failed."), true,
-         " [AUTH] Authentication failed.\r\n", 2, {" [AUTH] Authentication failed."}},
+         TScript().Line("+OK hi <1.2@x>").Read().Line("-ERR [AUTH] Authentication failed."),
+         true,
+         " [AUTH] Authentication failed.\r\n",
+         2,
+         {" [AUTH] Authentication failed."}},
         {"apop-greeting-without-text", TScript().Line("+OK"), true, noStamp, 1, {""}},
-        {"apop-no-closing-bracket", TScript().Line("+OK hello <1.2@x"), true, noStamp, 1,
+        {"apop-no-closing-bracket",
+         TScript().Line("+OK hello <1.2@x"),
+         true,
+         noStamp,
+         1,
          {"hello <1.2@x"}},
         {"apop-no-stamp", TScript().Line("+OK hello"), true, noStamp, 1, {"hello"}},
-        {"unrecognized-greeting", TScript().Line("+OKAY fine"), false,
-         "Unrecognized POP3 Response Header:\n\"Y fine\r\n\"", 0, {"Y fine"}},
-        {"close-during-greeting", TScript().Send("+OK hal").Close(), false,
-         "Connection Closed Gracefully.", 0, {}},
+        {"unrecognized-greeting",
+         TScript().Line("+OKAY fine"),
+         false,
+         "Unrecognized POP3 Response Header:\n\"Y fine\r\n\"",
+         0,
+         {"Y fine"}},
+        {"close-during-greeting",
+         TScript().Send("+OK hal").Close(),
+         false,
+         "Connection Closed Gracefully.",
+         0,
+         {}},
     };
     for (const TLoginFailure& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -155,7 +187,9 @@ TEST(Commands, RepliesTable) {
         for (const std::string& s : l) r += "|" + s;
         return r;
     };
-    auto dele3 = [](TPop3Client& c) { return std::string(c.DeleteMessageOnServer(3) ? "true" : "false"); };
+    auto dele3 = [](TPop3Client& c) {
+        return std::string(c.DeleteMessageOnServer(3) ? "true" : "false");
+    };
     const std::vector<TCommandCase> cases = {
         {"stat", stat, "STAT", "+OK 5 1234\r\n", "5"},
         {"stat-empty-mailbox", stat, "STAT", "+OK 0 0\r\n", "0"},
@@ -219,14 +253,15 @@ TEST(Commands, RefusalsRaiseProtocolErrorsWithCode2) {
 TEST(FetchHeader, TakesEverythingUpToTheDotLine) {
     TScript s = LoggedIn();
     s.Expect("TOP 7 0")
-        .Send("+OK\r\n"
-              "From: =?ISO-8859-1?Q?Jos=E9?= <jose@example.com>\r\n"
-              "Subject: long subject\r\n"
-              " folded\r\n"
-              "..X-Dots: two\r\n"
-              "\r\n"
-              "body line from a server that ignores the 0\r\n"
-              ".\r\n")
+        .Send(
+            "+OK\r\n"
+            "From: =?ISO-8859-1?Q?Jos=E9?= <jose@example.com>\r\n"
+            "Subject: long subject\r\n"
+            " folded\r\n"
+            "..X-Dots: two\r\n"
+            "\r\n"
+            "body line from a server that ignores the 0\r\n"
+            ".\r\n")
         .Expect("STAT")
         .Line("+OK 1 10");
     TScriptedServer server({s});
@@ -286,7 +321,8 @@ TEST(FetchHeader, BrokenAnswersTable) {
         {"close-before-dot", TScript().Send("+OK\r\nFrom: a@b\r\n").Close(),
          "Connection Closed Gracefully."},
         {"silent", TScript().Send("+OK\r\nFrom: a@b\r\n").Hold(), "Read Timeout"},
-        {"over-long-line", TScript().Send("+OK\r\nX: " + std::string(17000, 'a') + "\r\n.\r\n").Hold(),
+        {"over-long-line",
+         TScript().Send("+OK\r\nX: " + std::string(17000, 'a') + "\r\n.\r\n").Hold(),
          "Max line length exceeded."},
         {"reset", TScript().Send("+OK\r\nFrom: a@b\r\n").Pause(50).Reset(),
          "Socket Error # 10054\r\nConnection reset by peer."},
@@ -348,8 +384,8 @@ TEST(FetchRaw, UnstuffsAndAppends) {
     client.Login();
     std::vector<std::string> lines = {"kept"};
     EXPECT_TRUE(client.FetchRaw(4, lines));
-    EXPECT_EQ(lines, (std::vector<std::string>{"kept", "Subject: x", "", ".", "..", ".x", ". ",
-                                               "end"}));
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"kept", "Subject: x", "", ".", "..", ".x", ". ", "end"}));
     std::vector<std::string> none = {"kept"};
     EXPECT_FALSE(client.FetchRaw(5, none));
     EXPECT_EQ(none, std::vector<std::string>{"kept"});

@@ -21,8 +21,10 @@ namespace {
 std::string Quote(const std::string& s) {
     std::string r = "'";
     for (char c : s) {
-        if (c == '\'') r += "'\\''";
-        else r += c;
+        if (c == '\'')
+            r += "'\\''";
+        else
+            r += c;
     }
     return r + "'";
 }
@@ -117,15 +119,15 @@ bool TDovecotServer::Run(const std::string& command) {
 }
 
 bool TDovecotServer::AddUser(const std::string& user, const std::string& password) {
-    return Run(Quote(DovecotScriptDir() + "/add_user.sh") + " " + Quote(FDir) + " " +
-               Quote(user) + " " + Quote(password));
+    return Run(Quote(DovecotScriptDir() + "/add_user.sh") + " " + Quote(FDir) + " " + Quote(user) +
+               " " + Quote(password));
 }
 
 bool TDovecotServer::GenerateMail(const std::string& user, int32_t n, int32_t seed) {
     return Run("python3 " + Quote(DovecotScriptDir() + "/gen_maildir.py") + " " +
-               Quote(Maildir(user)) + " " + std::to_string(n) + " --seed " +
-               std::to_string(seed) + " --tsv " + Quote(FDir + "/" + user + ".tsv") +
-               " --manifest " + Quote(FDir + "/" + user + ".json"));
+               Quote(Maildir(user)) + " " + std::to_string(n) + " --seed " + std::to_string(seed) +
+               " --tsv " + Quote(FDir + "/" + user + ".tsv") + " --manifest " +
+               Quote(FDir + "/" + user + ".json"));
 }
 
 bool TDovecotServer::Start() {

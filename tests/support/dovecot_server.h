@@ -15,19 +15,19 @@ namespace kalmuro::test {
 
 // One generated message as intended by the generator (POP3 order).
 struct TManifestEntry {
-    int32_t Number = 0;        // POP3 message number, from 1
-    int32_t Size = 0;          // octets of RETR (= LIST)
-    int32_t HeaderSize = 0;    // octets of TOP n 0, blank line included
-    std::string FromName;      // UTF-8, decoded
+    int32_t Number = 0;      // POP3 message number, from 1
+    int32_t Size = 0;        // octets of RETR (= LIST)
+    int32_t HeaderSize = 0;  // octets of TOP n 0, blank line included
+    std::string FromName;    // UTF-8, decoded
     std::string FromAddress;
     std::optional<std::string> Subject;  // UTF-8, decoded; none without header
     std::optional<int64_t> DateUtc;      // Unix seconds; none when missing/garbage
     int32_t DateOffsetMinutes = 0;       // the header's zone
     bool Spam = false;
-    bool Folded = false;       // has folded headers
-    int32_t DotLines = 0;      // body lines beginning with "." (lone "." included)
+    bool Folded = false;   // has folded headers
+    int32_t DotLines = 0;  // body lines beginning with "." (lone "." included)
     std::string FromForm, SubjectForm, DateForm;  // generator tags
-    std::string FileName;      // Maildir base name
+    std::string FileName;                         // Maildir base name
 };
 
 class TDovecotServer {

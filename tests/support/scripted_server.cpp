@@ -115,7 +115,9 @@ TTestServerBase::TTestServerBase() { FListen = ListenOnLoopback(16, FPort); }
 
 TTestServerBase::~TTestServerBase() { Stop(); }
 
-void TTestServerBase::Start() { FAcceptThread = std::thread([this] { AcceptLoop(); }); }
+void TTestServerBase::Start() {
+    FAcceptThread = std::thread([this] { AcceptLoop(); });
+}
 
 void TTestServerBase::AcceptLoop() {
     while (!FStopping) {
@@ -242,60 +244,60 @@ void TScriptedServer::Serve(int fd, size_t session) {
     };
     for (const TScript::TStep& step : FScripts[session].Steps) {
         switch (step.Kind) {
-        case TScript::TStep::Send:
-            if (!SendAll(fd, step.Text)) {
-                Fail("session " + std::to_string(session) + ": client gone before send");
-                return;
-            }
-            break;
-        case TScript::TStep::Expect:
-        case TScript::TStep::Read:
-            if (!RecvLine(fd, line, pending)) {
-                if (step.Kind == TScript::TStep::Expect)
-                    Fail("session " + std::to_string(session) + ": expected \"" + step.Text +
-                         "\", client closed");
-                return;
-            }
-            Record(session, line);
-            if (step.Kind == TScript::TStep::Expect && line != step.Text)
-                Fail("session " + std::to_string(session) + ": expected \"" + step.Text +
-                     "\", got \"" + line + "\"");
-            break;
-        case TScript::TStep::Pause: {
-            const auto until =
-                std::chrono::steady_clock::now() + std::chrono::milliseconds(step.Ms);
-            while (!Stopping() && std::chrono::steady_clock::now() < until)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            break;
-        }
-        case TScript::TStep::Close:
-            // A FIN, not a reset: whatever the client sends afterwards is
-            // still read, so unread input never turns the close into a RST.
-            shutdown(fd, SHUT_WR);
-            readRest();
-            return;
-        case TScript::TStep::Reset: {
-            linger l{1, 0};
-            setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-            return;
-        }
-        case TScript::TStep::Hold:
-            while (!Stopping()) {
-                pollfd p{fd, POLLIN, 0};
-                if (poll(&p, 1, 20) <= 0) continue;
-                char buf[4096];
-                const ssize_t n = recv(fd, buf, sizeof buf, 0);
-                if (n <= 0) return;
-                pending.append(buf, static_cast<size_t>(n));
-                size_t lf;
-                while ((lf = pending.find('\n')) != std::string::npos) {
-                    line = pending.substr(0, lf);
-                    if (!line.empty() && line.back() == '\r') line.pop_back();
-                    pending.erase(0, lf + 1);
-                    Record(session, line);
+            case TScript::TStep::Send:
+                if (!SendAll(fd, step.Text)) {
+                    Fail("session " + std::to_string(session) + ": client gone before send");
+                    return;
                 }
+                break;
+            case TScript::TStep::Expect:
+            case TScript::TStep::Read:
+                if (!RecvLine(fd, line, pending)) {
+                    if (step.Kind == TScript::TStep::Expect)
+                        Fail("session " + std::to_string(session) + ": expected \"" + step.Text +
+                             "\", client closed");
+                    return;
+                }
+                Record(session, line);
+                if (step.Kind == TScript::TStep::Expect && line != step.Text)
+                    Fail("session " + std::to_string(session) + ": expected \"" + step.Text +
+                         "\", got \"" + line + "\"");
+                break;
+            case TScript::TStep::Pause: {
+                const auto until =
+                    std::chrono::steady_clock::now() + std::chrono::milliseconds(step.Ms);
+                while (!Stopping() && std::chrono::steady_clock::now() < until)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                break;
             }
-            return;
+            case TScript::TStep::Close:
+                // A FIN, not a reset: whatever the client sends afterwards is
+                // still read, so unread input never turns the close into a RST.
+                shutdown(fd, SHUT_WR);
+                readRest();
+                return;
+            case TScript::TStep::Reset: {
+                linger l{1, 0};
+                setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+                return;
+            }
+            case TScript::TStep::Hold:
+                while (!Stopping()) {
+                    pollfd p{fd, POLLIN, 0};
+                    if (poll(&p, 1, 20) <= 0) continue;
+                    char buf[4096];
+                    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+                    if (n <= 0) return;
+                    pending.append(buf, static_cast<size_t>(n));
+                    size_t lf;
+                    while ((lf = pending.find('\n')) != std::string::npos) {
+                        line = pending.substr(0, lf);
+                        if (!line.empty() && line.back() == '\r') line.pop_back();
+                        pending.erase(0, lf + 1);
+                        Record(session, line);
+                    }
+                }
+                return;
         }
     }
     readRest();

@@ -130,8 +130,7 @@ struct TFakeMessage {
 // DELE, RSET, NOOP, QUIT. Deletions become final at QUIT only.
 class TFakePop3Server : public TTestServerBase {
 public:
-    TFakePop3Server(std::string user, std::string password,
-                    std::vector<TFakeMessage> messages);
+    TFakePop3Server(std::string user, std::string password, std::vector<TFakeMessage> messages);
     ~TFakePop3Server() override;
 
     // The greeting's time stamp, with its angle brackets.

@@ -5,8 +5,8 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/time.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -92,9 +92,7 @@ std::string TServerReply::TextAsString() const {
 
 TAntiFreeze::TAntiFreeze() : Owner(std::this_thread::get_id()) {}
 
-bool TAntiFreeze::Engaged() const {
-    return Active && std::this_thread::get_id() == Owner;
-}
+bool TAntiFreeze::Engaged() const { return Active && std::this_thread::get_id() == Owner; }
 
 void TAntiFreeze::DoIdle() const {
     if (Engaged() && OnIdle) OnIdle();
@@ -161,9 +159,12 @@ void TTcpConnection::NoticePeerClose() {
             FInputEnd += static_cast<size_t>(n);
             continue;
         }
-        if (n == 0) FClosedGracefully = true;
-        else if (errno == EINTR) continue;
-        else if (errno != EAGAIN && errno != EWOULDBLOCK) FClosedGracefully = true;
+        if (n == 0)
+            FClosedGracefully = true;
+        else if (errno == EINTR)
+            continue;
+        else if (errno != EAGAIN && errno != EWOULDBLOCK)
+            FClosedGracefully = true;
         return;
     }
 }
@@ -235,7 +236,8 @@ int32_t TTcpConnection::ReceiveData(bool raiseWhenDisconnected, int32_t timeout,
         if (n < 0) {
             const int err = errno;
             if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR) {
-                if (remaining > 0) remaining = std::max<int64_t>(0, remaining - (NowMs() - started));
+                if (remaining > 0)
+                    remaining = std::max<int64_t>(0, remaining - (NowMs() - started));
                 if (err == EINTR) continue;
                 if (sliced) {
                     AntiFreeze->DoIdle();
@@ -274,8 +276,7 @@ void TTcpConnection::SetReceiveTimeout(int32_t ms) {
     timeval tv{};
     tv.tv_sec = ms / 1000;
     tv.tv_usec = (ms % 1000) * 1000;
-    if (setsockopt(FSocket, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
-        RaiseSocketError(errno);
+    if (setsockopt(FSocket, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) RaiseSocketError(errno);
     FReceiveTimeout = ms;
 }
 
