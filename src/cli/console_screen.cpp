@@ -46,9 +46,12 @@ int32_t TConsoleScreen::ShowMsgBox(const std::string& message, const std::string
     std::fflush(FErr);
     // Nobody is there to answer: every box takes its cancel button.
     switch (buttons) {
-        case mbOk: return mrOk;
-        case mbYesNo: return mrNo;
-        default: return mrCancel;
+        case mbOk:
+            return mrOk;
+        case mbYesNo:
+            return mrNo;
+        default:
+            return mrCancel;
     }
 }
 

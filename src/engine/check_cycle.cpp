@@ -163,7 +163,8 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
 }
 
 void TFormMain::FinishCheck(size_t previousCount, bool errorFlag) {
-    const int64_t added = static_cast<int64_t>(Messages.size()) - static_cast<int64_t>(previousCount);
+    const int64_t added =
+        static_cast<int64_t>(Messages.size()) - static_cast<int64_t>(previousCount);
     std::string summary = CheckSummaryText(Messages.size(), added, FList.Rows.size());
     if (added > 0 && ReadIniBool(kSectionSetup, "NotifyBalloon", true))
         Screen.ShowBalloon(kAppTitle, summary, 5000);
@@ -188,7 +189,8 @@ bool TFormMain::ConnectAccount(int32_t accountIndex) {
     // show the last words of an earlier session as this server's refusal.
     Pop3Client1.LastReply.Clear();
 
-    ShowStatus("Connessione a " + Pop3Client1.Host + " come utente " + Pop3Client1.Username + "...");
+    ShowStatus("Connessione a " + Pop3Client1.Host + " come utente " + Pop3Client1.Username +
+               "...");
     try {
         Pop3Client1.Login(Pop3Client1.ReadTimeout);
     } catch (const std::exception&) {

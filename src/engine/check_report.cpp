@@ -7,8 +7,7 @@ namespace kalmuro {
 namespace {
 
 bool IsControl(unsigned char c) {
-    return c < 0x20 || c == 0x7F || c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 ||
-           c == 0x9D;
+    return c < 0x20 || c == 0x7F || c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D;
 }
 
 std::string Blanked(std::string_view text) {

@@ -81,8 +81,8 @@ void TFormMain::BitBtnStopClick() {
 void TFormMain::SuspendAutoCheck() { Screen.SetAutoCheckTimer(false, 0); }
 
 void TFormMain::ResumeAutoCheck() {
-    const int64_t minutes = std::max<int64_t>(1, ReadIniInteger(kSectionSetup,
-                                                                "CheckBoxAutoCheckMinutes", 1));
+    const int64_t minutes =
+        std::max<int64_t>(1, ReadIniInteger(kSectionSetup, "CheckBoxAutoCheckMinutes", 1));
     const int64_t interval = std::min<int64_t>(minutes * 60000, INT32_MAX);
     const bool enabled = ReadIniBool(kSectionSetup, "CheckBoxAutoCheck", false);
     Screen.SetAutoCheckTimer(enabled, static_cast<int32_t>(interval));
@@ -108,9 +108,8 @@ void TFormMain::LoadSettings() {
     ColorLocked = ReadIniInteger(kSectionSetup, "ColorLocked", kDefaultColorLocked);
     ColorSecured = ReadIniInteger(kSectionSetup, "ColorSecured", kDefaultColorSecured);
 
-    Screen.SetDeleteCaption(ReadIniBool(kSectionSetup, "CopyToRecycle", true)
-                                ? "Sposta nel\\nCestino"
-                                : "Elimina");
+    Screen.SetDeleteCaption(
+        ReadIniBool(kSectionSetup, "CopyToRecycle", true) ? "Sposta nel\\nCestino" : "Elimina");
 
     FList.Mailboxes = BuildMailboxItems(Accounts);
     FList.HighlightedMailbox = 0;
@@ -121,8 +120,8 @@ void TFormMain::LoadSettings() {
     UpdateCommands();
 }
 
-int32_t TFormMain::ShowMsgBox(const std::string& message, const std::string& title,
-                              int32_t buttons, int32_t icon, int32_t focusedButton) {
+int32_t TFormMain::ShowMsgBox(const std::string& message, const std::string& title, int32_t buttons,
+                              int32_t icon, int32_t focusedButton) {
     return Screen.ShowMsgBox(message, title, buttons, icon, focusedButton);
 }
 

@@ -130,8 +130,7 @@ bool TFormMain::RequireHighlightedMessage() {
 }
 
 void TFormMain::SetHighlightedRow(int32_t row) {
-    FList.HighlightedRow =
-        row >= 0 && static_cast<size_t>(row) < FList.Rows.size() ? row : -1;
+    FList.HighlightedRow = row >= 0 && static_cast<size_t>(row) < FList.Rows.size() ? row : -1;
 }
 
 void TFormMain::ApplyRowCheck(int32_t row, bool checked) {
@@ -193,8 +192,8 @@ std::string TFormMain::RowTip(int32_t row) const {
     if (row < 0 || static_cast<size_t>(row) >= FList.Rows.size()) return std::string();
     const TMessageRow& r = FList.Rows[static_cast<size_t>(row)];
     const bool known = r.RecordIndex >= 0 && static_cast<size_t>(r.RecordIndex) < Messages.size();
-    return MessageRowTip(r, known ? Messages[static_cast<size_t>(r.RecordIndex)].SpamNote
-                                  : std::string());
+    return MessageRowTip(
+        r, known ? Messages[static_cast<size_t>(r.RecordIndex)].SpamNote : std::string());
 }
 
 }  // namespace kalmuro

@@ -1,7 +1,7 @@
 // The report lines of the headless check.
-#include <gtest/gtest.h>
-
 #include "engine/check_report.h"
+
+#include <gtest/gtest.h>
 
 namespace kalmuro {
 namespace {
@@ -37,9 +37,11 @@ TEST(CheckRowLine, NineFieldsSeparatedByTabs) {
         {"plain", false, false, false, "", "2\t17\t-\t-\tMario\tCiao\tLun 5/03/07 14:09\t1k\t"},
         {"blocked-ticked", true, true, false, "<<< Oggetto bloccato: ciao >>>",
          "2\t17\tX\tB\tMario\tCiao\tLun 5/03/07 14:09\t1k\t<<< Oggetto bloccato: ciao >>>"},
-        {"blocked-unticked", false, true, false, "n", "2\t17\t-\tB\tMario\tCiao\tLun 5/03/07 14:09\t1k\tn"},
+        {"blocked-unticked", false, true, false, "n",
+         "2\t17\t-\tB\tMario\tCiao\tLun 5/03/07 14:09\t1k\tn"},
         {"safe-ticked", true, false, true, "", "2\t17\tX\tS\tMario\tCiao\tLun 5/03/07 14:09\t1k\t"},
-        {"tab-in-note", false, false, false, "a\tb", "2\t17\t-\t-\tMario\tCiao\tLun 5/03/07 14:09\t1k\ta b"},
+        {"tab-in-note", false, false, false, "a\tb",
+         "2\t17\t-\t-\tMario\tCiao\tLun 5/03/07 14:09\t1k\ta b"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -70,8 +72,7 @@ TEST(MsgBoxLine, OneLinePerBox) {
     const std::vector<Case> cases = {
         {"simple", "Errore", "Impossibile connettersi a pop.example.org",
          "Errore: Impossibile connettersi a pop.example.org"},
-        {"markers-and-trailing",
-         "Errore",
+        {"markers-and-trailing", "Errore",
          "Il server ha risposto con l'errore 2:\\n [AUTH] Authentication failed.\\n",
          "Errore: Il server ha risposto con l'errore 2:  [AUTH] Authentication failed."},
         {"capital-marker", "Informazione", "uno\\Ndue", "Informazione: uno due"},

@@ -54,8 +54,9 @@ TEST_F(CliTest, PrintsEveryRowThenTheSummary) {
     EXPECT_EQ(lines[0],
               "0\t1\tX\tB\tPromo (promo@spam.example)\tSaldi\tLun 5/03/07 13:09\t0k\t"
               "<<< Mittente bloccato: PROMO@ >>>");
-    EXPECT_EQ(lines[1],
-              "0\t2\t-\t-\tAnna Bianchi (anna@example.it)\tPerch\xC3\xA8 no?\tLun 5/03/07 13:09\t0k\t");
+    EXPECT_EQ(
+        lines[1],
+        "0\t2\t-\t-\tAnna Bianchi (anna@example.it)\tPerch\xC3\xA8 no?\tLun 5/03/07 13:09\t0k\t");
     EXPECT_EQ(lines[2],
               "0\t3\t-\tS\tcapo@example.it\tTab here  [31mred\tMer 7/03/07 01:59\t0k\t"
               "<<< Mittente sicuro: capo@ >>>");
@@ -74,7 +75,11 @@ TEST_F(CliTest, BoxesGoToStderrOnOneLineAndSetTheExitStatus) {
         std::string Summary;
     };
     const std::vector<Case> cases = {
-        {"clean", Account("A", server.Port(), "alice", "secret"), "", "", {},
+        {"clean",
+         Account("A", server.Port(), "alice", "secret"),
+         "",
+         "",
+         {},
          "2 messaggi nuovi su un totale di 2 messaggi - Ultima verifica alle hh:mm:ss"},
         {"wrong-password",
          Account("A", server.Port(), "alice", "nope"),
@@ -83,10 +88,17 @@ TEST_F(CliTest, BoxesGoToStderrOnOneLineAndSetTheExitStatus) {
          {"Errore: Il server ha risposto con l'errore 2:  [AUTH] Authentication failed.",
           "Errore: Impossibile connettersi a 127.0.0.1"},
          "Non ci sono messaggi - Ultima verifica alle hh:mm:ss - Sono stati rilevati errori"},
-        {"timeout-abc", Account("A", server.Port(), "alice", "secret"), "abc", "",
+        {"timeout-abc",
+         Account("A", server.Port(), "alice", "secret"),
+         "abc",
+         "",
          {"Errore: Impossibile completare l'operazione"},
          "Non ci sono messaggi - Ultima verifica alle hh:mm:ss"},
-        {"header-refused", Account("A", server.Port(), "alice", "secret"), "", "TOP 1 0", {},
+        {"header-refused",
+         Account("A", server.Port(), "alice", "secret"),
+         "",
+         "TOP 1 0",
+         {},
          "2 messaggi nuovi su un totale di 2 messaggi - Ultima verifica alle hh:mm:ss"
          " - Sono stati rilevati errori"},
     };
@@ -181,7 +193,8 @@ TEST_F(CliTest, CtrlCActsAsTheStopButton) {
         const std::string k = std::to_string(n);
         script.Expect("TOP " + k + " 0");
         if (n == 3) script.Pause(1500);
-        script.Send("+OK\r\nFrom: <m" + k + "@example.com>\r\nSubject: Numero " + k + "\r\n\r\n.\r\n");
+        script.Send("+OK\r\nFrom: <m" + k + "@example.com>\r\nSubject: Numero " + k +
+                    "\r\n\r\n.\r\n");
         script.Expect("LIST " + k).Line("+OK " + k + " 500");
         script.Expect("UIDL " + k).Line("+OK " + k + " id" + k);
     }

@@ -89,8 +89,10 @@ inline TRunResult RunKalmuro(const std::vector<std::string>& args,
         char buffer[4096];
         if (outOpen && (fds[0].revents & (POLLIN | POLLHUP)) != 0) {
             const ssize_t n = read(out[0], buffer, sizeof buffer);
-            if (n <= 0) outOpen = false;
-            else result.Out.append(buffer, static_cast<size_t>(n));
+            if (n <= 0)
+                outOpen = false;
+            else
+                result.Out.append(buffer, static_cast<size_t>(n));
         }
         if (errOpen && (fds[1].revents & (POLLIN | POLLHUP)) != 0) {
             const ssize_t n = read(err[0], buffer, sizeof buffer);

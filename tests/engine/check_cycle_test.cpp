@@ -131,7 +131,7 @@ TEST_F(CheckCycleTest, StatusTextsOfOneMessage) {
     EXPECT_EQ(Screen.Statuses, expected);
     ASSERT_TRUE(server->WaitForSessions(1));
     const std::vector<std::string> sent = server->Received(0);
-    const std::vector<std::string> commands = {"USER alice", "PASS secret", "STAT",  "TOP 1 0",
+    const std::vector<std::string> commands = {"USER alice", "PASS secret", "STAT", "TOP 1 0",
                                                "LIST 1",     "UIDL 1",      "QUIT"};
     EXPECT_EQ(sent, commands);
 }
@@ -197,10 +197,8 @@ TEST_F(CheckCycleTest, SettingsThatAreNoNumbersEndEachAccountsTurn) {
         std::string Port;     // empty: the server's
     };
     const std::vector<Case> cases = {
-        {"timeout-letters", "abc", ""},
-        {"timeout-empty-value", " ", ""},
-        {"port-letters", "", "pop"},
-        {"port-out-of-range", "", "65646"},
+        {"timeout-letters", "abc", ""}, {"timeout-empty-value", " ", ""},
+        {"port-letters", "", "pop"},    {"port-out-of-range", "", "65646"},
         {"port-zero", "", "0"},
     };
     for (const Case& c : cases) {
@@ -386,7 +384,8 @@ TEST_F(CheckCycleTest, BlockedMessagesAreTickedWhenTheListIsRebuilt) {
     std::vector<bool> ticksWhileReading;
     Screen.OnStatus = [&](const std::string& text) {
         if (text == kClassifyStatus)
-            for (const TMessageRow& row : Form.List().Rows) ticksWhileReading.push_back(row.Checked);
+            for (const TMessageRow& row : Form.List().Rows)
+                ticksWhileReading.push_back(row.Checked);
     };
     Form.CheckMail();
     EXPECT_EQ(ticksWhileReading, std::vector<bool>(3, false));

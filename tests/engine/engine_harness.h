@@ -160,8 +160,8 @@ inline test::TFakeMessage FakeMessage(const std::string& from, const std::string
                                       const std::string& uid,
                                       const std::string& date = "Mon, 5 Mar 2007 14:09:00 +0100") {
     test::TFakeMessage m;
-    m.Text = "From: " + from + "\r\nSubject: " + subject + "\r\nDate: " + date +
-             "\r\n\r\nHello.\r\n";
+    m.Text =
+        "From: " + from + "\r\nSubject: " + subject + "\r\nDate: " + date + "\r\n\r\nHello.\r\n";
     m.Uid = uid;
     return m;
 }
@@ -171,9 +171,9 @@ inline test::TFakeMessage FakeMessage(const std::string& from, const std::string
 inline std::vector<test::TFakeMessage> FakeMailbox(int n) {
     std::vector<test::TFakeMessage> box;
     for (int i = 1; i <= n; ++i)
-        box.push_back(FakeMessage("User " + std::to_string(i) + " <user" + std::to_string(i) +
-                                      "@example.com>",
-                                  "Message " + std::to_string(i), "uid-" + std::to_string(i)));
+        box.push_back(FakeMessage(
+            "User " + std::to_string(i) + " <user" + std::to_string(i) + "@example.com>",
+            "Message " + std::to_string(i), "uid-" + std::to_string(i)));
     return box;
 }
 

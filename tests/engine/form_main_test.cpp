@@ -66,7 +66,7 @@ TEST_F(FormMainTest, StopButtonAndFlag) {
     EXPECT_EQ(Form.StatusText(), "Interruzione dell'operazione in corso...");
     Form.HideStopButton();
     EXPECT_FALSE(Screen.StopVisible);
-    EXPECT_FALSE(Screen.StopEnabled);  // hiding leaves the enabled state alone
+    EXPECT_FALSE(Screen.StopEnabled);   // hiding leaves the enabled state alone
     EXPECT_TRUE(Form.StopRequested());  // until the next operation shows the button
     const int32_t pumps = Screen.Pumps;
     Form.StopRequested();

@@ -1,8 +1,9 @@
 // Rows, the mailbox filter, ticks and the texts a view draws.
+#include "engine/message_list.h"
+
 #include <gtest/gtest.h>
 
 #include "engine/engine_harness.h"
-#include "engine/message_list.h"
 
 namespace kalmuro::enginetest {
 namespace {
@@ -30,7 +31,8 @@ TEST(MessageRowTip, ComposesFromTheRowsOwnTexts) {
          "<<< Mittente bloccato: news >>>",
          "Newsletter - Offerta (12k) di Lun 5/03/07 14:09" + lfcr +
              "<<< Mittente bloccato: news >>>"},
-        {"no-subject", Row("a@b", "", "Lun 5/03/07 14:09", "0k"), "", "a@b (0k) di Lun 5/03/07 14:09"},
+        {"no-subject", Row("a@b", "", "Lun 5/03/07 14:09", "0k"), "",
+         "a@b (0k) di Lun 5/03/07 14:09"},
         {"no-sender-only-note", Row("", "Offerta", "Lun 5/03/07 14:09", "1k"), "<<< n >>>",
          "<<< n >>>"},
         {"no-sender-no-note", Row("", "Offerta", "Lun 5/03/07 14:09", "1k"), "", ""},
@@ -50,9 +52,9 @@ TEST(MessageRowColor, TickedBeatsBlockedBeatsSafe) {
         int32_t Color;
     };
     const std::vector<Case> cases = {
-        {"plain", false, false, false, 1},     {"ticked", true, false, false, 2},
+        {"plain", false, false, false, 1},        {"ticked", true, false, false, 2},
         {"ticked-blocked", true, true, false, 2}, {"blocked-unticked", false, true, false, 3},
-        {"safe", false, false, true, 4},       {"ticked-safe", true, false, true, 2},
+        {"safe", false, false, true, 4},          {"ticked-safe", true, false, true, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -185,12 +187,9 @@ TEST_F(MessageListTest, TheMailboxFilterShowsOneAccountInArrayOrder) {
         int32_t Checked;
     };
     const std::vector<Case> cases = {
-        {"all", 0, {0, 1, 2, 3, 4, 5}, 2},
-        {"alice", 1, {0, 2, 4}, 1},
-        {"carol", 2, {1, 3, 5}, 1},
-        {"nothing-highlighted", -1, {}, 0},
-        {"beyond-the-list", 7, {}, 0},
-        {"all-again", 0, {0, 1, 2, 3, 4, 5}, 2},
+        {"all", 0, {0, 1, 2, 3, 4, 5}, 2}, {"alice", 1, {0, 2, 4}, 1},
+        {"carol", 2, {1, 3, 5}, 1},        {"nothing-highlighted", -1, {}, 0},
+        {"beyond-the-list", 7, {}, 0},     {"all-again", 0, {0, 1, 2, 3, 4, 5}, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -214,7 +213,7 @@ TEST_F(MessageListTest, TicksReachTheRecordsAndSurviveAMailboxSwitch) {
     Form.SetRowChecked(1, false);
     EXPECT_FALSE(Form.Messages[1].Selected);
     EXPECT_EQ(Form.RowTextColor(1), kDefaultColorLocked);  // unticked, still blocked
-    Form.SetRowChecked(4, true);                             // no change: nothing reported
+    Form.SetRowChecked(4, true);                           // no change: nothing reported
     EXPECT_EQ(Screen.Statuses.back(), "2 messaggi selezionati");
     Form.ListViewMailBoxesSelectItem(2);  // Carol: records 1, 3, 5
     EXPECT_EQ(Form.CountCheckedMessages(), 0);
@@ -233,10 +232,14 @@ TEST_F(MessageListTest, SelectionCommands) {
         std::string Status;
     };
     const std::vector<Step> steps = {
-        {"invert", &TFormMain::Invertiselezione1Click,
-         {true, false, true, true, false, true}, "4 messaggi selezionati"},
-        {"invert-back", &TFormMain::Invertiselezione1Click,
-         {false, true, false, false, true, false}, "2 messaggi selezionati"},
+        {"invert",
+         &TFormMain::Invertiselezione1Click,
+         {true, false, true, true, false, true},
+         "4 messaggi selezionati"},
+        {"invert-back",
+         &TFormMain::Invertiselezione1Click,
+         {false, true, false, false, true, false},
+         "2 messaggi selezionati"},
         {"all", &TFormMain::Selezionatutto1Click, std::vector<bool>(6, true),
          "6 messaggi selezionati"},
         {"none", &TFormMain::Deselezionatutto1Click, std::vector<bool>(6, false),
