@@ -335,9 +335,9 @@ TEST(FetchHeader, BrokenAnswersTable) {
         TScriptedServer server({s});
         TPop3Client client;
         PointAt(client, server.Port());
-        client.ReadTimeout = 300;
         Credentials(client);
         client.Login();
+        client.ReadTimeout = 300;
         TMailMessage m;
         EXPECT_EQ(ErrorText([&] { client.FetchHeader(1, m); }), c.Error);
         client.Quit();  // never raises on a dead session
@@ -350,16 +350,16 @@ TEST(FetchHeader, TimeoutLeavesSessionOutOfStep) {
     TScript s = LoggedIn();
     s.Expect("TOP 1 0")
         .Send("+OK\r\nFrom: a@b\r\n")
-        .Pause(500)
+        .Pause(1000)
         .Send("Subject: late\r\n.\r\n")
         .Expect("STAT")
         .Line("+OK 1 1");
     TScriptedServer server({s});
     TPop3Client client;
     PointAt(client, server.Port());
-    client.ReadTimeout = 200;
     Credentials(client);
     client.Login();
+    client.ReadTimeout = 200;
     TMailMessage m;
     EXPECT_THROW(client.FetchHeader(1, m), EReadTimeout);
     client.ReadTimeout = 2000;
