@@ -56,8 +56,8 @@ double Pass(const std::vector<Block>& blocks, size_t& checksum, size_t& failures
         } catch (const kalmuro::EError&) {
             ++failures;
         }
-        checksum += message.From.Name.size() + message.From.Address.size() + message.Subject.size() +
-                    static_cast<size_t>(message.Date);
+        checksum += message.From.Name.size() + message.From.Address.size() +
+                    message.Subject.size() + static_cast<size_t>(message.Date);
     }
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
 }
@@ -97,6 +97,7 @@ int main(int argc, char** argv) {
     std::sort(seconds.begin(), seconds.end());
     const double median = seconds[seconds.size() / 2];
     std::printf("checksum=%zu failures_per_pass=%zu\n", checksum, failures / (runs + 1));
-    std::printf("headers=%zu headers_per_s=%.0f runs=%d\n", blocks.size(), blocks.size() / median, runs);
+    std::printf("headers=%zu headers_per_s=%.0f runs=%d\n", blocks.size(), blocks.size() / median,
+                runs);
     return 0;
 }

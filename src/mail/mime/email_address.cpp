@@ -35,7 +35,7 @@ constexpr TCharSet kInAddress("\"(@>");
 constexpr TCharSet kOutside("(\"< @\t");
 constexpr TCharSet kListOutside(":;(\", \t");
 
-// R keeps leading characters out of an address value: blanks only.
+// Drops leading blanks (spaces only; other control characters stay).
 std::string_view SkipBlanks(std::string_view s) {
     size_t i = 0;
     while (i < s.size() && s[i] == ' ') ++i;
@@ -66,12 +66,12 @@ void TEmailAddress::SetText(std::string_view text) {
     bool quote = false, inAddress = false, angle = false, afterAt = false;
     size_t depth = 0;
     for (;;) {
-        const TCharSet& active = depth > 0             ? kComment
-                                 : quote               ? kQuoted
-                                 : afterAt && angle    ? kAfterAtInAngle
-                                 : afterAt             ? kAfterAt
-                                 : inAddress           ? kInAddress
-                                                       : kOutside;
+        const TCharSet& active = depth > 0          ? kComment
+                                 : quote            ? kQuoted
+                                 : afterAt && angle ? kAfterAtInAngle
+                                 : afterAt          ? kAfterAt
+                                 : inAddress        ? kInAddress
+                                                    : kOutside;
         const size_t p = active.FindIn(r);
         if (p == npos) break;
         const std::string_view before = r.substr(0, p);

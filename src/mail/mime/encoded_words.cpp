@@ -107,7 +107,8 @@ size_t FindWord(std::string_view text, std::string_view name, size_t from, size_
     // "=?" stop at nearly every character.
     const size_t end = std::min(limit, text.size() >= 1 ? text.size() - 1 : 0);
     for (size_t at = from; at < end; ++at) {
-        if (text[at] == '=' && text[at + 1] == '?' && SameText(text.substr(at + 2, name.size()), name))
+        if (text[at] == '=' && text[at + 1] == '?' &&
+            SameText(text.substr(at + 2, name.size()), name))
             return at;
     }
     return npos;
@@ -164,7 +165,8 @@ public:
             size_t at = FindWord(Left_, name, from);
             if (at != npos && at + 2 + name.size() <= cursor) return at;
             // A word that begins in Left_ and ends in the right part.
-            const size_t joinStart = std::max(from, cursor >= name.size() + 1 ? cursor - name.size() - 1 : 0);
+            const size_t joinStart =
+                std::max(from, cursor >= name.size() + 1 ? cursor - name.size() - 1 : 0);
             std::string join = Left_.substr(joinStart);
             join.append(Right().substr(0, name.size() + 1));
             at = FindWord(join, name, 0, cursor - joinStart);
@@ -217,7 +219,8 @@ std::string DecodeEncodedWords(std::string_view input) {
         const size_t cursor = text.Cursor();
         size_t iso = npos;
         if (from >= cursor && (isoLimit == npos || isoLimit > from))
-            iso = FindWord(text.Right(), "ISO", from - cursor, isoLimit == npos ? npos : isoLimit - cursor);
+            iso = FindWord(text.Right(), "ISO", from - cursor,
+                           isoLimit == npos ? npos : isoLimit - cursor);
         if (iso == npos) {
             isoLimit = std::min(isoLimit, from);
         } else if (!LocateWord(text.Right(), iso, b1, b2, c)) {
@@ -236,13 +239,15 @@ std::string DecodeEncodedWords(std::string_view input) {
         const std::string_view charset = right.substr(2, b1 - 2);
         const char letter = right[b1 + 1];
         const std::string_view encoded = right.substr(b2 + 1, c - b2 - 1);
-        std::string decoded = (letter == 'Q' || letter == 'q') ? DecodeQ(encoded) : DecodeB(encoded);
+        std::string decoded =
+            (letter == 'Q' || letter == 'q') ? DecodeQ(encoded) : DecodeB(encoded);
         if (SameText(charset, "ISO-2022-JP")) decoded = JisToShiftJis(decoded);
         // Blanks between words are kept: only the word itself is replaced.
         const size_t end = a + c + 2;
         text.ReplaceAfterCursor(c + 2, decoded);
         const size_t decodedEnd = a + decoded.size();
-        if (isoLimit != npos) isoLimit = end <= isoLimit ? isoLimit - (end - decodedEnd) : decodedEnd;
+        if (isoLimit != npos)
+            isoLimit = end <= isoLimit ? isoLimit - (end - decodedEnd) : decodedEnd;
         // A new WINDOWS word may begin in the decoded bytes or just before them.
         const size_t touched = a >= 8 ? a - 8 : 0;
         if (windowsFloor >= end) windowsFloor -= end - decodedEnd;

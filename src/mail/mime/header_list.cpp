@@ -50,9 +50,10 @@ std::string THeaderList::HeaderValue(std::string_view name) const {
         const size_t colon = NameEnds_[i];
         // A line without ':' has the empty name.
         const size_t nameLength = colon == std::string::npos ? 0 : colon;
-        if (nameLength != name.size() || !SameText(std::string_view(line).substr(0, nameLength), name)) continue;
-        std::string value =
-            colon == std::string::npos ? std::string() : line.substr(colon + 1);
+        if (nameLength != name.size() ||
+            !SameText(std::string_view(line).substr(0, nameLength), name))
+            continue;
+        std::string value = colon == std::string::npos ? std::string() : line.substr(colon + 1);
         for (size_t k = i + 1; k < Lines_.size(); ++k) {
             const std::string& next = Lines_[k];
             if (next.empty() || (next[0] != ' ' && next[0] != '\t')) break;

@@ -1,8 +1,8 @@
 #include "mail/mime/mail_date.h"
 
 #include <cstdint>
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 
 #include "mail/text.h"
 
@@ -86,7 +86,8 @@ TDateTime ParseDateText(std::string_view text, std::string& rest) {
     }
 
     const size_t dash = v.find('-'), firstBlank = v.find(' ');
-    const char delimiter = (dash != npos && dash > 0 && firstBlank != npos && dash < firstBlank) ? '-' : ' ';
+    const char delimiter =
+        (dash != npos && dash > 0 && firstBlank != npos && dash < firstBlank) ? '-' : ' ';
     auto peekField = [&]() {
         const size_t end = v.find(delimiter);
         return end == npos ? v : v.substr(0, end);
@@ -134,10 +135,12 @@ TDateTime ParseDateText(std::string_view text, std::string& rest) {
         const size_t c1 = t.find(':');
         const size_t c2 = c1 == npos ? npos : t.find(':', c1 + 1);
         const std::string_view hours = t.substr(0, c1);
-        const std::string_view minutes = c1 == npos ? std::string_view() : t.substr(c1 + 1, c2 == npos ? npos : c2 - c1 - 1);
+        const std::string_view minutes =
+            c1 == npos ? std::string_view() : t.substr(c1 + 1, c2 == npos ? npos : c2 - c1 - 1);
         const std::string_view seconds = c2 == npos ? std::string_view() : t.substr(c2 + 1);
         TDateTime time = 0;
-        if (!TryEncodeTime(ReadWord(hours, 0), ReadWord(minutes, 0), ReadWord(seconds, 0), 0, time)) {
+        if (!TryEncodeTime(ReadWord(hours, 0), ReadWord(minutes, 0), ReadWord(seconds, 0), 0,
+                           time)) {
             rest = std::string(v);
             return 0;
         }
@@ -152,7 +155,8 @@ TDateTime ParseZoneOffset(std::string_view text) {
     const std::string s = Trim(text).substr(0, 5);
     if (s.empty() || (s[0] != '+' && s[0] != '-')) return 0;
     int32_t hours = 0, minutes = 0;
-    if (!ReadDecimal(s.substr(1, 2), hours) || !ReadDecimal(s.size() > 3 ? s.substr(3, 2) : std::string(), minutes))
+    if (!ReadDecimal(s.substr(1, 2), hours) ||
+        !ReadDecimal(s.size() > 3 ? s.substr(3, 2) : std::string(), minutes))
         return 0;
     if (hours < 0 || hours > 23 || minutes < 0 || minutes > 59) return 0;
     const TDateTime offset = HoursMinutes(hours, minutes);
@@ -169,7 +173,8 @@ TDateTime LocalUtcOffset() {
         if (now != static_cast<std::time_t>(-1) && localtime_r(&now, &local) != nullptr)
             minutesEast = static_cast<int>(local.tm_gmtoff / 60);
     }
-    if (!minutesEast) throw ETimeZoneInfoError("Failed attempting to retrieve time zone information.");
+    if (!minutesEast)
+        throw ETimeZoneInfoError("Failed attempting to retrieve time zone information.");
     const int bias = -*minutesEast;  // UTC minus local time, in minutes
     const int magnitude = std::abs(bias);
     const TDateTime offset = HoursMinutes(magnitude / 60, magnitude % 60);

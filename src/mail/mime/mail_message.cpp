@@ -24,7 +24,8 @@ std::vector<std::string> SplitNewsGroups(const std::string& value) {
     size_t start = 0;
     for (;;) {
         const size_t comma = value.find(',', start);
-        std::string group = Trim(std::string_view(value).substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        std::string group = Trim(std::string_view(value).substr(
+            start, comma == std::string::npos ? std::string::npos : comma - start));
         if (!group.empty()) groups.push_back(std::move(group));
         if (comma == std::string::npos) break;
         start = comma + 1;

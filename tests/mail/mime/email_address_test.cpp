@@ -30,8 +30,10 @@ TEST_P(AddressTest, Parses) {
 }
 
 const AddressRow kAddressRows[] = {
-    {"name_and_angle", "John Smith <john.smith@example.com>", "John Smith", "john.smith@example.com"},
-    {"quoted_name_with_comma", "\"Smith, John\" <john@example.com>", "Smith, John", "john@example.com"},
+    {"name_and_angle", "John Smith <john.smith@example.com>", "John Smith",
+     "john.smith@example.com"},
+    {"quoted_name_with_comma", "\"Smith, John\" <john@example.com>", "Smith, John",
+     "john@example.com"},
     {"angle_alone", "<john@example.com>", "", "john@example.com"},
     {"bare_address", "john@example.com", "", "john@example.com"},
     {"address_then_comment", "john@example.com (John Smith)", "", "john@example.com"},
@@ -65,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, AddressTest, ::testing::ValuesIn(kAddressRows),
 struct FailingRow {
     const char* name;
     std::string text;
-    std::string nameBefore;     // what the parser had gathered when it raised
+    std::string nameBefore;  // what the parser had gathered when it raised
     std::string addressBefore;
 };
 
@@ -127,7 +129,9 @@ const ListRow kListRows[] = {
     {"single_angle_without_delimiters", "<a@b.c>", {{"", "a@b.c"}}},
     {"two_with_comma", "a@b.c, d@e.f", {{"", "a@b.c"}, {"", "d@e.f"}}},
     {"names_and_angles", "Ann <a@b.c>, Bob Ray <b@c.d>", {{"Ann", "a@b.c"}, {"Bob Ray", "b@c.d"}}},
-    {"comma_in_quotes_kept", "\"Smith, John\" <j@x.y>, k@x.y", {{"Smith, John", "j@x.y"}, {"", "k@x.y"}}},
+    {"comma_in_quotes_kept",
+     "\"Smith, John\" <j@x.y>, k@x.y",
+     {{"Smith, John", "j@x.y"}, {"", "k@x.y"}}},
     {"comma_in_comment_kept", "a@b.c (one, two), d@e.f", {{"", "a@b.c"}, {"", "d@e.f"}}},
     {"group", "Friends: a@b.c, d@e.f;", {{"", "a@b.c"}, {"", "d@e.f"}}},
     {"empty_group", "undisclosed-recipients:;", {}},

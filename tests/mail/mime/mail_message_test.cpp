@@ -60,8 +60,10 @@ TEST_F(MailMessageTest, ReadsARealisticHeader) {
                 "Content-Transfer-Encoding: 8bit",
             });
     m.InterpretHeaders();
-    EXPECT_EQ(m.Subject, "R\xE9union \x93" "demain");  // Réunion “demain
-    EXPECT_EQ(m.From.Name, "Andr\xE9 Gide");            // André
+    EXPECT_EQ(m.Subject,
+              "R\xE9union \x93"
+              "demain");                      // Réunion “demain
+    EXPECT_EQ(m.From.Name, "Andr\xE9 Gide");  // André
     EXPECT_EQ(m.From.Address, "andre@example.org");
     EXPECT_NEAR(m.Date, At(2001, 9, 7, 11), 1e-9);  // 10:00 UTC, shown one hour east
     EXPECT_EQ(m.ContentType, "multipart/alternative; charset=\"iso-8859-1\"; boundary=\"--=_b1\"");
@@ -124,7 +126,8 @@ struct FailureRow {
 
 void PrintTo(const FailureRow& row, std::ostream* os) { *os << row.name; }
 
-class InterpretFailureTest : public MailMessageTest, public ::testing::WithParamInterface<FailureRow> {};
+class InterpretFailureTest : public MailMessageTest,
+                             public ::testing::WithParamInterface<FailureRow> {};
 
 TEST_P(InterpretFailureTest, StopsAtTheFailingHeader) {
     const FailureRow& row = GetParam();
@@ -137,8 +140,9 @@ TEST_P(InterpretFailureTest, StopsAtTheFailingHeader) {
     m.Priority = "old priority";
     // The failing line comes first so that it wins over the good one below.
     Fill(m, row.extra);
-    Fill(m, {"Subject: =?ISO-8859-1?Q?ok=21?=", "From: Ann <ann@x.y>", "Date: 7 Sep 2001 12:00 +0000",
-             "Sender: s@x.y", "To: t@x.y", "Cc: c@x.y", "Reply-To: r@x.y", "Return-Receipt-To: rr@x.y", "X-Priority: 1"});
+    Fill(m, {"Subject: =?ISO-8859-1?Q?ok=21?=", "From: Ann <ann@x.y>",
+             "Date: 7 Sep 2001 12:00 +0000", "Sender: s@x.y", "To: t@x.y", "Cc: c@x.y",
+             "Reply-To: r@x.y", "Return-Receipt-To: rr@x.y", "X-Priority: 1"});
     try {
         m.InterpretHeaders();
         FAIL() << "no error";
@@ -159,23 +163,102 @@ TEST_P(InterpretFailureTest, StopsAtTheFailingHeader) {
 }
 
 const FailureRow kFailureRows[] = {
-    {"bad_escape_in_subject", {"Subject: =?ISO-8859-1?Q?=G1?="}, false, "'$G1' is not a valid integer value",
-     false, false, false, "old sender"},
-    {"bad_escape_in_from", {"From: =?WINDOWS-1252?Q?=XY?= <a@b.c>"}, false,
-     "'$XY' is not a valid integer value", true, false, false, "old sender"},
-    {"address_after_angle_in_from", {"From: <a@b.c> d@e.f"}, false, "@ Outside address", true, false, false, "old sender"},
-    {"bad_escape_in_to", {"To: =?ISO-8859-1?Q?=  ?= <t@x.y>"}, false, "'$  ' is not a valid integer value",
-     true, true, false, "old sender"},
-    {"address_after_angle_in_to", {"To: <a@b.c> d@e.f"}, false, "@ Outside address", true, true, false, "old sender"},
-    {"address_after_angle_in_cc", {"Cc: x@y.z, <a@b.c> d@e.f"}, false, "@ Outside address", true, true, false, "old sender"},
-    {"bad_escape_in_cc", {"Cc: =?ISO-8859-1?Q?=Q1?="}, false, "'$Q1' is not a valid integer value", true, true, false, "old sender"},
-    {"address_after_angle_in_receipt", {"Disposition-Notification-To: <a@b.c> d@e.f"}, false,
-     "@ Outside address", true, true, false, "old sender"},
-    {"address_after_angle_in_return_receipt", {"Return-Receipt-To: <a@b.c> d@e.f"}, false, "@ Outside address",
-     true, true, false, "old sender"},
-    {"address_after_angle_in_reply_to", {"Reply-To: <a@b.c> d@e.f"}, false, "@ Outside address", true, true, false, "old sender"},
-    {"no_time_zone_information", {}, true, "Failed attempting to retrieve time zone information.", true, true, false, "old sender"},
-    {"address_after_angle_in_sender", {"Sender: <a@b.c> d@e.f"}, false, "@ Outside address", true, true, true, "a@b.c"},
+    {"bad_escape_in_subject",
+     {"Subject: =?ISO-8859-1?Q?=G1?="},
+     false,
+     "'$G1' is not a valid integer value",
+     false,
+     false,
+     false,
+     "old sender"},
+    {"bad_escape_in_from",
+     {"From: =?WINDOWS-1252?Q?=XY?= <a@b.c>"},
+     false,
+     "'$XY' is not a valid integer value",
+     true,
+     false,
+     false,
+     "old sender"},
+    {"address_after_angle_in_from",
+     {"From: <a@b.c> d@e.f"},
+     false,
+     "@ Outside address",
+     true,
+     false,
+     false,
+     "old sender"},
+    {"bad_escape_in_to",
+     {"To: =?ISO-8859-1?Q?=  ?= <t@x.y>"},
+     false,
+     "'$  ' is not a valid integer value",
+     true,
+     true,
+     false,
+     "old sender"},
+    {"address_after_angle_in_to",
+     {"To: <a@b.c> d@e.f"},
+     false,
+     "@ Outside address",
+     true,
+     true,
+     false,
+     "old sender"},
+    {"address_after_angle_in_cc",
+     {"Cc: x@y.z, <a@b.c> d@e.f"},
+     false,
+     "@ Outside address",
+     true,
+     true,
+     false,
+     "old sender"},
+    {"bad_escape_in_cc",
+     {"Cc: =?ISO-8859-1?Q?=Q1?="},
+     false,
+     "'$Q1' is not a valid integer value",
+     true,
+     true,
+     false,
+     "old sender"},
+    {"address_after_angle_in_receipt",
+     {"Disposition-Notification-To: <a@b.c> d@e.f"},
+     false,
+     "@ Outside address",
+     true,
+     true,
+     false,
+     "old sender"},
+    {"address_after_angle_in_return_receipt",
+     {"Return-Receipt-To: <a@b.c> d@e.f"},
+     false,
+     "@ Outside address",
+     true,
+     true,
+     false,
+     "old sender"},
+    {"address_after_angle_in_reply_to",
+     {"Reply-To: <a@b.c> d@e.f"},
+     false,
+     "@ Outside address",
+     true,
+     true,
+     false,
+     "old sender"},
+    {"no_time_zone_information",
+     {},
+     true,
+     "Failed attempting to retrieve time zone information.",
+     true,
+     true,
+     false,
+     "old sender"},
+    {"address_after_angle_in_sender",
+     {"Sender: <a@b.c> d@e.f"},
+     false,
+     "@ Outside address",
+     true,
+     true,
+     true,
+     "a@b.c"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, InterpretFailureTest, ::testing::ValuesIn(kFailureRows),
