@@ -42,6 +42,10 @@ public:
     void RowsAppended(int32_t, int32_t) override {}
     void RowChanged(int32_t) override {}
     void RowsRepaint() override {}
+    // Nobody reads a viewer or picks a file here.
+    void ShowMessageViewer(const std::string&, const std::vector<std::string>&) override {}
+    bool ExecuteSaveDialog(const TSaveDialogRequest&, std::string&) override { return false; }
+    std::string DocumentsFolder() override { return std::string(); }
     bool IsShiftDown() override { return false; }
     // There is no desktop to hand anything to.
     bool OpenWithShell(const std::string&, const std::string&, bool) override { return false; }

@@ -1,5 +1,7 @@
-// kalmuro --check [--home DIR] [--verbose]: one check over every account, as
-// the window would run it, printed for a terminal or a script.
+// kalmuro --check [--delete-blocked] [--home DIR] [--verbose]: one check over
+// every account, as the window would run it, printed for a terminal or a
+// script; with --delete-blocked the ticked messages are then deleted and a
+// second check shows what is left.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -18,15 +20,20 @@ using namespace kalmuro;
 
 constexpr const char* kUsage =
     "uso: kalmuro --check [--home CARTELLA] [--verbose]\n"
+    "     kalmuro --check --delete-blocked [--home CARTELLA] [--verbose]\n"
     "     kalmuro --version\n"
     "\n"
-    "  --check     controlla tutti gli account attivi e stampa i messaggi trovati\n"
-    "  --home      la cartella di kalmuro.ini, delle liste e del Cestino\n"
-    "              (predefinita: la cartella del programma)\n"
-    "  --verbose   stampa anche i messaggi della barra di stato\n";
+    "  --check           controlla tutti gli account attivi e stampa i messaggi trovati\n"
+    "  --delete-blocked  dopo il controllo elimina dal server i messaggi bloccati\n"
+    "                    (con una copia nel Cestino se CopyToRecycle lo prevede),\n"
+    "                    poi controlla di nuovo e stampa quel che resta\n"
+    "  --home            la cartella di kalmuro.ini, delle liste e del Cestino\n"
+    "                    (predefinita: la cartella del programma)\n"
+    "  --verbose         stampa anche i messaggi della barra di stato\n";
 
 struct TOptions {
     bool Check = false;
+    bool DeleteBlocked = false;
     bool Verbose = false;
     bool HasHome = false;
     std::string Home;
@@ -73,7 +80,7 @@ int RunCheck(const TOptions& options) {
                      TerminalText(IniFileName()).c_str());
         return 0;
     }
-    form.CheckMail();
+    form.CheckMail(options.DeleteBlocked ? TAutoDeletion::Always : TAutoDeletion::FromSettings);
     return screen.BoxesShown() > 0 || form.CheckErrorFlag() ? 1 : 0;
 }
 
@@ -90,6 +97,8 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--check" && !options.Check) {
             options.Check = true;
+        } else if (arg == "--delete-blocked" && !options.DeleteBlocked) {
+            options.DeleteBlocked = true;
         } else if (arg == "--verbose" && !options.Verbose) {
             options.Verbose = true;
         } else if (arg == "--home" && !options.HasHome) {

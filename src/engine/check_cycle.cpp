@@ -46,7 +46,7 @@ std::string CheckSummaryText(size_t records, int64_t added, size_t rows) {
     return text + IntToStr(static_cast<int64_t>(rows)) + " messaggi";
 }
 
-void TFormMain::CheckMail() {
+void TFormMain::CheckMail(TAutoDeletion autoDeletion) {
     if (Accounts.empty() || Checking || Deleting) return;
     Checking = true;
     Screen.SetListsBusy(true);
@@ -85,6 +85,19 @@ void TFormMain::CheckMail() {
     UpdateCommands();
     if (escaped) ShowError(escapedText);
     if (OnCheckEnded) OnCheckEnded();
+
+    // A check that did not complete, or that the user stopped, deletes
+    // nothing by itself: Stop means stop, and the rows may be incomplete.
+    if (escaped || StopFlag || autoDeletion == TAutoDeletion::Never) return;
+    bool deleteNow = autoDeletion == TAutoDeletion::Always;
+    if (!deleteNow) {
+        try {
+            deleteNow = ReadIniBool(kSectionSetup, "AutoDelete", false);
+        } catch (const std::exception& e) {
+            ReportError(e);
+        }
+    }
+    if (deleteNow) DeleteBlockedMessages();
 }
 
 void TFormMain::RunCheckAccounts(bool& errorFlag) {
@@ -206,6 +219,15 @@ bool TFormMain::ConnectAccount(int32_t accountIndex) {
     if (result && !AntiFreeze1.Active) AntiFreeze1.Active = true;
     ClearStatus();
     return result;
+}
+
+void TFormMain::EndSessionAfterError() {
+    try {
+        DisconnectServer();
+    } catch (...) {
+        Pop3Client1.CloseConnection();
+        AntiFreeze1.Active = false;
+    }
 }
 
 void TFormMain::DisconnectServer() {

@@ -88,6 +88,15 @@ void TFormMain::ResumeAutoCheck() {
     Screen.SetAutoCheckTimer(enabled, static_cast<int32_t>(interval));
 }
 
+void TFormMain::ResumeAutoCheckAfter(std::string& escapedError) {
+    try {
+        ResumeAutoCheck();
+    } catch (const std::exception& e) {
+        if (escapedError.empty()) escapedError = e.what();
+    }
+    if (!escapedError.empty()) ShowError(escapedError);
+}
+
 void TFormMain::FormShow() { Starting = false; }
 
 void TFormMain::LoadSettings() {

@@ -5,7 +5,8 @@
 //
 // The members are split by role over several files: form_main.cpp (state,
 // settings, small operations, message boxes), message_list.cpp (rows, filter,
-// selection), check_cycle.cpp (the check and its sessions).
+// selection), check_cycle.cpp (the check and its sessions), deletion.cpp,
+// rule_commands.cpp and message_view.cpp (the commands on the rows).
 #pragma once
 
 #include <cstdint>
@@ -36,6 +37,29 @@ inline constexpr int32_t kDefaultColorNormal = 0;
 inline constexpr int32_t kDefaultColorSelected = 255;
 inline constexpr int32_t kDefaultColorLocked = 0xFF0000;
 inline constexpr int32_t kDefaultColorSecured = 0x8000;
+
+// Captions of the message list's context menu.
+inline constexpr const char* kCaptionViewHeader = "Visualizza solo l'intestazione del messaggio";
+inline constexpr const char* kCaptionViewMessage = "Visualizza tutto il contenuto del messaggio";
+inline constexpr const char* kCaptionSave = "Salva il messaggio su file...";
+inline constexpr const char* kCaptionBlockSender = "Blocca il mittente del messaggio evidenziato";
+inline constexpr const char* kCaptionBlockSubject = "Blocca l'oggetto del messaggio evidenziato";
+inline constexpr const char* kCaptionAcceptSender =
+    "Accetta sempre il mittente del messaggio evidenziato";
+inline constexpr const char* kCaptionAcceptSubject =
+    "Accetta sempre l'oggetto del  messaggio evidenziato";
+// The caption of the message viewer.
+inline constexpr const char* kCaptionViewer = "Messaggio originale";
+
+// Whether a check ends with an automatic deletion of the ticked rows: as
+// the "AutoDelete" setting says, never (the check that follows a deletion
+// run), or always (the headless check asked for it).
+enum class TAutoDeletion { FromSettings, Never, Always };
+
+// The question of the delete command: "Spostare nel Cestino" or "Eliminare
+// definitivamente", then " il messaggio selezionato ?" or " i <n> messaggi
+// selezionati ?".
+std::string DeleteQuestion(bool copyToRecycle, int32_t count);
 
 // The sender as the list shows it: "name (address)", or the non-empty one
 // of the two (both trimmed first).
@@ -154,7 +178,11 @@ public:
     // --- Check cycle (check_cycle.cpp) ----------------------------------------
     // The whole check over all active accounts. Never raises: an error that
     // escapes the cycle is shown by ReportError after the cycle has closed.
-    void CheckMail();
+    // After OnCheckEnded it may start the automatic deletion (see
+    // TAutoDeletion); that deletion's own check never deletes again, so one
+    // check started by the user or a timer leads to at most one automatic
+    // run.
+    void CheckMail(TAutoDeletion autoDeletion = TAutoDeletion::FromSettings);
     bool ConnectAccount(int32_t accountIndex);
     void DisconnectServer();
     // Whether the last check set its error flag.
@@ -163,7 +191,59 @@ public:
     // summary on the status bar (the headless check prints the list here).
     std::function<void()> OnCheckEnded;
 
+    // --- Deletion and recycle folder (deletion.cpp) ---------------------------
+    // "Elimina": asks, then deletes the ticked rows, last first, and checks
+    // again. Shift inverts the "CopyToRecycle" choice. Never raises.
+    void DeleteSelectedMessages();
+    // The automatic deletion: the ticked rows without a question, copies as
+    // "CopyToRecycle" says, then a check that deletes nothing by itself.
+    // Never raises.
+    void DeleteBlockedMessages();
+    // Verifies the message of one row by its UIDL reply, copies it into the
+    // recycle folder when asked (written whole and flushed first), and
+    // deletes it. True exactly when the server accepted DELE. A POP3 error
+    // the steps do not handle is raised after the connection was ended.
+    bool DeleteMessage(int32_t row, bool copyToRecycle);
+    void OpenRecycleFolder();
+    void BitBtnEliminaClick() { DeleteSelectedMessages(); }
+    void BitBtnRecycleClick() { OpenRecycleFolder(); }
+    void Apricestino1Click() { OpenRecycleFolder(); }
+
+    // --- Block and accept commands (rule_commands.cpp) -------------------------
+    // Each adds the highlighted message's sender address or subject to its
+    // list after a question, sorts and saves the list and classifies the
+    // records again (the rows keep their ticks). Never raise.
+    void Bloccamittente1Click();
+    void Bloccaoggetto1Click();
+    void Accettasempreilmittente1Click();
+    void Accettasempreloggetto1Click();
+
+    // --- Viewing and saving (message_view.cpp) ----------------------------------
+    // The header as the check stored it, or the whole message from the
+    // server, in the viewer. Never raises.
+    void ShowMessageText(int32_t row, bool headerOnly);
+    // The whole message from the server into a file the user chooses.
+    // Never raises.
+    void SaveMessageToFile(int32_t row);
+    void Visualizzalintestazionedelmessaggio1Click();
+    void Visualizzamessaggio1Click();
+    void Salva1Click();
+    void ListViewMsgDblClick();
+    // Whether the commands that use the POP3 client take effect now: not
+    // while a check or a deletion owns the client. A view may grey them out.
+    bool ServerCommandsAllowed() const { return !Checking && !Deleting; }
+
 private:
+    struct TRuleCommand;
+    void RunRuleCommand(const TRuleCommand& command);
+    void WalkTickedRows(bool copyToRecycle);
+    void EndDeletionRun(std::string& escapedError);
+    // Resumes the timer, then shows the error that escaped a command (or the
+    // timer's own), if any.
+    void ResumeAutoCheckAfter(std::string& escapedError);
+    // Ends the session while another error is on its way up; a failing QUIT
+    // just closes the socket.
+    void EndSessionAfterError();
     void ClearRows();
     void AppendRow(int32_t recordIndex);
     void ApplyRowCheck(int32_t row, bool checked);
@@ -179,6 +259,8 @@ private:
     bool FStopEnabled = true;
     TMessageList FList;
     bool FCheckError = false;
+    // The save dialog's folder: the Documents folder from its first use on.
+    std::string FSaveInitialDir;
 };
 
 }  // namespace kalmuro

@@ -33,6 +33,16 @@ struct TMailboxItem {
     bool operator==(const TMailboxItem&) const = default;
 };
 
+// What the file-save dialog is opened with. Title and Filter are texts to
+// show (Windows-1252); the paths are the file system's own bytes.
+struct TSaveDialogRequest {
+    std::string Title;
+    std::string Filter;      // "description|pattern"
+    std::string DefaultExt;  // without the dot
+    std::string InitialDir;
+    std::string FileName;  // proposed name, without folder
+};
+
 // Button sets and icon kinds of the message box.
 enum TMsgBoxButtons : int32_t { mbOk = 0, mbOkCancel = 1, mbYesNo = 2, mbYesNoCancel = 3 };
 enum TMsgBoxIcon : int32_t { miQuestion = 0, miWarning = 1, miInformation = 2 };
@@ -83,6 +93,18 @@ public:
     virtual void RowsAppended(int32_t first, int32_t count) = 0;
     virtual void RowChanged(int32_t row) = 0;
     virtual void RowsRepaint() = 0;
+
+    // The message viewer: a modal, read-only window with this caption showing
+    // the lines; returns once the user has closed it.
+    virtual void ShowMessageViewer(const std::string& caption,
+                                   const std::vector<std::string>& lines) = 0;
+    // The modal file-save dialog. False when the user cancelled; otherwise
+    // `chosen` is the full path, with "." + DefaultExt added to a name typed
+    // without an extension.
+    virtual bool ExecuteSaveDialog(const TSaveDialogRequest& request, std::string& chosen) = 0;
+    // The user's Documents folder without a trailing separator; empty when
+    // the desktop does not know one.
+    virtual std::string DocumentsFolder() = 0;
 
     // Whether the Shift key is held down at this moment.
     virtual bool IsShiftDown() = 0;

@@ -44,6 +44,17 @@ public:
     bool ListsBusy = false;
     int32_t RowsResets = 0, RowsAppendedTotal = 0, RowChanges = 0;
     int32_t Pumps = 0;
+    struct TViewer {
+        std::string Caption;
+        std::vector<std::string> Lines;
+    };
+    std::vector<TViewer> Viewers;
+    // Runs while a viewer is open (the user looks at it, a timer fires...).
+    std::function<void()> OnViewer;
+    std::vector<TSaveDialogRequest> SaveDialogs;
+    // The path the user picks in the save dialog; empty: cancel.
+    std::string SaveChoice;
+    std::string Documents = "/home/utente/Documenti";
     bool ShiftDown = false;
     bool ShellSucceeds = true;
     std::vector<std::string> ShellTargets;
@@ -94,6 +105,17 @@ public:
     void RowsAppended(int32_t, int32_t count) override { RowsAppendedTotal += count; }
     void RowChanged(int32_t) override { ++RowChanges; }
     void RowsRepaint() override {}
+    void ShowMessageViewer(const std::string& caption,
+                           const std::vector<std::string>& lines) override {
+        Viewers.push_back({caption, lines});
+        if (OnViewer) OnViewer();
+    }
+    bool ExecuteSaveDialog(const TSaveDialogRequest& request, std::string& chosen) override {
+        SaveDialogs.push_back(request);
+        chosen = SaveChoice;
+        return !SaveChoice.empty();
+    }
+    std::string DocumentsFolder() override { return Documents; }
     bool IsShiftDown() override { return ShiftDown; }
     bool OpenWithShell(const std::string& target, const std::string&, bool) override {
         ShellTargets.push_back(target);

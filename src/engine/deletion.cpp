@@ -1,0 +1,180 @@
+// Deletion of the ticked messages on their servers: one session per
+// message, the unique id checked again, the copy in the recycle folder made
+// durable before DELE, and a new check after every run.
+#include <sys/stat.h>
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "engine/form_main.h"
+#include "engine/message_files.h"
+#include "mail/formats.h"
+#include "mail/settings.h"
+#include "mail/text.h"
+
+namespace kalmuro {
+
+namespace {
+
+// " <subject> di <sender>" after the status texts of one message.
+std::string MessageLabel(const TMessageEntry& entry) {
+    return entry.Subject + " di " + entry.Sender;
+}
+
+}  // namespace
+
+std::string DeleteQuestion(bool copyToRecycle, int32_t count) {
+    const std::string verb = copyToRecycle ? "Spostare nel Cestino" : "Eliminare definitivamente";
+    if (count == 1) return verb + " il messaggio selezionato ?";
+    return verb + " i " + IntToStr(count) + " messaggi selezionati ?";
+}
+
+void TFormMain::DeleteSelectedMessages() {
+    // The command is off while another long operation runs; a nested call
+    // must not start a second one either.
+    if (Checking || Deleting) return;
+    Deleting = true;
+    bool ran = false;
+    std::string escaped;
+    try {
+        SuspendAutoCheck();
+        UpdateCommands();
+        PumpMessages();
+        bool copy = ReadIniBool(kSectionSetup, "CopyToRecycle", true);
+        if (Screen.IsShiftDown()) copy = !copy;
+        const int32_t count = CountCheckedMessages();
+        if (count == 0) {
+            ShowError("Non ci sono messaggi selezionati");
+        } else if (AskConfirmation(DeleteQuestion(copy, count), 1)) {
+            ran = true;
+            WalkTickedRows(copy);
+        }
+    } catch (const std::exception& e) {
+        escaped = e.what();
+    }
+    EndDeletionRun(escaped);
+    if (ran) CheckMail(TAutoDeletion::FromSettings);
+}
+
+void TFormMain::DeleteBlockedMessages() {
+    if (Checking || Deleting) return;
+    Deleting = true;
+    bool ran = false;
+    std::string escaped;
+    try {
+        SuspendAutoCheck();
+        UpdateCommands();
+        PumpMessages();
+        const bool copy = ReadIniBool(kSectionSetup, "CopyToRecycle", true);
+        if (CountCheckedMessages() > 0) {
+            ran = true;
+            WalkTickedRows(copy);
+        }
+    } catch (const std::exception& e) {
+        escaped = e.what();
+    }
+    EndDeletionRun(escaped);
+    // This check ends without another automatic run: a message that cannot
+    // be deleted would otherwise bring the same failure back for ever.
+    if (ran) CheckMail(TAutoDeletion::Never);
+}
+
+void TFormMain::WalkTickedRows(bool copyToRecycle) {
+    ShowStopButton();
+    try {
+        // Last row first: within an account the rows follow the message
+        // numbers, and a deletion made final never renumbers a row to come.
+        for (int64_t row = static_cast<int64_t>(FList.Rows.size()) - 1; row >= 0; --row) {
+            if (StopRequested()) break;
+            // The rows belong to the run; the check is only a guard.
+            if (static_cast<size_t>(row) >= FList.Rows.size()) continue;
+            if (!FList.Rows[static_cast<size_t>(row)].Checked) continue;
+            if (!DeleteMessage(static_cast<int32_t>(row), copyToRecycle)) break;
+        }
+    } catch (...) {
+        HideStopButton();
+        throw;
+    }
+    HideStopButton();
+}
+
+void TFormMain::EndDeletionRun(std::string& escapedError) {
+    // The window must never stay in the deleting state, whatever the
+    // settings file holds.
+    try {
+        ResumeAutoCheck();
+    } catch (const std::exception& e) {
+        if (escapedError.empty()) escapedError = e.what();
+    }
+    Deleting = false;
+    UpdateCommands();
+    if (!escapedError.empty()) ShowError(escapedError);
+}
+
+bool TFormMain::DeleteMessage(int32_t row, bool copyToRecycle) {
+    const int32_t index = PosMsgInArray(row);
+    if (index < 0 || !IsInSelectedMailbox(index)) return false;
+    // A copy: handlers that run in the pumps below may touch Messages.
+    const TMessageEntry entry = Messages[static_cast<size_t>(index)];
+    bool result = false;
+    try {
+        if (ConnectAccount(entry.AccountIndex)) {
+            // Only the message the check saw is deleted: same number, same
+            // unique id. Without an id there is nothing to compare with.
+            bool exists = false;
+            if (!entry.UidlText.empty()) {
+                ShowStatus("Verifica esistenza del messaggio " + MessageLabel(entry));
+                std::vector<std::string> reply;
+                if (Pop3Client1.MessageUid(reply, entry.MsgNumber))
+                    exists = !reply.empty() && reply.front() == entry.UidlText;
+            }
+            if (exists && copyToRecycle) {
+                ShowStatus("Copia nel cestino del messaggio " + MessageLabel(entry));
+                std::vector<std::string> lines;
+                bool fetched = false;
+                try {
+                    fetched = Pop3Client1.FetchRaw(entry.MsgNumber, lines);
+                    if (!fetched) ShowError("Rilevati errori durante la ricezione del messaggio");
+                } catch (const std::exception&) {
+                    ShowError("Rilevati errori durante la copia del messaggio nel cestino");
+                }
+                exists = fetched;
+                if (fetched) {
+                    // The message goes only once its copy is whole on disk.
+                    const std::string folder = RecycleFolder();
+                    if (!FolderExists(folder)) mkdir(folder.c_str(), 0777);
+                    if (!FolderExists(folder)) {
+                        ShowError("Impossibile accedere alla cartella del Cestino");
+                        exists = false;
+                    } else {
+                        std::string path;
+                        if (WriteNewMessageFile(folder, BaseFileName(entry),
+                                                MessageFileContent(lines), path) != 0) {
+                            ShowError(
+                                "Rilevati errori durante la scrittura del messaggio nel cestino");
+                            exists = false;
+                        }
+                    }
+                }
+            }
+            if (exists) {
+                ShowStatus("Eliminazione del messaggio " + MessageLabel(entry));
+                result = Pop3Client1.DeleteMessageOnServer(entry.MsgNumber);
+            } else {
+                ShowError("Rilevati errori durante l'eliminazione");
+            }
+            ClearStatus();
+        }
+    } catch (...) {
+        // The session ends in every case; the error itself goes on up.
+        EndSessionAfterError();
+        throw;
+    }
+    DisconnectServer();
+    return result;
+}
+
+void TFormMain::OpenRecycleFolder() { ShellOpen(RecycleFolder(), std::string(), true); }
+
+}  // namespace kalmuro

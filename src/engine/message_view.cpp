@@ -1,0 +1,118 @@
+// Viewing a message (its stored header, or the whole of it from the server)
+// and saving it as a file.
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "engine/form_main.h"
+#include "engine/message_files.h"
+#include "mail/atomic_file.h"
+#include "mail/formats.h"
+#include "mail/rule_list.h"
+#include "mail/text.h"
+
+namespace kalmuro {
+
+void TFormMain::ShowMessageText(int32_t row, bool headerOnly) {
+    const int32_t index = PosMsgInArray(row);
+    if (index < 0) return;
+    // Logging in would end the session of a running check or deletion.
+    if (!headerOnly && !ServerCommandsAllowed()) return;
+    const TMessageEntry entry = Messages[static_cast<size_t>(index)];
+    SuspendAutoCheck();
+    std::string escaped;
+    try {
+        if (headerOnly) {
+            Screen.ShowMessageViewer(kCaptionViewer, SplitRuleLines(entry.HeaderText));
+        } else if (ConnectAccount(entry.AccountIndex)) {
+            std::vector<std::string> lines;
+            try {
+                ShowStatus("Lettura del messaggio dal server " + Pop3Client1.Host + " in corso...");
+                // A refusal leaves the viewer empty.
+                Pop3Client1.FetchRaw(entry.MsgNumber, lines);
+                ClearStatus();
+            } catch (...) {
+                EndSessionAfterError();
+                throw;
+            }
+            // The session ends before the viewer opens: a server that locks
+            // the mailbox for a session must not stay locked while the user
+            // reads.
+            DisconnectServer();
+            Screen.ShowMessageViewer(kCaptionViewer, lines);
+        }
+    } catch (const std::exception& e) {
+        escaped = e.what();
+    }
+    ResumeAutoCheckAfter(escaped);
+}
+
+void TFormMain::SaveMessageToFile(int32_t row) {
+    const int32_t index = PosMsgInArray(row);
+    if (index < 0) return;
+    if (!ServerCommandsAllowed()) return;
+    const TMessageEntry entry = Messages[static_cast<size_t>(index)];
+    SuspendAutoCheck();
+    std::string escaped;
+    try {
+        if (FSaveInitialDir.empty()) FSaveInitialDir = Screen.DocumentsFolder();
+        TSaveDialogRequest request;
+        request.Title = kCaptionSave;
+        request.Filter = "E-mail|*.eml";
+        request.DefaultExt = "eml";
+        request.InitialDir = FSaveInitialDir;
+        request.FileName = Cp1252ToUtf8(BaseFileName(entry));
+        std::string fileName;
+        if (Screen.ExecuteSaveDialog(request, fileName)) {
+            bool ok = true;
+            if (PathExists(fileName))
+                ok = AskConfirmation("Il file scelto esiste gi\xE0. Sostituirlo ?", 1);  // già
+            if (ok && ConnectAccount(entry.AccountIndex)) {
+                try {
+                    ShowStatus("Lettura del messaggio " + Trim(entry.Subject) + " dal server...");
+                    std::vector<std::string> lines;
+                    bool fetched = false, failed = false;
+                    try {
+                        fetched = Pop3Client1.FetchRaw(entry.MsgNumber, lines);
+                    } catch (const std::exception&) {
+                        failed = true;
+                    }
+                    if (failed) {
+                        ShowError("Impossibile leggere il messaggio dal server");
+                    } else if (!fetched) {
+                        ShowError("Rilevati errori durante la ricezione del messaggio");
+                    } else if (WriteFileAtomically(fileName, MessageFileContent(lines)) != 0) {
+                        // An existing file is replaced only by a complete
+                        // new one; a failure leaves it, and no partial file.
+                        ShowError("Impossibile salvare il messaggio");
+                    }
+                } catch (...) {
+                    EndSessionAfterError();
+                    throw;
+                }
+                DisconnectServer();
+            }
+        }
+    } catch (const std::exception& e) {
+        escaped = e.what();
+    }
+    ResumeAutoCheckAfter(escaped);
+}
+
+void TFormMain::Visualizzalintestazionedelmessaggio1Click() {
+    if (RequireHighlightedMessage()) ShowMessageText(HighlightedRow(), true);
+}
+
+void TFormMain::Visualizzamessaggio1Click() {
+    if (RequireHighlightedMessage()) ShowMessageText(HighlightedRow(), false);
+}
+
+void TFormMain::Salva1Click() {
+    if (RequireHighlightedMessage()) SaveMessageToFile(HighlightedRow());
+}
+
+void TFormMain::ListViewMsgDblClick() {
+    if (HighlightedRow() >= 0) ShowMessageText(HighlightedRow(), true);
+}
+
+}  // namespace kalmuro
