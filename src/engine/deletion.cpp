@@ -129,35 +129,7 @@ bool TFormMain::DeleteMessage(int32_t row, bool copyToRecycle) {
                 if (Pop3Client1.MessageUid(reply, entry.MsgNumber))
                     exists = !reply.empty() && reply.front() == entry.UidlText;
             }
-            if (exists && copyToRecycle) {
-                ShowStatus("Copia nel cestino del messaggio " + MessageLabel(entry));
-                std::vector<std::string> lines;
-                bool fetched = false;
-                try {
-                    fetched = Pop3Client1.FetchRaw(entry.MsgNumber, lines);
-                    if (!fetched) ShowError("Rilevati errori durante la ricezione del messaggio");
-                } catch (const std::exception&) {
-                    ShowError("Rilevati errori durante la copia del messaggio nel cestino");
-                }
-                exists = fetched;
-                if (fetched) {
-                    // The message goes only once its copy is whole on disk.
-                    const std::string folder = RecycleFolder();
-                    if (!FolderExists(folder)) mkdir(folder.c_str(), 0777);
-                    if (!FolderExists(folder)) {
-                        ShowError("Impossibile accedere alla cartella del Cestino");
-                        exists = false;
-                    } else {
-                        std::string path;
-                        if (WriteNewMessageFile(folder, BaseFileName(entry),
-                                                MessageFileContent(lines), path) != 0) {
-                            ShowError(
-                                "Rilevati errori durante la scrittura del messaggio nel cestino");
-                            exists = false;
-                        }
-                    }
-                }
-            }
+            if (exists && copyToRecycle) exists = CopyToRecycleFolder(entry);
             if (exists) {
                 ShowStatus("Eliminazione del messaggio " + MessageLabel(entry));
                 result = Pop3Client1.DeleteMessageOnServer(entry.MsgNumber);
@@ -166,13 +138,55 @@ bool TFormMain::DeleteMessage(int32_t row, bool copyToRecycle) {
             }
             ClearStatus();
         }
+        if (result)
+            CommitAndDisconnect();
+        else
+            DisconnectServer();
     } catch (...) {
         // The session ends in every case; the error itself goes on up.
         EndSessionAfterError();
         throw;
     }
-    DisconnectServer();
     return result;
+}
+
+bool TFormMain::CopyToRecycleFolder(const TMessageEntry& entry) {
+    ShowStatus("Copia nel cestino del messaggio " + MessageLabel(entry));
+    std::vector<std::string> lines;
+    try {
+        if (!Pop3Client1.FetchRaw(entry.MsgNumber, lines)) {
+            ShowError("Rilevati errori durante la ricezione del messaggio");
+            return false;
+        }
+    } catch (const std::exception&) {
+        ShowError("Rilevati errori durante la copia del messaggio nel cestino");
+        return false;
+    }
+    const std::string folder = RecycleFolder();
+    if (!FolderExists(folder)) mkdir(folder.c_str(), 0777);
+    if (!FolderExists(folder)) {
+        ShowError("Impossibile accedere alla cartella del Cestino");
+        return false;
+    }
+    std::string path;
+    if (WriteNewMessageFile(folder, BaseFileName(entry), MessageFileContent(lines), path) != 0) {
+        ShowError("Rilevati errori durante la scrittura del messaggio nel cestino");
+        return false;
+    }
+    return true;
+}
+
+void TFormMain::CommitAndDisconnect() {
+    // The deletion is final only once the server has answered QUIT, so
+    // unlike DisconnectServer this waits for the answer: a refused commit is
+    // reported rather than passing for success, and the check that follows
+    // sees the mailbox without the message.
+    ShowStatus("Disconnessione dal server " + Pop3Client1.Host + "...");
+    constexpr int32_t kOk = 1;
+    Pop3Client1.SendCommand("QUIT", {kOk});
+    Pop3Client1.CloseConnection();
+    ClearStatus();
+    if (AntiFreeze1.Active) AntiFreeze1.Active = false;
 }
 
 void TFormMain::OpenRecycleFolder() { ShellOpen(RecycleFolder(), std::string(), true); }

@@ -238,6 +238,10 @@ private:
     void RunRuleCommand(const TRuleCommand& command);
     void WalkTickedRows(bool copyToRecycle);
     void EndDeletionRun(std::string& escapedError);
+    // The copy of one message in the recycle folder, whole and flushed to
+    // disk; false (after its error box) when there is none.
+    bool CopyToRecycleFolder(const TMessageEntry& entry);
+    void CommitAndDisconnect();
     // Resumes the timer, then shows the error that escaped a command (or the
     // timer's own), if any.
     void ResumeAutoCheckAfter(std::string& escapedError);

@@ -5,10 +5,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -163,6 +166,44 @@ public:
 
 private:
     std::string FDir;
+};
+
+// The names in a folder, sorted; none when it does not exist.
+inline std::vector<std::string> FolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& item : std::filesystem::directory_iterator(folder, error))
+        names.push_back(item.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+inline std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Local time is UTC while it lives, so that dates in file names are fixed.
+class TUtcZone {
+public:
+    TUtcZone() {
+        if (const char* tz = std::getenv("TZ")) FOld = tz, FHad = true;
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+    ~TUtcZone() {
+        if (FHad)
+            setenv("TZ", FOld.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+    TUtcZone(const TUtcZone&) = delete;
+    TUtcZone& operator=(const TUtcZone&) = delete;
+
+private:
+    std::string FOld;
+    bool FHad = false;
 };
 
 inline TMailAccount Account(const std::string& name, int32_t port, const std::string& user,
