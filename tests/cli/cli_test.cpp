@@ -170,6 +170,8 @@ TEST_F(CliTest, CommandLine) {
         {"home-twice", {"--check", "--home", Home.Dir(), "--home", Home.Dir()}},
         {"check-twice", {"--check", "--check"}},
         {"unknown", {"--check", "--delete-everything"}},
+        {"delete-without-check", {"--delete-blocked", "--home", Home.Dir()}},
+        {"delete-twice", {"--check", "--delete-blocked", "--delete-blocked"}},
         {"version-with-more", {"--version", "--check"}},
         {"positional", {"check"}},
     };
