@@ -15,6 +15,47 @@ namespace {
 using test::TFakeMessage;
 using test::TFakePop3Server;
 
+TEST(MessageFiles, NewFilesReplaceNothingAndFitTheFileSystem) {
+    struct Case {
+        const char* Name;
+        std::vector<std::string> Existing;
+        std::string Base, Expected;  // empty Expected: checked below
+    };
+    const std::string date = "20070305_140900_";
+    const std::vector<Case> cases = {
+        {"free", {}, "a", "a.eml"},
+        {"taken", {"a.eml"}, "a", "a_2.eml"},
+        {"plain-free-again", {"a_2.eml"}, "a", "a.eml"},
+        {"taken-twice", {"a.eml", "a_2.eml", "a_4.eml"}, "a", "a_3.eml"},
+        {"windows-1252-name", {}, "caff\xE8", "caff\xC3\xA8.eml"},  // caffè
+        {"too-long-for-the-file-system", {}, date + std::string(400, 'b'), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TTempHome home;
+        for (const std::string& name : c.Existing) home.Write(name, "old");
+        std::string path;
+        EXPECT_EQ(WriteNewMessageFile(home.Dir(), c.Base, "new\r\n", path), 0);
+        const std::string name = path.substr(home.Dir().size() + 1);
+        if (!c.Expected.empty()) {
+            EXPECT_EQ(name, c.Expected);
+        } else {
+            EXPECT_LE(name.size(), 255u);
+            EXPECT_EQ(name.rfind(date + "bbb", 0), 0u);
+        }
+        EXPECT_EQ(ReadBytes(path), "new\r\n");
+        EXPECT_EQ(FolderNames(home.Dir()).size(), c.Existing.size() + 1);
+        for (const std::string& old : c.Existing) EXPECT_EQ(ReadBytes(home.Path(old)), "old");
+    }
+    TTempHome home;
+    SetMessageFileWriteFailureForTesting(3);
+    std::string path;
+    EXPECT_EQ(WriteNewMessageFile(home.Dir(), "a", "longer than three", path), EIO);
+    SetMessageFileWriteFailureForTesting(-1);
+    EXPECT_TRUE(FolderNames(home.Dir()).empty());
+    EXPECT_EQ(MessageFileContent({"a", "", ".b"}), "a\r\n\r\n.b\r\n");
+}
+
 class DeletionTest : public ::testing::Test {
 protected:
     TUtcZone Utc;
