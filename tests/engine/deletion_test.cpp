@@ -257,6 +257,7 @@ TEST_F(DeletionTest, FailuresKeepTheMessageEndTheWalkAndCloseTheRun) {
          0},
         // Errors the turn does not handle reach the general report; the copy
         // made before DELE stays.
+        {"uidl-connection-lost", "UIDL 2", "", true, {}, {"Connection Closed Gracefully."}, 0},
         {"dele-refused", "DELE 2", "-ERR busy\r\n", false, {}, {" busy\r\n"}, 1},
         {"dele-connection-lost", "DELE 2", "", true, {}, {"Connection Closed Gracefully."}, 1},
         {"quit-refused",
