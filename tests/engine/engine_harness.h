@@ -45,7 +45,7 @@ public:
     int32_t MailboxHighlight = -99;
     bool PanelVisible = false;
     bool ListsBusy = false;
-    int32_t RowsResets = 0, RowsAppendedTotal = 0, RowChanges = 0;
+    int32_t RowsResets = 0, RowsAppendedTotal = 0, RowChanges = 0, Repaints = 0;
     int32_t Pumps = 0;
     struct TViewer {
         std::string Caption;
@@ -107,7 +107,7 @@ public:
     void RowsReset() override { ++RowsResets; }
     void RowsAppended(int32_t, int32_t count) override { RowsAppendedTotal += count; }
     void RowChanged(int32_t) override { ++RowChanges; }
-    void RowsRepaint() override {}
+    void RowsRepaint() override { ++Repaints; }
     void ShowMessageViewer(const std::string& caption,
                            const std::vector<std::string>& lines) override {
         Viewers.push_back({caption, lines});

@@ -98,6 +98,8 @@ TEST_F(RuleCommandsTest, AddSortSaveAndMarkWithoutRebuild) {
             std::filesystem::remove(Home.Path(file));
         Home.Write(c.File, "zeta\r\n\r\nAlpha");
         SetUp();
+        Screen.Repaints = 0;
+        const int32_t resets = Screen.RowsResets;
         (Form.*c.Click)();
         ASSERT_EQ(Screen.Boxes.size(), 2u);
         EXPECT_EQ(Screen.Boxes[0].Title, "Conferma");
@@ -113,6 +115,8 @@ TEST_F(RuleCommandsTest, AddSortSaveAndMarkWithoutRebuild) {
         EXPECT_FALSE(Form.Messages[0].Locked || Form.Messages[0].Secured);
         // The row keeps its tick; only its colour follows.
         EXPECT_FALSE(Form.List().Rows[0].Checked);
+        EXPECT_EQ(Screen.Repaints, 1);
+        EXPECT_EQ(Screen.RowsResets, resets);
         EXPECT_EQ(Form.RowTextColor(0), c.Locked ? Form.ColorLocked : Form.ColorSecured);
     }
 }
