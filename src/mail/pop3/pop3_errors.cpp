@@ -12,7 +12,10 @@ ECouldNotBindSocket::ECouldNotBindSocket()
 ESocketError::ESocketError(int32_t lastError)
     : EMailError(SocketErrorMessage(lastError)), LastError(lastError) {}
 ESocketError::ESocketError(int32_t lastError, const std::string& text)
-    : EMailError("Socket Error # " + std::to_string(lastError) + "\r\n" + text),
+    : EMailError(std::string("Socket Error # ")
+                     .append(std::to_string(lastError))
+                     .append("\r\n")
+                     .append(text)),
       LastError(lastError) {}
 EConnectTimeout::EConnectTimeout() : EMailError("Connect timed out.") {}
 EReadTimeout::EReadTimeout() : EMailError("Read Timeout") {}
