@@ -12,7 +12,9 @@
 #include "console_screen.h"
 #include "engine/check_report.h"
 #include "engine/form_main.h"
+#include "mail/accounts.h"
 #include "mail/settings.h"
+#include "mail/text.h"
 
 namespace {
 
@@ -21,6 +23,7 @@ using namespace kalmuro;
 constexpr const char* kUsage =
     "uso: kalmuro --check [--home CARTELLA] [--verbose]\n"
     "     kalmuro --check --delete-blocked [--home CARTELLA] [--verbose]\n"
+    "     kalmuro --scramble-password < FILE\n"
     "     kalmuro --version\n"
     "\n"
     "  --check           controlla tutti gli account attivi e stampa i messaggi trovati\n"
@@ -29,7 +32,9 @@ constexpr const char* kUsage =
     "                    poi controlla di nuovo e stampa quel che resta\n"
     "  --home            la cartella di kalmuro.ini, delle liste e del Cestino\n"
     "                    (predefinita: la cartella del programma)\n"
-    "  --verbose         stampa anche i messaggi della barra di stato\n";
+    "  --verbose         stampa anche i messaggi della barra di stato\n"
+    "  --scramble-password  legge una password (una riga) dallo standard input e\n"
+    "                    stampa il valore da scrivere come UserPwd in kalmuro.ini\n";
 
 struct TOptions {
     bool Check = false;
@@ -84,6 +89,17 @@ int RunCheck(const TOptions& options) {
     return screen.BoxesShown() > 0 || form.CheckErrorFlag() ? 1 : 0;
 }
 
+// Prints the stored form of a password read from stdin, so that a settings
+// file can be written by hand. The password never appears on a command line.
+int ScramblePassword() {
+    std::string line;
+    int c;
+    while ((c = std::fgetc(stdin)) != EOF && c != '\n') line += static_cast<char>(c);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::printf("%s\n", HexEncode(ScrambleText(PasswordKey, Utf8ToCp1252(line))).c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -92,6 +108,7 @@ int main(int argc, char** argv) {
                     KALMURO_VERSION_PATCH, KALMURO_VERSION_TWEAK);
         return 0;
     }
+    if (argc == 2 && std::strcmp(argv[1], "--scramble-password") == 0) return ScramblePassword();
     TOptions options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];

@@ -2,10 +2,12 @@
 // the command line and Ctrl-C.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <regex>
 
 #include "cli/run_program.h"
 #include "engine/engine_harness.h"
+#include "mail/accounts.h"
 #include "support/scripted_server.h"
 
 namespace kalmuro::clitest {
@@ -184,6 +186,16 @@ TEST_F(CliTest, CommandLine) {
                   std::string::npos)
             << r.Err;
     }
+}
+
+TEST_F(CliTest, ScramblePasswordPrintsWhatLoadAccountsReadsBack) {
+    const std::string input = Home.Path("password.txt");
+    std::ofstream(input, std::ios::binary) << "pass w\xC3\xB6rd \r\nnext line\n";  // wörd, UTF-8
+    const TRunResult r = RunKalmuro({"--scramble-password"}, {}, 30000, input);
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    ASSERT_EQ(r.Out.size(), 2 * (10 + 10) + 1) << r.Out;
+    EXPECT_EQ(UnscrambleText(PasswordKey, HexDecode(r.Out.substr(0, r.Out.size() - 1))),
+              "pass w\xF6rd ");  // wörd, Windows-1252
 }
 
 TEST_F(CliTest, CtrlCActsAsTheStopButton) {

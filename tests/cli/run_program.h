@@ -48,11 +48,12 @@ struct TRunResult {
 // everywhere. Gives up (killing the child) after timeoutMs.
 inline TRunResult RunKalmuro(const std::vector<std::string>& args,
                              const std::function<void(const std::string&, pid_t)>& onErr = {},
-                             int timeoutMs = 30000) {
+                             int timeoutMs = 30000, const std::string& stdinPath = "/dev/null") {
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     for (int fd : {out[0], out[1], err[0], err[1]}) posix_spawn_file_actions_addclose(&actions, fd);
