@@ -7,48 +7,13 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "mail/atomic_file.h"
 #include "mail/settings.h"
 #include "mail/text.h"
 
 namespace kalmuro {
 
 namespace {
-
-long long& WriteFailureAfter() {
-    static long long afterBytes = -1;
-    return afterBytes;
-}
-
-int WriteAll(int fd, std::string_view content) {
-    const long long limit = WriteFailureAfter();
-    size_t done = 0;
-    while (done < content.size()) {
-        size_t chunk = content.size() - done;
-        if (limit >= 0) {
-            if (static_cast<long long>(done) >= limit) return EIO;
-            chunk = std::min<size_t>(chunk, static_cast<size_t>(limit) - done);
-        }
-        const ssize_t n = write(fd, content.data() + done, chunk);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (limit >= 0 && static_cast<long long>(content.size()) > limit) return EIO;
-    return 0;
-}
-
-// Makes a new folder entry durable. File systems that cannot flush a folder
-// say EINVAL; that is no reason to keep a message on the server.
-int SyncFolder(const std::string& folder) {
-    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return errno;
-    int error = 0;
-    if (fsync(dir) != 0 && errno != EINVAL) error = errno;
-    close(dir);
-    return error;
-}
 
 // The largest suffix number tried before giving up.
 constexpr int kMaxSuffix = 1000000;
@@ -83,32 +48,20 @@ int WriteNewMessageFile(const std::string& folder, const std::string& baseName,
                         std::string_view content, std::string& path, size_t minimumNameLength) {
     std::string base = baseName;
     const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
-    int fd = -1;
-    for (int number = 1; fd < 0; ++number) {
-        if (number > kMaxSuffix) return EEXIST;
+    for (int number = 1; number <= kMaxSuffix; ++number) {
         const std::string suffix = number == 1 ? std::string() : "_" + std::to_string(number);
         path = prefix + Cp1252ToUtf8(base) + suffix + ".eml";
-        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) break;
-        if (errno == ENAMETOOLONG && base.size() > minimumNameLength) {
+        const int error = WriteNewFile(path, content);
+        if (error == ENAMETOOLONG && base.size() > minimumNameLength) {
             // Shorter and shorter until the file system takes it; the same
             // suffix is tried again with the shorter name.
             base.resize(std::max(minimumNameLength, base.size() / 2));
             --number;
             continue;
         }
-        if (errno != EEXIST) return errno;
+        if (error != EEXIST) return error;
     }
-    int error = WriteAll(fd, content);
-    if (error == 0 && fsync(fd) != 0) error = errno;
-    if (close(fd) != 0 && error == 0) error = errno;
-    if (error == 0) error = SyncFolder(prefix.empty() ? "." : prefix);
-    if (error != 0) unlink(path.c_str());
-    return error;
-}
-
-void SetMessageFileWriteFailureForTesting(long long afterBytes) {
-    WriteFailureAfter() = afterBytes;
+    return EEXIST;
 }
 
 }  // namespace kalmuro

@@ -33,9 +33,7 @@ bool PathExists(const std::string& path);
 // nothing that was created is left behind.
 int WriteNewMessageFile(const std::string& folder, const std::string& baseName,
                         std::string_view content, std::string& path, size_t minimumNameLength = 15);
-
-// Test seam: when afterBytes >= 0, writes of message files fail with EIO
-// once that many bytes have been written; a negative value switches it off.
-void SetMessageFileWriteFailureForTesting(long long afterBytes);
+// The write-failure seam of these writes is SetWriteFailureForTesting
+// (mail/atomic_file.h).
 
 }  // namespace kalmuro

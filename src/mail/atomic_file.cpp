@@ -70,6 +70,17 @@ int WriteAll(int fd, std::string_view content) {
     return 0;
 }
 
+// Makes a new folder entry durable. File systems that cannot flush a folder
+// say EINVAL; the data itself is on disk by then.
+int SyncFolder(const std::string& folder) {
+    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return errno;
+    int error = 0;
+    if (fsync(dir) != 0 && errno != EINVAL) error = errno;
+    close(dir);
+    return error;
+}
+
 int& ReadFailure() {
     static int errorNumber = 0;
     return errorNumber;
@@ -103,12 +114,19 @@ int WriteFileAtomically(const std::string& path, std::string_view content) {
         return error;
     }
     // Make the rename itself durable; a failure here loses nothing already written.
-    const int dir = open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
-    }
+    (void)SyncFolder(FolderOf(target));
     return 0;
+}
+
+int WriteNewFile(const std::string& path, std::string_view content) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return errno;
+    int error = WriteAll(fd, content);
+    if (error == 0 && fsync(fd) != 0) error = errno;
+    if (close(fd) != 0 && error == 0) error = errno;
+    if (error == 0) error = SyncFolder(FolderOf(path));
+    if (error != 0) unlink(path.c_str());
+    return error;
 }
 
 int ReadWholeFile(const std::string& path, std::string& content) {

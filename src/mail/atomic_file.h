@@ -14,6 +14,12 @@ namespace kalmuro {
 // it was and the temporary file is removed.
 int WriteFileAtomically(const std::string& path, std::string_view content);
 
+// Creates path as a new file (never replacing anything: EEXIST when it
+// exists), writes content, flushes file and folder entry to disk and closes
+// it. Returns 0, or the errno of the failure; a file it created and could not
+// finish is removed again.
+int WriteNewFile(const std::string& path, std::string_view content);
+
 // Reads the whole file. Returns 0, or the errno of the failure (ENOENT for a
 // missing file).
 int ReadWholeFile(const std::string& path, std::string& content);

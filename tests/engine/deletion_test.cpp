@@ -8,6 +8,7 @@
 
 #include "engine/engine_harness.h"
 #include "engine/message_files.h"
+#include "mail/atomic_file.h"
 
 namespace kalmuro::enginetest {
 namespace {
@@ -48,10 +49,10 @@ TEST(MessageFiles, NewFilesReplaceNothingAndFitTheFileSystem) {
         for (const std::string& old : c.Existing) EXPECT_EQ(ReadBytes(home.Path(old)), "old");
     }
     TTempHome home;
-    SetMessageFileWriteFailureForTesting(3);
+    SetWriteFailureForTesting(3);
     std::string path;
     EXPECT_EQ(WriteNewMessageFile(home.Dir(), "a", "longer than three", path), EIO);
-    SetMessageFileWriteFailureForTesting(-1);
+    SetWriteFailureForTesting(-1);
     EXPECT_TRUE(FolderNames(home.Dir()).empty());
     EXPECT_EQ(MessageFileContent({"a", "", ".b"}), "a\r\n\r\n.b\r\n");
 }
@@ -63,7 +64,7 @@ protected:
     TRecordingScreen Screen;
     TFormMain Form{Screen};
 
-    void TearDown() override { SetMessageFileWriteFailureForTesting(-1); }
+    void TearDown() override { SetWriteFailureForTesting(-1); }
 
     // Loads one account on the server and checks it once.
     void CheckAccount(const TFakePop3Server& server, const std::string& password = "secret") {
@@ -252,7 +253,7 @@ TEST_F(DeletionTest, FailuresKeepTheMessageEndTheWalkAndCloseTheRun) {
          "",
          "",
          false,
-         [](const TTempHome&, TFormMain&) { SetMessageFileWriteFailureForTesting(10); },
+         [](const TTempHome&, TFormMain&) { SetWriteFailureForTesting(10); },
          {"Rilevati errori durante la scrittura del messaggio nel cestino", failed},
          0},
         // Errors the turn does not handle reach the general report; the copy
@@ -289,7 +290,7 @@ TEST_F(DeletionTest, FailuresKeepTheMessageEndTheWalkAndCloseTheRun) {
         const int32_t timerCalls = Screen.TimerCalls;
 
         Form.DeleteBlockedMessages();
-        SetMessageFileWriteFailureForTesting(-1);
+        SetWriteFailureForTesting(-1);
         EXPECT_EQ(Screen.BoxMessages(), c.Boxes);
         ASSERT_TRUE(server.WaitForSessions(3));
         EXPECT_EQ(server.SessionsAccepted(), 3u);  // the walk ended at the last row
