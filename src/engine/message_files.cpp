@@ -23,15 +23,7 @@ constexpr int kMaxSuffix = 1000000;
 std::string RecycleFolder() { return IncludeBackslash(AppDir()) + kRecycleFolderName; }
 
 std::string MessageFileContent(const std::vector<std::string>& lines) {
-    size_t size = 0;
-    for (const std::string& line : lines) size += line.size() + 2;
-    std::string content;
-    content.reserve(size);
-    for (const std::string& line : lines) {
-        content += line;
-        content += "\r\n";
-    }
-    return content;
+    return JoinLinesCrLf(lines);
 }
 
 bool FolderExists(const std::string& path) {

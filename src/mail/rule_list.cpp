@@ -5,6 +5,7 @@
 
 #include "mail/atomic_file.h"
 #include "mail/errors.h"
+#include "mail/text.h"
 
 namespace kalmuro {
 
@@ -22,17 +23,7 @@ std::vector<std::string> SplitRuleLines(std::string_view content) {
     return lines;
 }
 
-std::string JoinRuleLines(const std::vector<std::string>& lines) {
-    size_t size = 0;
-    for (const std::string& line : lines) size += line.size() + 2;
-    std::string content;
-    content.reserve(size);
-    for (const std::string& line : lines) {
-        content += line;
-        content += "\r\n";
-    }
-    return content;
-}
+std::string JoinRuleLines(const std::vector<std::string>& lines) { return JoinLinesCrLf(lines); }
 
 bool TRuleList::LoadFromFile() {
     Lines.clear();

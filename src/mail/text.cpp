@@ -13,10 +13,9 @@ bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
 
 // 0x80-0x9F of Windows-1252; the rest of the code page is Latin-1.
 constexpr std::array<char16_t, 32> kHigh = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 void AppendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
@@ -106,8 +105,7 @@ bool TryStrToInt(std::string_view s, int32_t& value) {
     if (i >= s.size()) return false;
     // Hexadecimal may spell the full 32-bit pattern ($FFFFFFFF is -1);
     // decimal must fit the signed range.
-    const uint64_t limit = base == 16 ? 0xFFFFFFFFull
-                                      : (negative ? 0x80000000ull : 0x7FFFFFFFull);
+    const uint64_t limit = base == 16 ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
     uint64_t v = 0;
     for (; i < s.size(); ++i) {
         int d = base == 16 ? HexDigit(s[i]) : (s[i] >= '0' && s[i] <= '9' ? s[i] - '0' : -1);
@@ -129,6 +127,18 @@ int32_t StrToInt(std::string_view s) {
 }
 
 std::string IntToStr(int64_t value) { return std::to_string(value); }
+
+std::string JoinLinesCrLf(const std::vector<std::string>& lines) {
+    size_t size = 0;
+    for (const std::string& line : lines) size += line.size() + 2;
+    std::string content;
+    content.reserve(size);
+    for (const std::string& line : lines) {
+        content += line;
+        content += "\r\n";
+    }
+    return content;
+}
 
 std::string ExpandNewlines(std::string_view s) {
     std::string r;
@@ -164,24 +174,52 @@ std::string Utf8ToCp1252(std::string_view s) {
         unsigned char c = static_cast<unsigned char>(s[i]);
         char32_t cp;
         size_t len;
-        if (c < 0x80) { cp = c; len = 1; }
-        else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; len = 2; }
-        else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; len = 3; }
-        else if ((c & 0xF8) == 0xF0) { cp = c & 0x07; len = 4; }
-        else { out += '?'; ++i; continue; }
-        if (i + len > s.size()) { out += '?'; break; }
+        if (c < 0x80) {
+            cp = c;
+            len = 1;
+        } else if ((c & 0xE0) == 0xC0) {
+            cp = c & 0x1F;
+            len = 2;
+        } else if ((c & 0xF0) == 0xE0) {
+            cp = c & 0x0F;
+            len = 3;
+        } else if ((c & 0xF8) == 0xF0) {
+            cp = c & 0x07;
+            len = 4;
+        } else {
+            out += '?';
+            ++i;
+            continue;
+        }
+        if (i + len > s.size()) {
+            out += '?';
+            break;
+        }
         bool ok = true;
         for (size_t k = 1; k < len; ++k) {
             unsigned char cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc & 0xC0) != 0x80) { ok = false; break; }
+            if ((cc & 0xC0) != 0x80) {
+                ok = false;
+                break;
+            }
             cp = (cp << 6) | (cc & 0x3F);
         }
-        if (!ok) { out += '?'; ++i; continue; }
+        if (!ok) {
+            out += '?';
+            ++i;
+            continue;
+        }
         i += len;
-        if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) { out += static_cast<char>(cp); continue; }
+        if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+            out += static_cast<char>(cp);
+            continue;
+        }
         char mapped = '?';
         for (size_t k = 0; k < kHigh.size(); ++k)
-            if (kHigh[k] == cp) { mapped = static_cast<char>(0x80 + k); break; }
+            if (kHigh[k] == cp) {
+                mapped = static_cast<char>(0x80 + k);
+                break;
+            }
         out += mapped;
     }
     return out;

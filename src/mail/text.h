@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kalmuro {
 
@@ -27,6 +28,10 @@ int32_t StrToInt(std::string_view s);
 // Same conversion without raising: returns false on failure.
 bool TryStrToInt(std::string_view s, int32_t& value);
 std::string IntToStr(int64_t value);
+
+// The lines, each followed by CR LF (the last one too): the form of every
+// line-oriented file the program writes.
+std::string JoinLinesCrLf(const std::vector<std::string>& lines);
 
 // The two characters "\n" (n in either case) become LF then CR.
 std::string ExpandNewlines(std::string_view s);

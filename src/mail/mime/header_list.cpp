@@ -31,17 +31,7 @@ void THeaderList::Clear() {
     NameEnds_.clear();
 }
 
-std::string THeaderList::Text() const {
-    size_t size = 0;
-    for (const std::string& line : Lines_) size += line.size() + 2;
-    std::string text;
-    text.reserve(size);
-    for (const std::string& line : Lines_) {
-        text += line;
-        text += "\r\n";
-    }
-    return text;
-}
+std::string THeaderList::Text() const { return JoinLinesCrLf(Lines_); }
 
 std::string THeaderList::HeaderValue(std::string_view name) const {
     // Scanned from the top on every call: the first line of the name wins.
