@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "case_name.h"
 #include "mail/atomic_file.h"
 #include "mail/errors.h"
 #include "mail/settings.h"
@@ -9,6 +10,8 @@
 
 namespace kalmuro {
 namespace {
+
+using testcase::PrintTo;
 
 using testing::ReadFile;
 using testing::TempHome;

@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "case_name.h"
 #include "mail/errors.h"
 #include "mail/settings.h"
 #include "mail/text.h"
@@ -11,6 +12,8 @@
 
 namespace kalmuro {
 namespace {
+
+using testcase::PrintTo;
 
 using Lines = std::vector<std::string>;
 

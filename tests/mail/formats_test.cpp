@@ -5,10 +5,13 @@
 #include <climits>
 #include <cmath>
 
+#include "case_name.h"
 #include "mail/text.h"
 
 namespace kalmuro {
 namespace {
+
+using testcase::PrintTo;
 
 TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
     TDateParts p;

@@ -5,12 +5,15 @@
 
 #include <filesystem>
 
+#include "case_name.h"
 #include "mail/atomic_file.h"
 #include "mail/errors.h"
 #include "temp_home.h"
 
 namespace kalmuro {
 namespace {
+
+using testcase::PrintTo;
 
 using testing::ReadFile;
 using testing::TempHome;

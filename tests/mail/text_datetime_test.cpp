@@ -2,12 +2,15 @@
 
 #include <cmath>
 
+#include "case_name.h"
 #include "mail/datetime.h"
 #include "mail/errors.h"
 #include "mail/text.h"
 
 namespace kalmuro {
 namespace {
+
+using testcase::PrintTo;
 
 struct IntCase {
     const char* name;
