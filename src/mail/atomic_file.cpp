@@ -93,6 +93,14 @@ int WriteFileAtomically(const std::string& path, std::string_view content) {
     struct stat old {};
     const bool hadFile = stat(target.c_str(), &old) == 0;
     if (hadFile && S_ISDIR(old.st_mode)) return EISDIR;
+    // The rename below needs only the folder's permission, so a file the user
+    // made read-only would be replaced anyway: refuse it as a write into the
+    // file itself would be refused. A file with no write bit at all is
+    // read-only for every user, root included.
+    if (hadFile) {
+        if ((old.st_mode & 0222) == 0) return EACCES;
+        if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return errno;
+    }
 
     std::string tempPath;
     const int fd = CreateTemporary(target, tempPath);

@@ -10,7 +10,8 @@ namespace kalmuro {
 // Writes content to a new temporary file in path's folder, flushes it to disk
 // and renames it over path. The old file's permissions are kept (a new file
 // gets 0666 less the umask); a symbolic link is written through to its target.
-// Returns 0 on success or the errno of the failure; on failure path is left as
+// An existing file that may not be written (EACCES; always when it has no
+// write bit) is left alone, as a direct write would be refused. Returns 0 on success or the errno of the failure; on failure path is left as
 // it was and the temporary file is removed.
 int WriteFileAtomically(const std::string& path, std::string_view content);
 

@@ -358,6 +358,14 @@ TEST_F(SettingsTest, AReadOnlyFolderRefusesTheWrite) {
     EXPECT_EQ(Contents(), "[S]\r\nK=1\r\n");
 }
 
+TEST_F(SettingsTest, AReadOnlyFileRefusesTheWrite) {
+    Given("[S]\r\nK=1\r\n");
+    ASSERT_EQ(chmod(IniFileName().c_str(), 0444), 0);
+    EXPECT_THROW(WriteIniString("S", "K", "2"), EIniWriteError);
+    EXPECT_EQ(Contents(), "[S]\r\nK=1\r\n");
+    EXPECT_EQ(testing::CountFiles(home.Dir()), 1u);
+}
+
 TEST_F(SettingsTest, AFolderInPlaceOfTheFileRefusesTheWrite) {
     std::filesystem::create_directory(IniFileName());
     EXPECT_THROW(WriteIniString("S", "K", "2"), EIniWriteError);
