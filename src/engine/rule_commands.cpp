@@ -40,8 +40,10 @@ void TFormMain::RunRuleCommand(const TRuleCommand& command) {
         // A failed save ends the command with the error's own text; the
         // entry stays in the list in memory.
         list.SaveToFile();
+        ShowStatus(kClassifyStatus);
         ClassifyMessages(Messages, {BlockedSenders, SafeSenders, BlockedSubjects, SafeSubjects},
                          [this] { PumpMessages(); });
+        ClearStatus();
         // The ticks stay as they are; only the colours follow the new marks.
         Screen.RowsRepaint();
         ShowInformation(command.Result);

@@ -99,8 +99,11 @@ TEST_F(RuleCommandsTest, AddSortSaveAndMarkWithoutRebuild) {
         Home.Write(c.File, "zeta\r\n\r\nAlpha");
         SetUp();
         Screen.Repaints = 0;
+        Screen.Statuses.clear();
         const int32_t resets = Screen.RowsResets;
         (Form.*c.Click)();
+        // The classification reports itself like the check's, and clears.
+        EXPECT_EQ(Screen.Statuses, (std::vector<std::string>{"Controllo Anti-Spamming...", ""}));
         ASSERT_EQ(Screen.Boxes.size(), 2u);
         EXPECT_EQ(Screen.Boxes[0].Title, "Conferma");
         EXPECT_EQ(Screen.Boxes[0].Message, c.Question);
