@@ -62,7 +62,11 @@ int RunCheck(const TOptions& options) {
     screen.Attach(&form);
     InstallInterruptHandler();
 
-    form.OnCheckEnded = [&form] {
+    // With a deletion run there are two checks; an error in the first one
+    // must not pass for success because the second one went well.
+    bool checkErrors = false;
+    form.OnCheckEnded = [&form, &checkErrors] {
+        checkErrors = checkErrors || form.CheckErrorFlag();
         for (const TMessageRow& row : form.List().Rows) {
             const TMessageEntry& entry = form.Messages[static_cast<size_t>(row.RecordIndex)];
             std::fputs(CheckRowLine(entry, row).c_str(), stdout);
@@ -86,7 +90,7 @@ int RunCheck(const TOptions& options) {
         return 0;
     }
     form.CheckMail(options.DeleteBlocked ? TAutoDeletion::Always : TAutoDeletion::FromSettings);
-    return screen.BoxesShown() > 0 || form.CheckErrorFlag() ? 1 : 0;
+    return screen.BoxesShown() > 0 || checkErrors ? 1 : 0;
 }
 
 // Prints the stored form of a password read from stdin, so that a settings

@@ -133,5 +133,44 @@ TEST(DeleteBlocked, ConnectionLostDuringDele) {
     EXPECT_EQ(ReadBytes(home.Path("Cestino/" + copies[0])), message);
 }
 
+TEST(DeleteBlocked, AnErrorInTheFirstCheckFailsTheRun) {
+    auto login = [] {
+        TScript s;
+        s.Line("+OK ready").Expect("USER alice").Line("+OK").Expect("PASS secret").Line("+OK");
+        return s;
+    };
+    const std::string header = "From: <promo@spam.example>\r\nSubject: Saldi\r\n\r\n";
+    // The first check cannot read the second header; the deletion removes
+    // the first message; the second check goes well.
+    TScript first = login();
+    first.Expect("STAT").Line("+OK 2 120").Expect("TOP 1 0").Send("+OK\r\n" + header + ".\r\n");
+    first.Expect("LIST 1").Line("+OK 1 60").Expect("UIDL 1").Line("+OK 1 id1");
+    first.Expect("TOP 2 0").Line("-ERR no such header").Expect("LIST 2").Line("+OK 2 60");
+    first.Expect("UIDL 2").Line("+OK 2 id2").Expect("QUIT").Line("+OK");
+    TScript deletion = login();
+    deletion.Expect("UIDL 1").Line("+OK 1 id1").Expect("DELE 1").Line("+OK");
+    deletion.Expect("QUIT").Line("+OK");
+    TScript second = login();
+    second.Expect("STAT").Line("+OK 1 60").Expect("TOP 1 0");
+    second.Send("+OK\r\nFrom: <amica@example.org>\r\nSubject: Ciao\r\n\r\n.\r\n");
+    second.Expect("LIST 1").Line("+OK 1 60").Expect("UIDL 1").Line("+OK 1 id2");
+    second.Expect("QUIT").Line("+OK");
+    test::TScriptedServer server({first, deletion, second});
+    TTempHome home;
+    SaveAccounts({Account("A", server.Port(), "alice", "secret")});
+    WriteIniBool(kSectionSetup, "CopyToRecycle", false);
+    home.Write("Mittenti.txt", "promo@\r\n");
+
+    const TRunResult r = RunKalmuro({"--check", "--delete-blocked", "--home", home.Dir()});
+    const std::vector<TPrintedCheck> checks = PrintedChecks(r.OutLines());
+    ASSERT_EQ(checks.size(), 2u) << r.Out << r.Err;
+    EXPECT_NE(checks[0].Summary.find(" - Sono stati rilevati errori"), std::string::npos);
+    EXPECT_EQ(checks[1].Summary.find(" - Sono stati rilevati errori"), std::string::npos);
+    EXPECT_EQ(r.Err, "");
+    EXPECT_EQ(r.ExitCode, 1);
+    ASSERT_TRUE(server.WaitForSessions(3));
+    EXPECT_TRUE(server.Failures().empty()) << server.Failures().front();
+}
+
 }  // namespace
 }  // namespace kalmuro::clitest
