@@ -36,6 +36,10 @@ public:
     void SetStopButton(bool, bool) override {}
     void SetDeleteCaption(const std::string&) override {}
     void SetAutoCheckTimer(bool, int32_t) override {}
+    // One check and done: no timers, no window.
+    void SetStartTimer(bool) override {}
+    bool MainWindowVisible() override { return false; }
+    void ToggleMainWindow() override {}
     void SetMailboxes(const std::vector<TMailboxItem>&, int32_t, bool) override {}
     void SetListsBusy(bool) override {}
     void RowsReset() override {}

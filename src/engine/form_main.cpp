@@ -85,7 +85,8 @@ void TFormMain::ResumeAutoCheck() {
         std::max<int64_t>(1, ReadIniInteger(kSectionSetup, "CheckBoxAutoCheckMinutes", 1));
     const int64_t interval = std::min<int64_t>(minutes * 60000, INT32_MAX);
     const bool enabled = ReadIniBool(kSectionSetup, "CheckBoxAutoCheck", false);
-    Screen.SetAutoCheckTimer(enabled, static_cast<int32_t>(interval));
+    FAutoCheckIntervalMs = static_cast<int32_t>(interval);
+    Screen.SetAutoCheckTimer(enabled, FAutoCheckIntervalMs);
 }
 
 void TFormMain::ResumeAutoCheckAfter(std::string& escapedError) {
@@ -97,7 +98,37 @@ void TFormMain::ResumeAutoCheckAfter(std::string& escapedError) {
     if (!escapedError.empty()) ShowError(escapedError);
 }
 
-void TFormMain::FormShow() { Starting = false; }
+void TFormMain::FormShow() {
+    if (!Starting) return;
+    Starting = false;
+    Screen.SetStartTimer(true);
+}
+
+void TFormMain::TimerStartTimer() {
+    Screen.SetStartTimer(false);
+    try {
+        if (ReadIniBool(kSectionSetup, "MinimizeStart", false)) Screen.ToggleMainWindow();
+        if (ReadIniBool(kSectionSetup, "CheckStart", false)) CheckMail();
+    } catch (const std::exception& e) {
+        ReportError(e);
+    }
+    // Until here the commands stayed off since the window was created.
+    UpdateCommands();
+}
+
+void TFormMain::TimerAutoCheckTimer() {
+    Screen.SetAutoCheckTimer(false, 0);
+    try {
+        if (!Screen.MainWindowVisible() ||
+            !ReadIniBool(kSectionSetup, "CheckBoxAutoCheckIcon", false))
+            CheckMail();
+    } catch (const std::exception& e) {
+        ReportError(e);
+        return;
+    }
+    // Enabled again, so the next turn comes one interval after this one ends.
+    Screen.SetAutoCheckTimer(true, FAutoCheckIntervalMs);
+}
 
 void TFormMain::LoadSettings() {
     ShowStatus("Lettura impostazioni dal disco in corso...");

@@ -119,8 +119,18 @@ public:
     // the timer fire back to back.
     void ResumeAutoCheck();
 
-    // The window has been shown for the first time.
+    // The window has been shown: the first time, the start timer runs.
     void FormShow();
+    // The start timer, a second after the first showing: into the tray and
+    // a check when the settings say so, then the commands follow the state.
+    // A settings value that is no number is reported, and the commands are
+    // still enabled.
+    void TimerStartTimer();
+    // The automatic-check timer: a check, unless the window is on screen and
+    // "CheckBoxAutoCheckIcon" wants checks only from the tray; then the
+    // interval starts again. A bad settings value is reported and leaves the
+    // timer off until it is next re-armed.
+    void TimerAutoCheckTimer();
 
     // Applies the settings file: accounts, rule lists, colours, the delete
     // caption, the mailbox list, the timer. Raises what the settings reads
@@ -263,6 +273,8 @@ private:
     bool FStopEnabled = true;
     TMessageList FList;
     bool FCheckError = false;
+    // The interval ResumeAutoCheck last armed the timer with.
+    int32_t FAutoCheckIntervalMs = 60000;
     // The save dialog's folder: the Documents folder from its first use on.
     std::string FSaveInitialDir;
 };

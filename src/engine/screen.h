@@ -76,6 +76,13 @@ public:
     // The automatic-check timer: (re)armed with this interval when enabled,
     // stopped otherwise. Re-arming restarts the interval.
     virtual void SetAutoCheckTimer(bool enabled, int32_t intervalMs) = 0;
+    // The one-shot start timer, 1000 ms: started at the window's first
+    // showing, stopped when it fires.
+    virtual void SetStartTimer(bool enabled) = 0;
+    // Whether the main window is on screen rather than hidden in the tray.
+    virtual bool MainWindowVisible() = 0;
+    // Hides the window into the tray, or brings it back in front.
+    virtual void ToggleMainWindow() = 0;
 
     // The mailbox list: its items, the highlighted one (-1: none) and
     // whether its panel is shown.

@@ -38,6 +38,9 @@ public:
     TCommandState Commands;
     bool StopVisible = false, StopEnabled = false;
     bool TimerEnabled = false;
+    bool StartTimerEnabled = false;
+    bool WindowVisible = true;
+    int32_t Toggles = 0;
     int32_t TimerInterval = -1;
     int32_t TimerCalls = 0;
     std::string DeleteCaption;
@@ -96,6 +99,12 @@ public:
         TimerEnabled = enabled;
         TimerInterval = interval;
         ++TimerCalls;
+    }
+    void SetStartTimer(bool enabled) override { StartTimerEnabled = enabled; }
+    bool MainWindowVisible() override { return WindowVisible; }
+    void ToggleMainWindow() override {
+        WindowVisible = !WindowVisible;
+        ++Toggles;
     }
     void SetMailboxes(const std::vector<TMailboxItem>& items, int32_t highlighted,
                       bool panelVisible) override {

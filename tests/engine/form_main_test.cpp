@@ -160,6 +160,86 @@ TEST_F(FormMainTest, LoadSettingsAppliesTheSettingsFile) {
     EXPECT_EQ(Screen.Commands, (TCommandState{true, false, true, true}));
 }
 
+TEST_F(FormMainTest, TimersAfterTheFirstShowing) {
+    // One inactive account: a check connects nowhere and ends with its
+    // summary at once.
+    SaveAccounts({Account("Casa", 110, "a", "p", false)});
+    Form.LoadSettings();
+    Form.FormShow();
+    EXPECT_TRUE(Screen.StartTimerEnabled);
+    Screen.StartTimerEnabled = false;
+    Form.FormShow();  // later showings (back from the tray) start nothing
+    EXPECT_FALSE(Screen.StartTimerEnabled);
+    const std::string summary = "Non ci sono messaggi - Ultima verifica alle 14:09:27";
+
+    struct StartCase {
+        const char* Name;
+        const char* Minimize;  // null: key absent
+        const char* Check;
+        int32_t Toggles;
+        bool Checked;
+        int Boxes;
+    };
+    const std::vector<StartCase> starts = {
+        {"defaults", nullptr, nullptr, 0, false, 0},
+        {"minimise", "1", "0", 1, false, 0},
+        {"check", "0", "1", 0, true, 0},
+        {"both", "1", "1", 1, true, 0},
+        {"bad-value-still-enables", "si", "1", 0, false, 1},
+    };
+    for (const StartCase& c : starts) {
+        SCOPED_TRACE(c.Name);
+        EraseIniSection(kSectionSetup);
+        if (c.Minimize) WriteIniString(kSectionSetup, "MinimizeStart", c.Minimize);
+        if (c.Check) WriteIniString(kSectionSetup, "CheckStart", c.Check);
+        Screen.Toggles = 0;
+        Screen.Boxes.clear();
+        Screen.StartTimerEnabled = true;
+        Screen.Commands = {};
+        Form.ClearStatus();
+        Form.TimerStartTimer();
+        EXPECT_FALSE(Screen.StartTimerEnabled);
+        EXPECT_EQ(Screen.Toggles, c.Toggles);
+        EXPECT_EQ(Form.StatusText(), c.Checked ? summary : "");
+        EXPECT_EQ(Screen.Boxes.size(), static_cast<size_t>(c.Boxes));
+        EXPECT_EQ(Screen.Commands, (TCommandState{true, false, true, true}));
+    }
+
+    struct AutoCase {
+        const char* Name;
+        bool Visible;
+        const char* IconOnly;
+        bool Checked, TimerOn;
+    };
+    const std::vector<AutoCase> autos = {
+        {"hidden", false, "0", true, true},
+        {"visible", true, "0", true, true},
+        {"hidden-tray-only", false, "1", true, true},
+        {"visible-tray-only-skips", true, "1", false, true},
+        {"bad-value-stops-the-timer", true, "si", false, false},
+    };
+    EraseIniSection(kSectionSetup);
+    WriteIniBool(kSectionSetup, "CheckBoxAutoCheck", true);
+    WriteIniInteger(kSectionSetup, "CheckBoxAutoCheckMinutes", 5);
+    Form.ResumeAutoCheck();
+    for (const AutoCase& c : autos) {
+        SCOPED_TRACE(c.Name);
+        WriteIniString(kSectionSetup, "CheckBoxAutoCheckIcon", c.IconOnly);
+        Screen.WindowVisible = c.Visible;
+        Screen.Boxes.clear();
+        Form.ClearStatus();
+        Screen.TimerEnabled = true;
+        Screen.TimerInterval = -1;
+        Screen.OnPump = [&] { EXPECT_FALSE(Screen.TimerEnabled); };  // off while it works
+        Form.TimerAutoCheckTimer();
+        Screen.OnPump = nullptr;
+        EXPECT_EQ(Form.StatusText(), c.Checked ? summary : "");
+        EXPECT_EQ(Screen.TimerEnabled, c.TimerOn);
+        EXPECT_EQ(Screen.TimerInterval, c.TimerOn ? 300000 : 0);
+        EXPECT_EQ(Screen.Boxes.size(), c.TimerOn ? 0u : 1u);
+    }
+}
+
 TEST_F(FormMainTest, LoadSettingsRaisesOnAColourThatIsNoNumber) {
     WriteIniString(kSectionSetup, "ColorSecured", "verde");
     try {
