@@ -189,6 +189,13 @@ void TFormMain::FinishCheck(size_t previousCount, bool errorFlag) {
     ShowStatus(summary);
 }
 
+bool TFormMain::ConnectAccountForMessage(int32_t accountIndex) {
+    if (ConnectAccount(accountIndex)) return true;
+    if (Pop3Client1.LastReply.Text.empty())
+        ShowError("Impossibile connettersi a " + Pop3Client1.Host);
+    return false;
+}
+
 bool TFormMain::ConnectAccount(int32_t accountIndex) {
     if (Pop3Client1.IsConnected()) Pop3Client1.Quit();
     const TMailAccount account = Accounts.at(static_cast<size_t>(accountIndex));

@@ -119,7 +119,7 @@ bool TFormMain::DeleteMessage(int32_t row, bool copyToRecycle) {
     const TMessageEntry entry = Messages[static_cast<size_t>(index)];
     bool result = false;
     try {
-        if (ConnectAccount(entry.AccountIndex)) {
+        if (ConnectAccountForMessage(entry.AccountIndex)) {
             // Only the message the check saw is deleted: same number, same
             // unique id. Without an id there is nothing to compare with.
             bool exists = false;

@@ -194,6 +194,11 @@ public:
     // run.
     void CheckMail(TAutoDeletion autoDeletion = TAutoDeletion::FromSettings);
     bool ConnectAccount(int32_t accountIndex);
+    // ConnectAccount for the single-message commands (delete, view, save):
+    // a connection that failed before the server said anything would
+    // otherwise end the command without a word, so it says
+    // "Impossibile connettersi a <server>".
+    bool ConnectAccountForMessage(int32_t accountIndex);
     void DisconnectServer();
     // Whether the last check set its error flag.
     bool CheckErrorFlag() const { return FCheckError; }

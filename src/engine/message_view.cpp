@@ -24,7 +24,7 @@ void TFormMain::ShowMessageText(int32_t row, bool headerOnly) {
     try {
         if (headerOnly) {
             Screen.ShowMessageViewer(kCaptionViewer, SplitRuleLines(entry.HeaderText));
-        } else if (ConnectAccount(entry.AccountIndex)) {
+        } else if (ConnectAccountForMessage(entry.AccountIndex)) {
             std::vector<std::string> lines;
             try {
                 ShowStatus("Lettura del messaggio dal server " + Pop3Client1.Host + " in corso...");
@@ -67,7 +67,7 @@ void TFormMain::SaveMessageToFile(int32_t row) {
             bool ok = true;
             if (PathExists(fileName))
                 ok = AskConfirmation("Il file scelto esiste gi\xE0. Sostituirlo ?", 1);  // già
-            if (ok && ConnectAccount(entry.AccountIndex)) {
+            if (ok && ConnectAccountForMessage(entry.AccountIndex)) {
                 try {
                     ShowStatus("Lettura del messaggio " + Trim(entry.Subject) + " dal server...");
                     std::vector<std::string> lines;

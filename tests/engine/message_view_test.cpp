@@ -173,6 +173,20 @@ TEST_F(MessageViewTest, SaveFlows) {
     EXPECT_EQ(Screen.SaveDialogs.back().InitialDir, "/home/utente/Documenti");
 }
 
+TEST_F(MessageViewTest, AnUnreachableServerIsSaid) {
+    Form.Accounts[0].Port = std::to_string(test::RefusedPort());
+    const std::string box = "Impossibile connettersi a 127.0.0.1";
+    Form.Visualizzamessaggio1Click();
+    EXPECT_EQ(Screen.BoxMessages(), std::vector<std::string>{box});
+    EXPECT_TRUE(Screen.Viewers.empty());
+
+    Screen.Boxes.clear();
+    Screen.SaveChoice = Home.Path("out.eml");
+    Form.Salva1Click();
+    EXPECT_EQ(Screen.BoxMessages(), std::vector<std::string>{box});
+    EXPECT_FALSE(std::filesystem::exists(Home.Path("out.eml")));
+}
+
 TEST_F(MessageViewTest, ServerCommandsWaitWhileACheckRuns) {
     Screen.SaveChoice = Home.Path("out.eml");
     bool tried = false;
