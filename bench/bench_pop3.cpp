@@ -44,14 +44,19 @@ struct TOptions {
     bool Hook = false;
 };
 
-// Runs the road with the project's client; returns the message count.
-int RunOurs(const TOptions& o, uint64_t& checksum) {
-    kalmuro::TPop3Client client;
+// Points a client at the server of the options, with generous timeouts.
+void Configure(kalmuro::TPop3Client& client, const TOptions& o) {
     client.Host = o.Host;
     client.Port = o.Port;
     client.Username = o.User;
     client.Password = o.Password;
     client.ReadTimeout = 60000;
+}
+
+// Runs the road with the project's client; returns the message count.
+int RunOurs(const TOptions& o, uint64_t& checksum) {
+    kalmuro::TPop3Client client;
+    Configure(client, o);
     kalmuro::TAntiFreeze freeze;
     freeze.OnIdle = [] {};
     if (o.Hook) client.AntiFreeze = &freeze;
@@ -144,11 +149,7 @@ int RunFloor(const TOptions& o, uint64_t& checksum, int count) {
 // The floor parses nothing, not even STAT: it asks a client for the count once.
 int CountOnce(const TOptions& o) {
     kalmuro::TPop3Client client;
-    client.Host = o.Host;
-    client.Port = o.Port;
-    client.Username = o.User;
-    client.Password = o.Password;
-    client.ReadTimeout = 60000;
+    Configure(client, o);
     client.Login(60000);
     const int count = client.CountMessages();
     client.Quit();
