@@ -25,6 +25,8 @@ import sys
 import time
 from email.parser import BytesHeaderParser
 
+from header_fields import fields_checksum
+
 
 def road(args, parse):
     parser = BytesHeaderParser(policy=email.policy.default)
@@ -37,21 +39,7 @@ def road(args, parse):
         _, lines, _ = pop.top(n, 0)
         if parse:
             msg = parser.parsebytes(b"\r\n".join(lines))
-            try:
-                sender = msg["From"]
-                if sender is not None and sender.addresses:
-                    a = sender.addresses[0]
-                    checksum += len(a.display_name) + len(a.addr_spec)
-            except Exception:  # a header the parser cannot read: go on
-                pass
-            subject = msg["Subject"]
-            checksum += len(str(subject)) if subject is not None else 0
-            try:
-                date = msg["Date"]
-                if date is not None and date.datetime is not None:
-                    checksum += date.datetime.day
-            except Exception:
-                pass
+            checksum += fields_checksum(msg)
         size = pop.list(n).split()[2]
         uid = pop.uidl(n).split()[2]
         checksum += int(size) + len(uid)
