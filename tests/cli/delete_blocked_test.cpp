@@ -17,7 +17,7 @@ namespace {
 
 using enginetest::Account;
 using enginetest::FolderNames;
-using enginetest::ReadBytes;
+using enginetest::ReadFile;
 using enginetest::TTempHome;
 using test::TScript;
 
@@ -55,7 +55,7 @@ TEST(DeleteBlocked, CleansADovecotMailboxLeavingCopiesInTheRecycleFolder) {
     std::map<int32_t, std::string> wire;  // what RETR delivers, by message number
     for (const test::TManifestEntry& m : manifest) {
         std::string text;
-        for (char c : ReadBytes(server.Maildir("nora") + "/new/" + m.FileName)) {
+        for (char c : ReadFile(server.Maildir("nora") + "/new/" + m.FileName)) {
             if (c == '\n') text += '\r';
             text += c;
         }
@@ -94,7 +94,7 @@ TEST(DeleteBlocked, CleansADovecotMailboxLeavingCopiesInTheRecycleFolder) {
               checks[1].Rows.size());
     std::multiset<std::string> copies;
     for (const std::string& name : FolderNames(home.Path("Cestino")))
-        copies.insert(ReadBytes(home.Path("Cestino/" + name)));
+        copies.insert(ReadFile(home.Path("Cestino/" + name)));
     EXPECT_EQ(copies, expected);
 }
 
@@ -130,7 +130,7 @@ TEST(DeleteBlocked, ConnectionLostDuringDele) {
     EXPECT_TRUE(server.Failures().empty()) << server.Failures().front();
     const std::vector<std::string> copies = FolderNames(home.Path("Cestino"));
     ASSERT_EQ(copies.size(), 1u);  // made before DELE, and kept
-    EXPECT_EQ(ReadBytes(home.Path("Cestino/" + copies[0])), message);
+    EXPECT_EQ(ReadFile(home.Path("Cestino/" + copies[0])), message);
 }
 
 TEST(DeleteBlocked, AnErrorInTheFirstCheckFailsTheRun) {

@@ -120,7 +120,7 @@ protected:
             // the files.
             for (const test::TManifestEntry& m : Server->Manifest(user))
                 (*Wire)[user].push_back(
-                    WireText(ReadBytes(Server->Maildir(user) + "/new/" + m.FileName)));
+                    WireText(ReadFile(Server->Maildir(user) + "/new/" + m.FileName)));
         }
         Ready = Ready && Server->AddUser("elena", "pw") &&
                 DeliverMessage(Server->Maildir("elena"), "1900000001.M1P1.twin", kTwin) &&
@@ -196,7 +196,7 @@ TEST_F(DeletionDovecot, BlockedMessagesGoWithAndWithoutCopies) {
         std::multiset<std::string> written;
         for (const std::string& name : Recycled()) {
             EXPECT_EQ(name.substr(name.size() - 4), ".eml");
-            written.insert(ReadBytes(Home.Path("Cestino/" + name)));
+            written.insert(ReadFile(Home.Path("Cestino/" + name)));
         }
         EXPECT_EQ(written, copy ? copies : std::multiset<std::string>{});
     }
@@ -212,7 +212,7 @@ TEST_F(DeletionDovecot, TwinsGetTheSuffix) {
     const std::string base = "20070305_140900_Promo_(promo@spam_example)_Saldi";
     EXPECT_EQ(Recycled(), (std::vector<std::string>{base + ".eml", base + "_2.eml"}));
     for (const std::string& name : Recycled())
-        EXPECT_EQ(ReadBytes(Home.Path("Cestino/" + name)), WireText(kTwin));
+        EXPECT_EQ(ReadFile(Home.Path("Cestino/" + name)), WireText(kTwin));
 }
 
 TEST_F(DeletionDovecot, TwoAccountsUnderAllAccountsLastRowFirst) {

@@ -44,9 +44,9 @@ TEST(MessageFiles, NewFilesReplaceNothingAndFitTheFileSystem) {
             EXPECT_LE(name.size(), 255u);
             EXPECT_EQ(name.rfind(date + "bbb", 0), 0u);
         }
-        EXPECT_EQ(ReadBytes(path), "new\r\n");
+        EXPECT_EQ(ReadFile(path), "new\r\n");
         EXPECT_EQ(FolderNames(home.Dir()).size(), c.Existing.size() + 1);
-        for (const std::string& old : c.Existing) EXPECT_EQ(ReadBytes(home.Path(old)), "old");
+        for (const std::string& old : c.Existing) EXPECT_EQ(ReadFile(home.Path(old)), "old");
     }
     TTempHome home;
     SetWriteFailureForTesting(3);
@@ -176,7 +176,7 @@ TEST_F(DeletionTest, OneMessageConversationAndItsRecycleFile) {
         "20070305_140900_Ufficio_vendite_(vendite@example_com)_Offerta_sconti_"
         "del_50%!.eml";
     EXPECT_EQ(Recycled(), std::vector<std::string>{name});
-    EXPECT_EQ(ReadBytes(Home.Path("Cestino/" + name)), m.Text);
+    EXPECT_EQ(ReadFile(Home.Path("Cestino/" + name)), m.Text);
     EXPECT_TRUE(server.Messages().empty());
     EXPECT_EQ(Form.StatusText(), "Non ci sono messaggi - Ultima verifica alle 14:09:27");
 }
@@ -207,9 +207,9 @@ TEST_F(DeletionTest, CollisionSuffixAndUntrustedNames) {
     EXPECT_EQ(names[4], base + "_5.eml");
     EXPECT_EQ(names[5], "20070305_130900_b@example_com_etc_passwd.eml");
     const std::string shortened = names[6];
-    EXPECT_EQ(ReadBytes(Home.Path("Cestino/" + base + ".eml")), "old");
-    EXPECT_EQ(ReadBytes(Home.Path("Cestino/" + base + "_3.eml")), "old 3");
-    EXPECT_EQ(ReadBytes(Home.Path("Cestino/" + base + "_5.eml")), same.Text);
+    EXPECT_EQ(ReadFile(Home.Path("Cestino/" + base + ".eml")), "old");
+    EXPECT_EQ(ReadFile(Home.Path("Cestino/" + base + "_3.eml")), "old 3");
+    EXPECT_EQ(ReadFile(Home.Path("Cestino/" + base + "_5.eml")), same.Text);
     EXPECT_EQ(shortened.rfind("20070305_130900_c@example_com_xxx", 0), 0u);
     EXPECT_LE(shortened.size(), 255u);
     EXPECT_EQ(shortened.substr(shortened.size() - 8), "xxxx.eml");

@@ -3,16 +3,11 @@
 // accounts and fake messages.
 #pragma once
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -22,6 +17,7 @@
 #include "mail/datetime.h"
 #include "mail/settings.h"
 #include "support/scripted_server.h"
+#include "support/temp_home.h"
 
 namespace kalmuro::enginetest {
 
@@ -143,14 +139,10 @@ public:
 
 // A fresh home folder for the settings file and the rule lists; the clock
 // is fixed at 5 March 2007 14:09:27 while it lives.
-class TTempHome {
+class TTempHome : public testing::TempHome {
 public:
     TTempHome() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "kalmuro-engine-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        FDir = pattern;
-        SetHomeDir(FDir);
+        SetHomeDir(Dir());
         SetClockForTesting([] {
             TDateTime day = 0, time = 0;
             TryEncodeDate(2007, 3, 5, day);
@@ -161,20 +153,11 @@ public:
     ~TTempHome() {
         SetClockForTesting({});
         SetHomeDir("");
-        std::error_code ignored;
-        std::filesystem::remove_all(FDir, ignored);
     }
-    TTempHome(const TTempHome&) = delete;
-    TTempHome& operator=(const TTempHome&) = delete;
 
-    const std::string& Dir() const { return FDir; }
-    std::string Path(const std::string& name) const { return FDir + "/" + name; }
     void Write(const std::string& name, const std::string& content) const {
-        std::ofstream(Path(name), std::ios::binary | std::ios::trunc) << content;
+        testing::WriteFile(Path(name), content);
     }
-
-private:
-    std::string FDir;
 };
 
 // The names in a folder, sorted; none when it does not exist.
@@ -187,10 +170,7 @@ inline std::vector<std::string> FolderNames(const std::string& folder) {
     return names;
 }
 
-inline std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testing::ReadFile;
 
 // Local time is UTC while it lives, so that dates in file names are fixed.
 class TUtcZone {

@@ -154,7 +154,7 @@ TEST_F(MessageViewTest, SaveFlows) {
 
         EXPECT_EQ(Screen.BoxMessages(), c.Boxes);
         EXPECT_EQ(Server.SessionsAccepted(), sessions + (c.Contacted ? 1 : 0));
-        const std::string content = ReadBytes(Home.Path(c.Choice.empty() ? "out.eml" : c.Choice));
+        const std::string content = ReadFile(Home.Path(c.Choice.empty() ? "out.eml" : c.Choice));
         EXPECT_EQ(content, c.Saved ? Server.Messages()[1].Text : c.Existing);
         // Nothing else is left behind (kalmuro.ini is the other file).
         EXPECT_EQ(FolderNames(Home.Dir()).size(), content.empty() ? 1u : 2u);

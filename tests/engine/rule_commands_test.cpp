@@ -110,7 +110,7 @@ TEST_F(RuleCommandsTest, AddSortSaveAndMarkWithoutRebuild) {
         EXPECT_EQ(Screen.Boxes[0].Focused, 1);
         EXPECT_EQ(Screen.Boxes[1].Title, "Informazione");
         EXPECT_EQ(Screen.Boxes[1].Message, c.Result);
-        EXPECT_EQ(ReadBytes(Home.Path(c.File)), c.Saved);
+        EXPECT_EQ(ReadFile(Home.Path(c.File)), c.Saved);
         const TMessageEntry& marked = Form.Messages[1];
         EXPECT_EQ(marked.Locked, c.Locked);
         EXPECT_EQ(marked.Secured, !c.Locked);
@@ -151,7 +151,7 @@ TEST_F(RuleCommandsTest, DuplicatesAndEmptyValues) {
         ASSERT_EQ(Screen.Boxes.size(), 1u);
         EXPECT_EQ(Screen.Boxes[0].Message, c.Box);
         // Already present or answered no: the file is never rewritten.
-        EXPECT_EQ(ReadBytes(Home.Path("Mittenti.txt")), c.File);
+        EXPECT_EQ(ReadFile(Home.Path("Mittenti.txt")), c.File);
     }
 }
 

@@ -6,7 +6,7 @@
 #include "mail/atomic_file.h"
 #include "mail/errors.h"
 #include "mail/settings.h"
-#include "temp_home.h"
+#include "support/temp_home.h"
 
 namespace kalmuro {
 namespace {

@@ -8,7 +8,7 @@
 #include "mail/errors.h"
 #include "mail/settings.h"
 #include "mail/text.h"
-#include "temp_home.h"
+#include "support/temp_home.h"
 
 namespace kalmuro {
 namespace {

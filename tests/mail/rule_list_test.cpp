@@ -8,7 +8,7 @@
 #include "case_name.h"
 #include "mail/atomic_file.h"
 #include "mail/errors.h"
-#include "temp_home.h"
+#include "support/temp_home.h"
 
 namespace kalmuro {
 namespace {
