@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <exception>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,31 @@ std::string DeleteQuestion(bool copyToRecycle, int32_t count) {
 }
 
 void TFormMain::DeleteSelectedMessages() {
+    RunDeletion(TAutoDeletion::FromSettings, [this]() -> std::optional<bool> {
+        bool copy = ReadIniBool(kSectionSetup, "CopyToRecycle", true);
+        if (Screen.IsShiftDown()) copy = !copy;
+        const int32_t count = CountCheckedMessages();
+        if (count == 0) {
+            ShowError("Non ci sono messaggi selezionati");
+            return std::nullopt;
+        }
+        if (!AskConfirmation(DeleteQuestion(copy, count), 1)) return std::nullopt;
+        return copy;
+    });
+}
+
+void TFormMain::DeleteBlockedMessages() {
+    // This check ends without another automatic run: a message that cannot
+    // be deleted would otherwise bring the same failure back for ever.
+    RunDeletion(TAutoDeletion::Never, [this]() -> std::optional<bool> {
+        const bool copy = ReadIniBool(kSectionSetup, "CopyToRecycle", true);
+        if (CountCheckedMessages() > 0) return copy;
+        return std::nullopt;
+    });
+}
+
+void TFormMain::RunDeletion(TAutoDeletion checkAfter,
+                            const std::function<std::optional<bool>()>& copyChoice) {
     // The command is off while another long operation runs; a nested call
     // must not start a second one either.
     if (Checking || Deleting) return;
@@ -41,43 +68,24 @@ void TFormMain::DeleteSelectedMessages() {
         SuspendAutoCheck();
         UpdateCommands();
         PumpMessages();
-        bool copy = ReadIniBool(kSectionSetup, "CopyToRecycle", true);
-        if (Screen.IsShiftDown()) copy = !copy;
-        const int32_t count = CountCheckedMessages();
-        if (count == 0) {
-            ShowError("Non ci sono messaggi selezionati");
-        } else if (AskConfirmation(DeleteQuestion(copy, count), 1)) {
+        if (const std::optional<bool> copy = copyChoice()) {
             ran = true;
-            WalkTickedRows(copy);
+            WalkTickedRows(*copy);
         }
     } catch (const std::exception& e) {
         escaped = e.what();
     }
-    EndDeletionRun(escaped);
-    if (ran) CheckMail(TAutoDeletion::FromSettings);
-}
-
-void TFormMain::DeleteBlockedMessages() {
-    if (Checking || Deleting) return;
-    Deleting = true;
-    bool ran = false;
-    std::string escaped;
+    // The window must never stay in the deleting state, whatever the
+    // settings file holds.
     try {
-        SuspendAutoCheck();
-        UpdateCommands();
-        PumpMessages();
-        const bool copy = ReadIniBool(kSectionSetup, "CopyToRecycle", true);
-        if (CountCheckedMessages() > 0) {
-            ran = true;
-            WalkTickedRows(copy);
-        }
+        ResumeAutoCheck();
     } catch (const std::exception& e) {
-        escaped = e.what();
+        if (escaped.empty()) escaped = e.what();
     }
-    EndDeletionRun(escaped);
-    // This check ends without another automatic run: a message that cannot
-    // be deleted would otherwise bring the same failure back for ever.
-    if (ran) CheckMail(TAutoDeletion::Never);
+    Deleting = false;
+    UpdateCommands();
+    if (!escaped.empty()) ShowError(escaped);
+    if (ran) CheckMail(checkAfter);
 }
 
 void TFormMain::WalkTickedRows(bool copyToRecycle) {
@@ -97,19 +105,6 @@ void TFormMain::WalkTickedRows(bool copyToRecycle) {
         throw;
     }
     HideStopButton();
-}
-
-void TFormMain::EndDeletionRun(std::string& escapedError) {
-    // The window must never stay in the deleting state, whatever the
-    // settings file holds.
-    try {
-        ResumeAutoCheck();
-    } catch (const std::exception& e) {
-        if (escapedError.empty()) escapedError = e.what();
-    }
-    Deleting = false;
-    UpdateCommands();
-    if (!escapedError.empty()) ShowError(escapedError);
 }
 
 bool TFormMain::DeleteMessage(int32_t row, bool copyToRecycle) {

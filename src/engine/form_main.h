@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -251,8 +252,12 @@ public:
 private:
     struct TRuleCommand;
     void RunRuleCommand(const TRuleCommand& command);
+    // One deletion run, the commands off and the timer held while it lasts:
+    // copyChoice gives "CopyToRecycle" for the run, or nothing when no row is
+    // to go; every run that started ends with a check.
+    void RunDeletion(TAutoDeletion checkAfter,
+                     const std::function<std::optional<bool>()>& copyChoice);
     void WalkTickedRows(bool copyToRecycle);
-    void EndDeletionRun(std::string& escapedError);
     // The copy of one message in the recycle folder, whole and flushed to
     // disk; false (after its error box) when there is none.
     bool CopyToRecycleFolder(const TMessageEntry& entry);
