@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "case_name.h"
 #include "mail/atomic_file.h"
 #include "mail/errors.h"
 #include "mail/settings.h"
+#include "support/case_name.h"
 #include "support/temp_home.h"
 
 namespace kalmuro {
@@ -77,7 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
                                      std::string("abcde") +
                                          static_cast<char>(('x' + 149 + 6) & 0xFF) + "vwxyz",
                                      "x"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testcase::RowName);
 
 struct HexCase {
     const char* name;
@@ -96,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HexCase{"single_digit", "4", ""},
                       HexCase{"non_hex_counts_as_zero", "G1zZ", std::string("\x01\x00", 2)},
                       HexCase{"blank_counts_as_zero", " 4", "\x04"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testcase::RowName);
 
 TEST(Hex, EncodeIsUpperCaseHighDigitFirst) {
     std::string all;
@@ -234,7 +234,7 @@ INSTANTIATE_TEST_SUITE_P(
                                "s\r\nUserId2=v\r\nAttivo2=2\r\n",
                                {Account("u", "s", "u", "", "110", false, false),
                                 Account("v", "s", "v", "", "110", false, true)}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testcase::RowName);
 
 TEST_F(AccountsTest, PasswordBlanksAtTheEndsAreLostInnerBlanksKept) {
     SaveAccounts({Account("a", "s", "u", "  in ner  ")});

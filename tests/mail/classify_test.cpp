@@ -4,10 +4,10 @@
 
 #include <random>
 
-#include "case_name.h"
 #include "mail/errors.h"
 #include "mail/settings.h"
 #include "mail/text.h"
+#include "support/case_name.h"
 #include "support/temp_home.h"
 
 namespace kalmuro {
@@ -51,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"accents_same_case", "\xE8 OFFERTA", {"\xE8 offerta"}, true, "\xE8 offerta"},
         MatchCase{"no_wildcards", "promo.it", {"pro*"}, false, ""},
         MatchCase{"not_contiguous", "p-r-o-m-o", {"promo"}, false, ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testcase::RowName);
 
 TMessageEntry Msg(const std::string& name, const std::string& address, const std::string& subject) {
     TMessageEntry m;
@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
         ClassifyCase{"name_only_is_not_empty", Msg("Mario", "", ""), true, "", false, false},
         ClassifyCase{"no_sender_subject_still_ruled", Msg("", "", "viagra"), true,
                      "<<< Oggetto bloccato: viagra >>>", true, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testcase::RowName);
 
 TEST(ClassifyRun, PumpsOncePerRecord) {
     Lists lists;

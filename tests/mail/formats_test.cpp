@@ -5,8 +5,8 @@
 #include <climits>
 #include <cmath>
 
-#include "case_name.h"
 #include "mail/text.h"
+#include "support/case_name.h"
 
 namespace kalmuro {
 namespace {
@@ -53,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
         DateCase{"negative_day", -1.0, "Ven 29/12/99 00:00", "00:00:00", "18991229_000000"},
         DateCase{"negative_with_time", -1.25, "Ven 29/12/99 06:00", "06:00:00", "18991229_060000"},
         DateCase{"offset_only", 1.0 / 24.0, "Sab 30/12/99 01:00", "01:00:00", "18991230_010000"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testcase::RowName);
 
 struct SizeCase {
     const char* name;
@@ -76,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeCase{"b2000000", 2000000, "1.953k"}, SizeCase{"zero", 0, "0k"},
                       SizeCase{"minus_one", -1, "0k"}, SizeCase{"minus_big", -1048576, "-1.024k"},
                       SizeCase{"int_max", INT32_MAX, "2.097.152k"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testcase::RowName);
 
 struct SizeTextCase {
     const char* name;
@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, SizeTexts,
                                            SizeTextCase{"negative_decimals_treated_as_zero", -3,
                                                         5.5, "6"},
                                            SizeTextCase{"not_a_number", 0, std::nan(""), "0"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         testcase::RowName);
 
 struct SafeNameCase {
     const char* name;
@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SafeNameCase{"path_cannot_escape", "../../etc/passwd", "_etc_passwd"},
                       SafeNameCase{"control_characters", std::string("a\tb\0c\x1F", 6), "a_b_c_"},
                       SafeNameCase{"empty", "", ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testcase::RowName);
 
 TEST(BaseFileNames, FollowTheExamples) {
     TMessageEntry m;

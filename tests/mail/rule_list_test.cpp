@@ -5,9 +5,9 @@
 
 #include <filesystem>
 
-#include "case_name.h"
 #include "mail/atomic_file.h"
 #include "mail/errors.h"
+#include "support/case_name.h"
 #include "support/temp_home.h"
 
 namespace kalmuro {
@@ -45,7 +45,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{"cp1252_and_nul",
                                 std::string("\xE8\0x\r\n", 5),  // è
                                 {std::string("\xE8\0x", 3)}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testcase::RowName);
 
 class RuleListFiles : public ::testing::Test {
 protected:

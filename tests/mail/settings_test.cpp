@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "case_name.h"
 #include "mail/atomic_file.h"
 #include "mail/errors.h"
+#include "support/case_name.h"
 #include "support/temp_home.h"
 
 namespace kalmuro {
@@ -81,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
                        "perch\xE8 \x80"},  // perchè €
         StringReadCase{"cut_to_2047", "[S]\r\nK=" + kLong + "\r\n", "S", "K", "",
                        std::string(2047, 'x')}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testcase::RowName);
 
 struct IntegerReadCase {
     const char* name;
@@ -112,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
                       IntegerReadCase{"quoted", "\"5\"", 0, 5, true},
                       IntegerReadCase{"missing_default_false", "<none>", 0, 0, false},
                       IntegerReadCase{"missing_default_true", "<none>", 1, 1, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testcase::RowName);
 
 struct BadIntegerCase {
     const char* name;
@@ -143,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadIntegerCase{"too_big", "2147483648",
                                      "'2147483648' is not a valid integer value"},
                       BadIntegerCase{"trailing_text", "12s", "'12s' is not a valid integer value"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testcase::RowName);
 
 TEST_F(SettingsTest, RemovingTheEmptyEntryRestoresTheDefault) {
     Given("[Setup]\r\nTimeout=\r\n");
@@ -197,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 "[S]\r\nA=\xE8\r\nB=\x80\r\n"},
                       WriteCase{"line_break_cannot_plant_a_key", "[S]\r\n", "S", "Name",
                                 "x\r\n[Evil]\nK=1", "[S]\r\nName=x  [Evil] K=1\r\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testcase::RowName);
 
 TEST_F(SettingsTest, TypedWritesStoreDecimalText) {
     WriteIniInteger("Setup", "Left", -208);
@@ -267,7 +267,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   {{"A1", "x"}, {"a1", "again"}}},
                       ReplaceCase{"erase_only", "[Accounts]\r\nA=1\r\n[S]\r\nK=1\r\n", {}},
                       ReplaceCase{"other_sections_only", "[S]\nK=1", {{"P", "\"q\""}}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testcase::RowName);
 
 TEST_F(SettingsTest, AFailedSectionReplacementChangesNothing) {
     const std::string before = "[Accounts]\r\nPopServer1=old\r\n";
@@ -396,7 +396,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SeparatorCase{"backslash_present", "\\", "C:\\x\\", "C:\\x\\"},
                       SeparatorCase{"long_separator_always_added", "//", "/a//", "/a////"},
                       SeparatorCase{"long_separator_empty_path", "::", "", "::"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testcase::RowName);
 
 TEST(SettingsLocation, HomeDirAndProgramFolder) {
     SetHomeDir("");

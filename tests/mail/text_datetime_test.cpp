@@ -2,10 +2,10 @@
 
 #include <cmath>
 
-#include "case_name.h"
 #include "mail/datetime.h"
 #include "mail/errors.h"
 #include "mail/text.h"
+#include "support/case_name.h"
 
 namespace kalmuro {
 namespace {
@@ -56,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
         IntCase{"trailing_blank", "5 ", false, 0}, IntCase{"letters", "abc", false, 0},
         IntCase{"decimal_point", "1.0", false, 0}, IntCase{"tab_not_a_blank", "\t5", false, 0},
         IntCase{"double_sign", "--5", false, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testcase::RowName);
 
 TEST(Cp1252, EveryByteSurvivesTheUtf8RoundTrip) {
     std::string all;
@@ -87,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(Text, Utf8Decodes,
                                            Utf8Case{"truncated_sequence", "a\xC3", "a?"},
                                            Utf8Case{"bad_continuation", "\xC3(", "?("},
                                            Utf8Case{"four_byte", "\xF0\x9F\x98\x80", "?"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         testcase::RowName);
 
 TEST(Text, TrimUpperAndSameTextTouchOnlyTheirCharacters) {
     EXPECT_EQ(Trim(std::string("\x01\t a b \x20\x1F", 8)), "a b");
@@ -116,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(Text, Expands,
                                            ExpandCase{"other_letter", "a\\tb", "a\\tb"},
                                            ExpandCase{"trailing_backslash", "a\\", "a\\"},
                                            ExpandCase{"double_backslash", "\\\\n", "\\\n\r"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         testcase::RowName);
 
 struct DateRoundTrip {
     const char* name;
@@ -163,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
                       DateRoundTrip{"first_year", P(1, 1, 1), -693593.0, 2},
                       DateRoundTrip{"last_day", P(9999, 12, 31, 23, 59, 59),
                                     2958465.0 + 86399.0 / 86400.0, 6}),
-    [](const auto& info) { return std::string(info.param.name); });
+    testcase::RowName);
 
 TEST(DateTime, RejectsInvalidFields) {
     TDateTime v = 123;

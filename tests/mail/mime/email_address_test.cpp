@@ -5,8 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "support/case_name.h"
+
 namespace kalmuro {
 namespace {
+
+using testcase::PrintTo;
 
 struct AddressRow {
     const char* name;
@@ -14,8 +18,6 @@ struct AddressRow {
     std::string expectedName;
     std::string expectedAddress;
 };
-
-void PrintTo(const AddressRow& row, std::ostream* os) { *os << row.name; }
 
 class AddressTest : public ::testing::TestWithParam<AddressRow> {};
 
@@ -61,8 +63,7 @@ const AddressRow kAddressRows[] = {
     {"eight_bit_name", "Caf\xE9 Bar <x@y.z>", "Caf\xE9 Bar", "x@y.z"},  // Café
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, AddressTest, ::testing::ValuesIn(kAddressRows),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, AddressTest, ::testing::ValuesIn(kAddressRows), testcase::RowName);
 
 struct FailingRow {
     const char* name;
@@ -70,8 +71,6 @@ struct FailingRow {
     std::string nameBefore;  // what the parser had gathered when it raised
     std::string addressBefore;
 };
-
-void PrintTo(const FailingRow& row, std::ostream* os) { *os << row.name; }
 
 class AddressErrorTest : public ::testing::TestWithParam<FailingRow> {};
 
@@ -95,7 +94,7 @@ const FailingRow kFailingRows[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, AddressErrorTest, ::testing::ValuesIn(kFailingRows),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         testcase::RowName);
 
 TEST(AddressError, IsAMailError) {
     TEmailAddress address;
@@ -107,8 +106,6 @@ struct ListRow {
     std::string value;
     std::vector<std::pair<std::string, std::string>> expected;  // name, address
 };
-
-void PrintTo(const ListRow& row, std::ostream* os) { *os << row.name; }
 
 class AddressListTest : public ::testing::TestWithParam<ListRow> {};
 
@@ -140,8 +137,7 @@ const ListRow kListRows[] = {
     {"tab_separated", "a@b.c,\td@e.f", {{"", "a@b.c"}, {"", "d@e.f"}}},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, AddressListTest, ::testing::ValuesIn(kListRows),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, AddressListTest, ::testing::ValuesIn(kListRows), testcase::RowName);
 
 TEST(AddressList, RaisesOnAnAddressAfterAnAngle) {
     for (const char* value : {"<a@b.c> d@e.f", "x@y.z, <a@b.c> d@e.f", "<a@b>@c"}) {

@@ -5,17 +5,18 @@
 #include <string>
 
 #include "mail/errors.h"
+#include "support/case_name.h"
 
 namespace kalmuro {
 namespace {
+
+using testcase::PrintTo;
 
 struct DecodeRow {
     const char* name;
     std::string text;
     std::string expected;
 };
-
-void PrintTo(const DecodeRow& row, std::ostream* os) { *os << row.name; }
 
 class DecodeTest : public ::testing::TestWithParam<DecodeRow> {};
 
@@ -79,8 +80,7 @@ const DecodeRow kDecodeRows[] = {
     {"latin1_not_converted", "=?ISO-8859-1?Q?=1B$B0!?=", "\x1B$B0!"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, DecodeTest, ::testing::ValuesIn(kDecodeRows),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, DecodeTest, ::testing::ValuesIn(kDecodeRows), testcase::RowName);
 
 TEST(DecodeEncodedWords, BadQEscapeRaisesTheConversionError) {
     struct Row {

@@ -5,8 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "support/case_name.h"
+
 namespace kalmuro {
 namespace {
+
+using testcase::PrintTo;
 
 THeaderList Make(const std::vector<std::string>& lines) {
     THeaderList list;
@@ -34,8 +38,6 @@ struct ValueRow {
     const char* asked;
     const char* expected;
 };
-
-void PrintTo(const ValueRow& row, std::ostream* os) { *os << row.name; }
 
 class HeaderValueTest : public ::testing::TestWithParam<ValueRow> {};
 
@@ -75,8 +77,7 @@ const ValueRow kValueRows[] = {
     {"control_characters_trimmed", {std::string("Subject: \x01x\x1f")}, "Subject", "x"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, HeaderValueTest, ::testing::ValuesIn(kValueRows),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, HeaderValueTest, ::testing::ValuesIn(kValueRows), testcase::RowName);
 
 TEST(HeaderName, IsTheTextBeforeTheFirstColon) {
     EXPECT_EQ(HeaderName("Subject: a:b"), "Subject");

@@ -7,8 +7,12 @@
 #include <optional>
 #include <string>
 
+#include "support/case_name.h"
+
 namespace kalmuro {
 namespace {
+
+using testcase::PrintTo;
 
 constexpr double kHour = 1.0 / 24;
 constexpr double kTolerance = 1e-9;  // well under a millisecond
@@ -92,8 +96,6 @@ const DateRow kDateRows[] = {
     {"garbage", "hello world", 0, "", 0, 0},
 };
 
-void PrintTo(const DateRow& row, std::ostream* os) { *os << row.name; }
-
 class MailDateTest : public ::testing::TestWithParam<DateRow> {
 protected:
     void TearDown() override { SetUtcOffsetForTesting({}); }
@@ -125,8 +127,7 @@ TEST_P(MailDateTest, AddsTheMachineOffset) {
     EXPECT_NEAR(ParseMailDate(row.text), row.utc + machine, kTolerance);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, MailDateTest, ::testing::ValuesIn(kDateRows),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, MailDateTest, ::testing::ValuesIn(kDateRows), testcase::RowName);
 
 TEST(ParseZoneOffset, Table) {
     struct Row {

@@ -8,9 +8,12 @@
 
 #include "mail/errors.h"
 #include "mail/mime/mail_date.h"
+#include "support/case_name.h"
 
 namespace kalmuro {
 namespace {
+
+using testcase::PrintTo;
 
 constexpr double kHour = 1.0 / 24;
 
@@ -123,8 +126,6 @@ struct FailureRow {
     bool subjectSet, fromSet, dateSet;
     const char* senderAddress;  // "a@b.c" when Sender itself failed part-way
 };
-
-void PrintTo(const FailureRow& row, std::ostream* os) { *os << row.name; }
 
 class InterpretFailureTest : public MailMessageTest,
                              public ::testing::WithParamInterface<FailureRow> {};
@@ -262,7 +263,7 @@ const FailureRow kFailureRows[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, InterpretFailureTest, ::testing::ValuesIn(kFailureRows),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         testcase::RowName);
 
 TEST_F(MailMessageTest, FromKeepsWhatItGatheredBeforeItsError) {
     TMailMessage m;

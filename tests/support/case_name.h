@@ -3,6 +3,7 @@
 #pragma once
 
 #include <ostream>
+#include <string>
 
 namespace kalmuro::testcase {
 
@@ -12,5 +13,8 @@ template <typename Row>
 void PrintTo(const Row& row, std::ostream* os) {
     *os << row.name;
 }
+
+// Names each instantiated test after its row.
+inline constexpr auto RowName = [](const auto& info) { return std::string(info.param.name); };
 
 }  // namespace kalmuro::testcase
