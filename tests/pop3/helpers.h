@@ -29,7 +29,9 @@ inline TScript LoggedIn() {
     return s;
 }
 
-inline void Credentials(TPop3Client& client) {
+// A client pointed at port, with the credentials LoggedIn() expects.
+inline void PointAtAsAlice(TPop3Client& client, int32_t port) {
+    PointAt(client, port);
     client.Username = "alice";
     client.Password = "secret";
 }

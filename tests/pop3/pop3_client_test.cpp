@@ -36,8 +36,7 @@ TEST(Login, UserPassSuccess) {
     s.Expect("QUIT");
     TScriptedServer server({s});
     TPop3Client client;
-    PointAt(client, server.Port());
-    Credentials(client);
+    PointAtAsAlice(client, server.Port());
     EXPECT_EQ(client.Port, server.Port());
     client.Login(2000);
     EXPECT_EQ(client.LastReply.NumericCode, 1);
@@ -137,8 +136,7 @@ TEST(Login, FailuresCloseTheSessionWithQuit) {
         SCOPED_TRACE(c.Name);
         TScriptedServer server({c.Script});
         TPop3Client client;
-        PointAt(client, server.Port());
-        Credentials(client);
+        PointAtAsAlice(client, server.Port());
         client.APOP = c.Apop;
         EXPECT_EQ(ErrorText([&] { client.Login(); }), c.Message);
         EXPECT_FALSE(client.IsConnected());
@@ -223,8 +221,7 @@ TEST(Commands, RepliesTable) {
         s.Expect(c.Sent).Send(c.Reply).Expect("NOOP").Line("+OK still here");
         TScriptedServer server({s});
         TPop3Client client;
-        PointAt(client, server.Port());
-        Credentials(client);
+        PointAtAsAlice(client, server.Port());
         client.Login();
         EXPECT_EQ(ErrorText([&] { throw std::runtime_error(c.Call(client)); }), c.Result);
         EXPECT_EQ(client.SendCommand("NOOP", {1}), 1);
@@ -240,8 +237,7 @@ TEST(Commands, RefusalsRaiseProtocolErrorsWithCode2) {
     s.Expect("STAT").Line("-ERR no").Expect("TOP 1 0").Line("-ERR no");
     TScriptedServer server({s});
     TPop3Client client;
-    PointAt(client, server.Port());
-    Credentials(client);
+    PointAtAsAlice(client, server.Port());
     client.Login();
     EXPECT_THROW(client.CountMessages(), EProtocolReplyError);
     TMailMessage m;
@@ -266,8 +262,7 @@ TEST(FetchHeader, TakesEverythingUpToTheDotLine) {
         .Line("+OK 1 10");
     TScriptedServer server({s});
     TPop3Client client;
-    PointAt(client, server.Port());
-    Credentials(client);
+    PointAtAsAlice(client, server.Port());
     int begins = 0, works = 0, ends = 0;
     client.OnWorkBegin = [&](TTcpConnection&, TWorkMode, int64_t) { ++begins; };
     client.OnWork = [&](TTcpConnection&, TWorkMode, int64_t) { ++works; };
@@ -296,8 +291,7 @@ TEST(FetchHeader, InterpretationErrorLeavesSessionInStep) {
         .Line("+OK 1 99");
     TScriptedServer server({s});
     TPop3Client client;
-    PointAt(client, server.Port());
-    Credentials(client);
+    PointAtAsAlice(client, server.Port());
     int ends = 0;
     client.OnWorkEnd = [&](TTcpConnection&, TWorkMode) { ++ends; };
     client.Login();
@@ -334,8 +328,7 @@ TEST(FetchHeader, BrokenAnswersTable) {
         s.Steps.insert(s.Steps.end(), c.Tail.Steps.begin(), c.Tail.Steps.end());
         TScriptedServer server({s});
         TPop3Client client;
-        PointAt(client, server.Port());
-        Credentials(client);
+        PointAtAsAlice(client, server.Port());
         client.Login();
         client.ReadTimeout = 300;
         TMailMessage m;
@@ -356,8 +349,7 @@ TEST(FetchHeader, TimeoutLeavesSessionOutOfStep) {
         .Line("+OK 1 1");
     TScriptedServer server({s});
     TPop3Client client;
-    PointAt(client, server.Port());
-    Credentials(client);
+    PointAtAsAlice(client, server.Port());
     client.Login();
     client.ReadTimeout = 200;
     TMailMessage m;
@@ -379,8 +371,7 @@ TEST(FetchRaw, UnstuffsAndAppends) {
         .Close();
     TScriptedServer server({s});
     TPop3Client client;
-    PointAt(client, server.Port());
-    Credentials(client);
+    PointAtAsAlice(client, server.Port());
     client.Login();
     std::vector<std::string> lines = {"kept"};
     EXPECT_TRUE(client.FetchRaw(4, lines));
@@ -406,8 +397,7 @@ TEST(Quit, AfterPeerClosedRaisesNothing) {
     s.Close();
     TScriptedServer server({s});
     TPop3Client client;
-    PointAt(client, server.Port());
-    Credentials(client);
+    PointAtAsAlice(client, server.Port());
     client.Login();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_NO_THROW(client.Quit());
@@ -431,8 +421,7 @@ TEST(FakeServer, WholeSessionWithDeletion) {
     };
     TFakePop3Server server("alice", "secret", box);
     TPop3Client client;
-    PointAt(client, server.Port());
-    Credentials(client);
+    PointAtAsAlice(client, server.Port());
     client.APOP = true;
     server.Timestamp = "<42.17@fake>";
     client.Login();
