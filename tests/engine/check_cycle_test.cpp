@@ -16,16 +16,10 @@ using test::TFakePop3Server;
 
 constexpr const char* kAt = " - Ultima verifica alle 14:09:27";
 
-class CheckCycleTest : public ::testing::Test {
+class CheckCycleTest : public TFormTest {
 protected:
-    TTempHome Home;
-    TRecordingScreen Screen;
-    TFormMain Form{Screen};
-
     void Load(const TArrayOfMailAccount& accounts) {
-        SaveAccounts(accounts);
-        Form.LoadSettings();
-        Form.FormShow();
+        TFormTest::Load(accounts);
         Form.UpdateCommands();  // as the start timer does a second later
     }
     std::unique_ptr<TFakePop3Server> Server(int messages, const std::string& user = "alice",

@@ -16,7 +16,7 @@ using test::TManifestEntry;
 
 constexpr const char* kAt = " - Ultima verifica alle 14:09:27";
 
-class CheckDovecot : public ::testing::Test {
+class CheckDovecot : public TFormTest {
 protected:
     // One server per test program: stopping one takes seconds.
     static void SetUpTestSuite() {
@@ -37,17 +37,12 @@ protected:
         return Account(name, Server->Port(), user, password, active);
     }
     void Load(const TArrayOfMailAccount& accounts) {
-        SaveAccounts(accounts);
-        Form.LoadSettings();
-        Form.FormShow();
+        TFormTest::Load(accounts);
         Form.UpdateCommands();
     }
 
     static TDovecotServer* Server;
     static bool Ready;
-    TTempHome Home;
-    TRecordingScreen Screen;
-    TFormMain Form{Screen};
 };
 
 TDovecotServer* CheckDovecot::Server = nullptr;

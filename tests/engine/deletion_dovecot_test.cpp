@@ -103,7 +103,7 @@ constexpr const char* kTwin =
     "From: Promo <promo@spam.example>\nSubject: Saldi\nDate: Mon, 5 Mar 2007 14:09:00 +0000\n"
     "Message-ID: <twin@spam.example>\n\nSconti.\n.\n..punti\n";
 
-class DeletionDovecot : public ::testing::Test {
+class DeletionDovecot : public TFormTest {
 protected:
     static void SetUpTestSuite() {
         Server = new TDovecotServer;
@@ -139,9 +139,7 @@ protected:
         TArrayOfMailAccount accounts;
         for (const std::string& user : users)
             accounts.push_back(Account(user, port != 0 ? port : Server->Port(), user, "pw"));
-        SaveAccounts(accounts);
-        Form.LoadSettings();
-        Form.FormShow();
+        TFormTest::Load(accounts);
     }
     // Account index and unique id (without the message number) of every
     // record.
@@ -152,15 +150,10 @@ protected:
                         m.UidlText.substr(m.UidlText.find(' ') + 1));
         return uids;
     }
-    std::vector<std::string> Recycled() const { return FolderNames(Home.Path("Cestino")); }
-
     static TDovecotServer* Server;
     static std::map<std::string, std::vector<std::string>>* Wire;
     static bool Ready;
     TUtcZone Utc;
-    TTempHome Home;
-    TRecordingScreen Screen;
-    TFormMain Form{Screen};
 };
 
 TDovecotServer* DeletionDovecot::Server = nullptr;

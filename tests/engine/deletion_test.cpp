@@ -57,25 +57,19 @@ TEST(MessageFiles, NewFilesReplaceNothingAndFitTheFileSystem) {
     EXPECT_EQ(MessageFileContent({"a", "", ".b"}), "a\r\n\r\n.b\r\n");
 }
 
-class DeletionTest : public ::testing::Test {
+class DeletionTest : public TFormTest {
 protected:
     TUtcZone Utc;
-    TTempHome Home;
-    TRecordingScreen Screen;
-    TFormMain Form{Screen};
 
     void TearDown() override { SetWriteFailureForTesting(-1); }
 
     // Loads one account on the server and checks it once.
     void CheckAccount(const TFakePop3Server& server, const std::string& password = "secret") {
-        SaveAccounts({Account("Alice", server.Port(), "alice", password)});
-        Form.LoadSettings();
-        Form.FormShow();
+        Load({Account("Alice", server.Port(), "alice", password)});
         Form.CheckMail();
         Screen.Boxes.clear();
         Screen.Statuses.clear();
     }
-    std::vector<std::string> Recycled() const { return FolderNames(Home.Path("Cestino")); }
 };
 
 TEST_F(DeletionTest, QuestionAndCopyChoice) {

@@ -3,6 +3,8 @@
 // accounts and fake messages.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
@@ -171,6 +173,23 @@ inline std::vector<std::string> FolderNames(const std::string& folder) {
 }
 
 using testing::ReadFile;
+
+// The main window on a recording screen, in a fresh home folder.
+class TFormTest : public ::testing::Test {
+protected:
+    TTempHome Home;
+    TRecordingScreen Screen;
+    TFormMain Form{Screen};
+
+    // Saves the accounts and starts the window on them.
+    void Load(const TArrayOfMailAccount& accounts) {
+        SaveAccounts(accounts);
+        Form.LoadSettings();
+        Form.FormShow();
+    }
+    // The files in the recycle folder, sorted.
+    std::vector<std::string> Recycled() const { return FolderNames(Home.Path("Cestino")); }
+};
 
 // Local time is UTC while it lives, so that dates in file names are fixed.
 class TUtcZone {

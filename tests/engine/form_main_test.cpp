@@ -8,12 +8,7 @@
 namespace kalmuro::enginetest {
 namespace {
 
-class FormMainTest : public ::testing::Test {
-protected:
-    TTempHome Home;
-    TRecordingScreen Screen;
-    TFormMain Form{Screen};
-};
+using FormMainTest = TFormTest;
 
 TEST_F(FormMainTest, UpdateCommandsFollowsTheState) {
     struct Case {
@@ -163,9 +158,7 @@ TEST_F(FormMainTest, LoadSettingsAppliesTheSettingsFile) {
 TEST_F(FormMainTest, TimersAfterTheFirstShowing) {
     // One inactive account: a check connects nowhere and ends with its
     // summary at once.
-    SaveAccounts({Account("Casa", 110, "a", "p", false)});
-    Form.LoadSettings();
-    Form.FormShow();
+    Load({Account("Casa", 110, "a", "p", false)});
     EXPECT_TRUE(Screen.StartTimerEnabled);
     Screen.StartTimerEnabled = false;
     Form.FormShow();  // later showings (back from the tray) start nothing

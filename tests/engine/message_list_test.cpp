@@ -145,17 +145,11 @@ TEST(BuildMessageRow, ColumnsFromTheRecord) {
 
 // A window with three accounts (the second inactive) and six records:
 // accounts 0, 2, 0, 2, 0, 2, records 1 and 4 ticked.
-class MessageListTest : public ::testing::Test {
+class MessageListTest : public TFormTest {
 protected:
-    TTempHome Home;
-    TRecordingScreen Screen;
-    TFormMain Form{Screen};
-
     void SetUp() override {
-        SaveAccounts({Account("Alice", 1, "a", "p"), Account("Bob", 2, "b", "p", false),
-                      Account("Carol", 3, "c", "p")});
-        Form.LoadSettings();
-        Form.FormShow();
+        Load({Account("Alice", 1, "a", "p"), Account("Bob", 2, "b", "p", false),
+              Account("Carol", 3, "c", "p")});
         for (int i = 0; i < 6; ++i) {
             TMessageEntry e;
             e.AccountIndex = i % 2 == 0 ? 0 : 2;

@@ -9,18 +9,13 @@ namespace {
 
 using test::TFakePop3Server;
 
-class MessageViewTest : public ::testing::Test {
+class MessageViewTest : public TFormTest {
 protected:
     TUtcZone Utc;
-    TTempHome Home;
-    TRecordingScreen Screen;
-    TFormMain Form{Screen};
     TFakePop3Server Server{"alice", "secret", FakeMailbox(2)};
 
     void SetUp() override {
-        SaveAccounts({Account("Alice", Server.Port(), "alice", "secret")});
-        Form.LoadSettings();
-        Form.FormShow();
+        Load({Account("Alice", Server.Port(), "alice", "secret")});
         Form.CheckMail();
         Form.SetHighlightedRow(1);
         Screen.Boxes.clear();

@@ -35,17 +35,11 @@ TEST(LocaleCompare, IgnoresCaseAccentsIncludedAndSortsStably) {
     EXPECT_EQ(lines, (std::vector<std::string>{"", "alpha", "Beta", "BETA", "beta", "zeta"}));
 }
 
-class RuleCommandsTest : public ::testing::Test {
+class RuleCommandsTest : public TFormTest {
 protected:
-    TTempHome Home;
-    TRecordingScreen Screen;
-    TFormMain Form{Screen};
-
     // Two accounts; the second one's mailbox is shown, so row 0 is record 1.
     void SetUp() override {
-        SaveAccounts({Account("A", 110, "a", "p"), Account("B", 110, "b", "p")});
-        Form.LoadSettings();
-        Form.FormShow();
+        Load({Account("A", 110, "a", "p"), Account("B", 110, "b", "p")});
         Form.Messages = {Entry(0, "altro@example.com", "Altro"),
                          Entry(1, "spam@example.com", "Offerta imperdibile")};
         Form.ListViewMailBoxesSelectItem(2);
