@@ -1,17 +1,16 @@
 #include "support/dovecot_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "support/scripted_server.h"
+#include "support/temp_home.h"
 
 namespace kalmuro::test {
 
@@ -29,12 +28,10 @@ std::string Quote(const std::string& s) {
     return r + "'";
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testing::ReadFile;
+
+// The directory of the project's scripts (scripts/dovecot).
+std::string DovecotScriptDir() { return std::string(KALMURO_SOURCE_DIR) + "/scripts/dovecot"; }
 
 std::string Tail(const std::string& text, size_t lines) {
     size_t pos = text.size();
@@ -62,23 +59,6 @@ std::string Unescape(const std::string& field) {
 
 }  // namespace
 
-int32_t FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-        if (fd >= 0) close(fd);
-        throw std::runtime_error("FreePort: cannot bind 127.0.0.1");
-    }
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
-std::string DovecotScriptDir() { return std::string(KALMURO_SOURCE_DIR) + "/scripts/dovecot"; }
-
 TDovecotServer::TDovecotServer() {
     // Short, under /tmp: Unix socket paths are limited and every parent
     // directory must be searchable by the server's users.
@@ -86,7 +66,7 @@ TDovecotServer::TDovecotServer() {
     if (mkdtemp(name) == nullptr) throw std::runtime_error("TDovecotServer: mkdtemp failed");
     FDir = name;
     chmod(FDir.c_str(), 0711);
-    FPort = FreePort();
+    FPort = RefusedPort();  // nothing listens there: free a moment ago
 }
 
 TDovecotServer::~TDovecotServer() {
@@ -144,7 +124,7 @@ bool TDovecotServer::Start() {
         }
         // Someone took the port since we picked it: try another.
         if (FError.find("Address already in use") == std::string::npos) break;
-        FPort = FreePort();
+        FPort = RefusedPort();
     }
     FError += "--- server log (tail):\n" + Tail(Log(), 40);
     return false;

@@ -70,9 +70,4 @@ private:
     std::string FError;
 };
 
-// A TCP port on 127.0.0.1 that was free a moment ago.
-int32_t FreePort();
-// The directory of the project's scripts (scripts/dovecot).
-std::string DovecotScriptDir();
-
 }  // namespace kalmuro::test

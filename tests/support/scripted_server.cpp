@@ -12,19 +12,26 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "mail/text.h"
+
 namespace kalmuro::test {
 
 namespace {
+
+sockaddr_in Loopback(int32_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    return a;
+}
 
 int ListenOnLoopback(int backlog, int32_t& port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("test server: socket() failed");
     const int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
+    sockaddr_in a = Loopback(0);
     if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, backlog) != 0) {
         close(fd);
         throw std::runtime_error("test server: cannot listen on 127.0.0.1");
@@ -48,10 +55,14 @@ std::string Md5Hex(const std::string& input) {
     return text;
 }
 
-std::string Upper(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
+// Moves the first whole line out of pending (without its CR LF or LF).
+bool TakeLine(std::string& pending, std::string& line) {
+    const size_t lf = pending.find('\n');
+    if (lf == std::string::npos) return false;
+    line = pending.substr(0, lf);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    pending.erase(0, lf + 1);
+    return true;
 }
 
 // Splits a message into lines without their line ends.
@@ -79,35 +90,18 @@ void AppendStuffed(std::string& out, const std::string& line) {
 
 // ---------------------------------------------------------------- TScript
 
-TScript& TScript::Send(std::string bytes) {
-    Steps.push_back({TStep::Send, std::move(bytes), 0});
+TScript& TScript::Add(TStep::TKind kind, std::string text, int32_t ms) {
+    Steps.push_back({kind, std::move(text), ms});
     return *this;
 }
+TScript& TScript::Send(std::string bytes) { return Add(TStep::Send, std::move(bytes)); }
 TScript& TScript::Line(std::string text) { return Send(std::move(text) + "\r\n"); }
-TScript& TScript::Expect(std::string line) {
-    Steps.push_back({TStep::Expect, std::move(line), 0});
-    return *this;
-}
-TScript& TScript::Read() {
-    Steps.push_back({TStep::Read, {}, 0});
-    return *this;
-}
-TScript& TScript::Pause(int32_t ms) {
-    Steps.push_back({TStep::Pause, {}, ms});
-    return *this;
-}
-TScript& TScript::Close() {
-    Steps.push_back({TStep::Close, {}, 0});
-    return *this;
-}
-TScript& TScript::Reset() {
-    Steps.push_back({TStep::Reset, {}, 0});
-    return *this;
-}
-TScript& TScript::Hold() {
-    Steps.push_back({TStep::Hold, {}, 0});
-    return *this;
-}
+TScript& TScript::Expect(std::string line) { return Add(TStep::Expect, std::move(line)); }
+TScript& TScript::Read() { return Add(TStep::Read); }
+TScript& TScript::Pause(int32_t ms) { return Add(TStep::Pause, {}, ms); }
+TScript& TScript::Close() { return Add(TStep::Close); }
+TScript& TScript::Reset() { return Add(TStep::Reset); }
+TScript& TScript::Hold() { return Add(TStep::Hold); }
 
 // ---------------------------------------------------------------- base
 
@@ -203,13 +197,7 @@ bool TTestServerBase::SendAll(int fd, const std::string& bytes) {
 
 bool TTestServerBase::RecvLine(int fd, std::string& line, std::string& pending) {
     for (;;) {
-        const size_t lf = pending.find('\n');
-        if (lf != std::string::npos) {
-            line = pending.substr(0, lf);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            pending.erase(0, lf + 1);
-            return true;
-        }
+        if (TakeLine(pending, line)) return true;
         char buf[4096];
         const ssize_t n = recv(fd, buf, sizeof buf, 0);
         if (n < 0 && errno == EINTR) continue;
@@ -289,13 +277,7 @@ void TScriptedServer::Serve(int fd, size_t session) {
                     const ssize_t n = recv(fd, buf, sizeof buf, 0);
                     if (n <= 0) return;
                     pending.append(buf, static_cast<size_t>(n));
-                    size_t lf;
-                    while ((lf = pending.find('\n')) != std::string::npos) {
-                        line = pending.substr(0, lf);
-                        if (!line.empty() && line.back() == '\r') line.pop_back();
-                        pending.erase(0, lf + 1);
-                        Record(session, line);
-                    }
+                    while (TakeLine(pending, line)) Record(session, line);
                 }
                 return;
         }
@@ -377,7 +359,7 @@ void TFakePop3Server::Serve(int fd, size_t session) {
         std::istringstream words(line);
         std::string command, arg1, arg2;
         words >> command >> arg1 >> arg2;
-        command = Upper(command);
+        command = UpperCase(command);
         if (command == "QUIT") {
             if (loggedIn) {
                 std::lock_guard<std::mutex> lock(FBoxMutex);
@@ -490,10 +472,7 @@ TBlackHoleListener::TBlackHoleListener() {
     // the kernel drops further SYNs and their connects hang.
     FListen = ListenOnLoopback(0, FPort);
     FFiller = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(FPort));
+    sockaddr_in a = Loopback(FPort);
     if (FFiller < 0 || connect(FFiller, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
         throw std::runtime_error("black hole listener: filler connect failed");
 }

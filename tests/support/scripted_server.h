@@ -51,6 +51,9 @@ public:
     // After the last step the server keeps reading (and recording) lines
     // until the client closes, then closes its side.
     std::vector<TStep> Steps;
+
+private:
+    TScript& Add(TStep::TKind kind, std::string text = {}, int32_t ms = 0);
 };
 
 // A listener thread that hands every accepted connection to Serve().
