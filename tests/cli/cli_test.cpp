@@ -200,8 +200,7 @@ TEST_F(CliTest, ScramblePasswordPrintsWhatLoadAccountsReadsBack) {
 
 TEST_F(CliTest, CtrlCActsAsTheStopButton) {
     // Message 3's header comes late, so that Ctrl-C lands while it is read.
-    TScript script;
-    script.Line("+OK ready").Expect("USER alice").Line("+OK").Expect("PASS secret").Line("+OK");
+    TScript script = test::LoggedIn("+OK");
     script.Expect("STAT").Line("+OK 10 5000");
     for (int n = 1; n <= 3; ++n) {
         const std::string k = std::to_string(n);

@@ -19,6 +19,7 @@ using enginetest::Account;
 using enginetest::FolderNames;
 using enginetest::ReadFile;
 using enginetest::TTempHome;
+using test::LoggedIn;
 using test::TScript;
 
 // The rows of one check printed by the program: every line before the
@@ -101,15 +102,13 @@ TEST(DeleteBlocked, CleansADovecotMailboxLeavingCopiesInTheRecycleFolder) {
 TEST(DeleteBlocked, ConnectionLostDuringDele) {
     const std::string message = "From: <promo@spam.example>\r\nSubject: Saldi\r\n\r\nCompra.\r\n";
     auto check = [] {
-        TScript s;
-        s.Line("+OK ready").Expect("USER alice").Line("+OK").Expect("PASS secret").Line("+OK");
+        TScript s = LoggedIn("+OK");
         s.Expect("STAT").Line("+OK 1 60").Expect("TOP 1 0");
         s.Send("+OK\r\nFrom: <promo@spam.example>\r\nSubject: Saldi\r\n\r\n.\r\n");
         s.Expect("LIST 1").Line("+OK 1 60").Expect("UIDL 1").Line("+OK 1 id1");
         return s.Expect("QUIT").Line("+OK");
     };
-    TScript deletion;
-    deletion.Line("+OK ready").Expect("USER alice").Line("+OK").Expect("PASS secret").Line("+OK");
+    TScript deletion = LoggedIn("+OK");
     deletion.Expect("UIDL 1").Line("+OK 1 id1").Expect("RETR 1");
     deletion.Send("+OK\r\n" + message + ".\r\n").Expect("DELE 1").Close();
     test::TScriptedServer server({check(), deletion, check()});
@@ -134,23 +133,18 @@ TEST(DeleteBlocked, ConnectionLostDuringDele) {
 }
 
 TEST(DeleteBlocked, AnErrorInTheFirstCheckFailsTheRun) {
-    auto login = [] {
-        TScript s;
-        s.Line("+OK ready").Expect("USER alice").Line("+OK").Expect("PASS secret").Line("+OK");
-        return s;
-    };
     const std::string header = "From: <promo@spam.example>\r\nSubject: Saldi\r\n\r\n";
     // The first check cannot read the second header; the deletion removes
     // the first message; the second check goes well.
-    TScript first = login();
+    TScript first = LoggedIn("+OK");
     first.Expect("STAT").Line("+OK 2 120").Expect("TOP 1 0").Send("+OK\r\n" + header + ".\r\n");
     first.Expect("LIST 1").Line("+OK 1 60").Expect("UIDL 1").Line("+OK 1 id1");
     first.Expect("TOP 2 0").Line("-ERR no such header").Expect("LIST 2").Line("+OK 2 60");
     first.Expect("UIDL 2").Line("+OK 2 id2").Expect("QUIT").Line("+OK");
-    TScript deletion = login();
+    TScript deletion = LoggedIn("+OK");
     deletion.Expect("UIDL 1").Line("+OK 1 id1").Expect("DELE 1").Line("+OK");
     deletion.Expect("QUIT").Line("+OK");
-    TScript second = login();
+    TScript second = LoggedIn("+OK");
     second.Expect("STAT").Line("+OK 1 60").Expect("TOP 1 0");
     second.Send("+OK\r\nFrom: <amica@example.org>\r\nSubject: Ciao\r\n\r\n.\r\n");
     second.Expect("LIST 1").Line("+OK 1 60").Expect("UIDL 1").Line("+OK 1 id2");

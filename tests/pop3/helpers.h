@@ -18,17 +18,6 @@ void PointAt(TClient& client, int32_t port) {
     client.ReadTimeout = 5000;
 }
 
-// The script of a session up to a successful USER/PASS login.
-inline TScript LoggedIn() {
-    TScript s;
-    s.Line("+OK ready")
-        .Expect("USER alice")
-        .Line("+OK")
-        .Expect("PASS secret")
-        .Line("+OK Logged in.");
-    return s;
-}
-
 // A client pointed at port, with the credentials LoggedIn() expects.
 inline void PointAtAsAlice(TPop3Client& client, int32_t port) {
     PointAt(client, port);

@@ -103,6 +103,12 @@ TScript& TScript::Close() { return Add(TStep::Close); }
 TScript& TScript::Reset() { return Add(TStep::Reset); }
 TScript& TScript::Hold() { return Add(TStep::Hold); }
 
+TScript LoggedIn(const std::string& welcome) {
+    TScript s;
+    s.Line("+OK ready").Expect("USER alice").Line("+OK").Expect("PASS secret").Line(welcome);
+    return s;
+}
+
 // ---------------------------------------------------------------- base
 
 TTestServerBase::TTestServerBase() { FListen = ListenOnLoopback(16, FPort); }

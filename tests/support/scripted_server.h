@@ -56,6 +56,10 @@ private:
     TScript& Add(TStep::TKind kind, std::string text = {}, int32_t ms = 0);
 };
 
+// A session up to a successful USER/PASS login as alice (password "secret"),
+// the server's last answer being `welcome`.
+TScript LoggedIn(const std::string& welcome = "+OK Logged in.");
+
 // A listener thread that hands every accepted connection to Serve().
 class TTestServerBase {
 public:
