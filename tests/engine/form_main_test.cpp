@@ -28,9 +28,6 @@ TEST_F(FormMainTest, UpdateCommandsFollowsTheState) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
-        Form.Accounts.assign(static_cast<size_t>(c.Accounts), Account("x", 110, "u", "p", false));
-        Form.Messages.assign(1, TMessageEntry{});
-        Form.Messages[0].Selected = c.Ticked;
         Form.LoadSettings();  // empty settings: no accounts, list emptied
         Form.Accounts.assign(static_cast<size_t>(c.Accounts), Account("x", 110, "u", "p", false));
         Form.Messages.assign(1, TMessageEntry{});
