@@ -111,7 +111,10 @@ std::string SocketErrorText(int32_t number) {
 }
 
 std::string SocketErrorMessage(int32_t number) {
-    return "Socket Error # " + std::to_string(number) + "\r\n" + SocketErrorText(number);
+    return std::string("Socket Error # ")
+        .append(std::to_string(number))
+        .append("\r\n")
+        .append(SocketErrorText(number));
 }
 
 int32_t WinsockErrorFromErrno(int err) {
