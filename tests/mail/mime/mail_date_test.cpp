@@ -8,6 +8,7 @@
 #include <string>
 
 #include "support/case_name.h"
+#include "support/date_at.h"
 
 namespace kalmuro {
 namespace {
@@ -17,16 +18,7 @@ using testcase::PrintTo;
 constexpr double kHour = 1.0 / 24;
 constexpr double kTolerance = 1e-9;  // well under a millisecond
 
-TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
-    TDateParts parts;
-    parts.Year = y;
-    parts.Month = mo;
-    parts.Day = d;
-    parts.Hour = h;
-    parts.Minute = mi;
-    parts.Second = s;
-    return EncodeDateTime(parts);
-}
+using testing::At;
 
 struct DateRow {
     const char* name;

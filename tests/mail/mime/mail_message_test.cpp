@@ -9,6 +9,7 @@
 #include "mail/errors.h"
 #include "mail/mime/mail_date.h"
 #include "support/case_name.h"
+#include "support/date_at.h"
 
 namespace kalmuro {
 namespace {
@@ -17,15 +18,7 @@ using testcase::PrintTo;
 
 constexpr double kHour = 1.0 / 24;
 
-TDateTime At(int y, int mo, int d, int h = 0, int mi = 0) {
-    TDateParts parts;
-    parts.Year = y;
-    parts.Month = mo;
-    parts.Day = d;
-    parts.Hour = h;
-    parts.Minute = mi;
-    return EncodeDateTime(parts);
-}
+using testing::At;
 
 class MailMessageTest : public ::testing::Test {
 protected:
