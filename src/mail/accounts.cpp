@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "mail/errors.h"
 #include "mail/settings.h"
 #include "mail/text.h"
 
@@ -81,6 +82,17 @@ std::string HexDecode(std::string_view text) {
     return bytes;
 }
 
+std::string PortForSecurity(const std::string& port, TSecurity security) {
+    if (security == TSecurity::Tls && port == kPortPop3) return kPortPop3s;
+    if (security != TSecurity::Tls && port == kPortPop3s) return kPortPop3;
+    return port;
+}
+
+void StoreAcceptedFingerprint(const TMailAccount& account, const std::string& path) {
+    WriteIniString(kSectionAccounts, Slot(kKeyFingerprint, static_cast<size_t>(account.StoredNumber)),
+                   account.Fingerprint, path);
+}
+
 void LoadAccounts(TArrayOfMailAccount& accounts, const std::string& path) {
     TArrayOfMailAccount loaded;
     const size_t slots =
@@ -100,6 +112,13 @@ void LoadAccounts(TArrayOfMailAccount& accounts, const std::string& path) {
         a.Apop = ReadIniBool(kSectionAccounts, Slot("APOP", n), false, path);
         a.Active = ReadIniBool(kSectionAccounts, Slot("Attivo", n), true, path);
         a.AccountName = ReadIniString(kSectionAccounts, Slot("Account", n), user, path);
+        const std::string security = ReadIniString(kSectionAccounts, Slot(kKeySecurity, n), "0", path);
+        const int32_t value = StrToInt(security);
+        if (value < 0 || value > 2)
+            throw EConvertError("'" + security + "' is not a valid security value");
+        a.Security = static_cast<TSecurity>(value);
+        a.Fingerprint = ReadIniString(kSectionAccounts, Slot(kKeyFingerprint, n), "", path);
+        a.StoredNumber = static_cast<int32_t>(n);
         loaded.push_back(std::move(a));
     }
     accounts = std::move(loaded);
@@ -120,6 +139,10 @@ void SaveAccounts(const TArrayOfMailAccount& accounts, const std::string& path) 
         entries.emplace_back(Slot("APOP", n), a.Apop ? "1" : "0");
         entries.emplace_back(Slot("Attivo", n), a.Active ? "1" : "0");
         entries.emplace_back(Slot("Account", n), a.AccountName);
+        if (a.Security != TSecurity::None)
+            entries.emplace_back(Slot(kKeySecurity, n),
+                                 std::to_string(static_cast<int32_t>(a.Security)));
+        if (!a.Fingerprint.empty()) entries.emplace_back(Slot(kKeyFingerprint, n), a.Fingerprint);
     }
     ReplaceIniSection(kSectionAccounts, entries, path);
 }

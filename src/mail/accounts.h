@@ -10,6 +10,10 @@
 
 namespace kalmuro {
 
+// How a session is protected: none (plain POP3), STLS after the greeting,
+// or TLS from the first byte. The values are those stored as "Sicurezza" n.
+enum class TSecurity : int32_t { None = 0, Stls = 1, Tls = 2 };
+
 struct TMailAccount {
     std::string AccountName;
     std::string PopServer;
@@ -18,22 +22,48 @@ struct TMailAccount {
     std::string Port = "110";
     bool Apop = false;
     bool Active = true;
+    TSecurity Security = TSecurity::None;
+    // The SHA-256 fingerprint of the one certificate the user accepted for
+    // this server although it could not be verified; empty when none.
+    std::string Fingerprint;
+    // The n of the account's keys in the settings file it was loaded from
+    // (0 when it was not loaded): where a later accepted certificate goes.
+    int32_t StoredNumber = 0;
 };
 
 // An account's position is its account index.
 using TArrayOfMailAccount = std::vector<TMailAccount>;
 
 inline constexpr int32_t PasswordKey = 71829;
+// The key stems of the two values that protect a session.
+inline constexpr const char* kKeySecurity = "Sicurezza";
+inline constexpr const char* kKeyFingerprint = "Impronta";
+// The usual ports of plain POP3 and of POP3 over TLS.
+inline constexpr const char* kPortPop3 = "110";
+inline constexpr const char* kPortPop3s = "995";
+
+// The port to show after the user picked a security: "110" becomes "995"
+// with TLS from the first byte, "995" becomes "110" with the others; any
+// other port stays as typed.
+std::string PortForSecurity(const std::string& port, TSecurity security);
+// Writes "Impronta" n of the account (its StoredNumber) into the settings
+// file: the certificate the user accepted. Raises EIniWriteError.
+void StoreAcceptedFingerprint(const TMailAccount& account, const std::string& path = "");
+
 // Random digits put before and after a password when it is scrambled.
 inline constexpr int FillerDigits = 5;
 
 // Fills accounts from the settings file: keys / 3 slots are tried, a slot whose
 // trimmed server or user is empty is skipped without leaving a hole. accounts
-// is replaced only when the whole load succeeds; a conversion error of "APOP"
-// or "Attivo" leaves it unchanged.
+// is replaced only when the whole load succeeds; a conversion error of "APOP",
+// "Attivo" or "Sicurezza" (a value other than 0, 1 or 2 included) leaves it
+// unchanged.
 void LoadAccounts(TArrayOfMailAccount& accounts, const std::string& path = "");
 // Erases section "Accounts" and writes every account numbered from 1, seven
-// keys each, values untrimmed. Raises EIniWriteError when a write fails.
+// keys each, values untrimmed, then "Sicurezza" n when the account is
+// protected and "Impronta" n when it has an accepted certificate: a file
+// without either is written exactly as before they existed. Raises
+// EIniWriteError when a write fails.
 void SaveAccounts(const TArrayOfMailAccount& accounts, const std::string& path = "");
 
 // FillerDigits random digits, the text, FillerDigits more, then every byte at

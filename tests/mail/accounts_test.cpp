@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "mail/atomic_file.h"
 #include "mail/errors.h"
 #include "mail/settings.h"
@@ -128,7 +130,15 @@ protected:
 TMailAccount Account(const std::string& name, const std::string& server, const std::string& user,
                      const std::string& pwd, const std::string& port = "110", bool apop = false,
                      bool active = true) {
-    return TMailAccount{name, server, user, pwd, port, apop, active};
+    TMailAccount a;
+    a.AccountName = name;
+    a.PopServer = server;
+    a.UserId = user;
+    a.UserPwd = pwd;
+    a.Port = port;
+    a.Apop = apop;
+    a.Active = active;
+    return a;
 }
 
 void ExpectSame(const TMailAccount& a, const TMailAccount& b) {
@@ -166,6 +176,64 @@ TEST_F(AccountsTest, SaveWritesSevenKeysPerAccountInOrder) {
     EXPECT_EQ(values[5], "0");
     EXPECT_EQ(values[6], "N");
     EXPECT_EQ(ReadIniString("Other", "B", ""), "2");  // other sections untouched
+}
+
+TEST_F(AccountsTest, SecurityAndAcceptedCertificateRoundTripAndAreWrittenOnlyWhenSet) {
+    TArrayOfMailAccount saved = {Account("Piano", "a", "u", "p"), Account("Tls", "b", "u", "p", "995"),
+                                 Account("Stls", "c", "u", "p")};
+    saved[1].Security = TSecurity::Tls;
+    saved[1].Fingerprint = "AB:CD";
+    saved[2].Security = TSecurity::Stls;
+    SaveAccounts(saved);
+    std::vector<std::string> names;
+    ReadIniSection("Accounts", &names, nullptr);
+    EXPECT_EQ(names.size(), 7u + 9u + 8u);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "Sicurezza1"), 0);
+    EXPECT_EQ(ReadIniString("Accounts", "Sicurezza2", ""), "2");
+    EXPECT_EQ(ReadIniString("Accounts", "Impronta2", ""), "AB:CD");
+    EXPECT_EQ(ReadIniString("Accounts", "Sicurezza3", ""), "1");
+    const TArrayOfMailAccount loaded = Load();
+    ASSERT_EQ(loaded.size(), 3u);
+    EXPECT_EQ(loaded[0].Security, TSecurity::None);
+    EXPECT_EQ(loaded[1].Security, TSecurity::Tls);
+    EXPECT_EQ(loaded[1].Fingerprint, "AB:CD");
+    EXPECT_EQ(loaded[2].Security, TSecurity::Stls);
+    EXPECT_EQ(loaded[2].Fingerprint, "");
+}
+
+TEST_F(AccountsTest, ASecurityOtherThanZeroOneOrTwoIsAConversionError) {
+    for (const char* value : {"3", "-1", "x"}) {
+        SCOPED_TRACE(value);
+        Given(std::string("[Accounts]\r\nPopServer1=s\r\nUserId1=u\r\nSicurezza1=") + value +
+              "\r\n");
+        TArrayOfMailAccount accounts = {Account("kept", "k", "k", "k")};
+        EXPECT_THROW(LoadAccounts(accounts), EConvertError);
+        EXPECT_EQ(accounts.at(0).AccountName, "kept");
+    }
+}
+
+TEST_F(AccountsTest, AnAcceptedCertificateGoesToTheKeysTheAccountWasLoadedFrom) {
+    // Slot 1 is skipped at load, so the account at index 0 is number 2.
+    Given("[Accounts]\r\nPopServer1=\r\nUserId1=\r\nPorta1=110\r\n"
+          "PopServer2=s\r\nUserId2=u\r\nSicurezza2=2\r\n");
+    TArrayOfMailAccount accounts = Load();
+    ASSERT_EQ(accounts.size(), 1u);
+    EXPECT_EQ(accounts[0].StoredNumber, 2);
+    accounts[0].Fingerprint = "01:02";
+    StoreAcceptedFingerprint(accounts[0]);
+    EXPECT_EQ(ReadIniString("Accounts", "Impronta2", ""), "01:02");
+    EXPECT_EQ(ReadIniString("Accounts", "Impronta1", "none"), "none");
+    EXPECT_EQ(Load().at(0).Fingerprint, "01:02");
+}
+
+TEST(PortForSecurity, SwapsOnlyTheUsualPorts) {
+    EXPECT_EQ(PortForSecurity("110", TSecurity::Tls), "995");
+    EXPECT_EQ(PortForSecurity("995", TSecurity::Stls), "110");
+    EXPECT_EQ(PortForSecurity("995", TSecurity::None), "110");
+    EXPECT_EQ(PortForSecurity("110", TSecurity::Stls), "110");
+    EXPECT_EQ(PortForSecurity("995", TSecurity::Tls), "995");
+    EXPECT_EQ(PortForSecurity("1110", TSecurity::Tls), "1110");
+    EXPECT_EQ(PortForSecurity(" 110", TSecurity::Tls), " 110");
 }
 
 TEST_F(AccountsTest, SavingTwiceChangesTheStoredPasswordButNotThePassword) {

@@ -65,9 +65,16 @@ int32_t TPop3Client::ReadResponse() {
 void TPop3Client::Login(int32_t timeout) {
     OpenConnection(timeout);
     try {
+        if (Security == TSecurity::Tls) StartTls(Host, Fingerprint);
         GetResponse({OkCode});
+        // APOP signs the time stamp of this first greeting, also after STLS.
+        const std::string greeting = FirstLine(LastReply);
+        if (Security == TSecurity::Stls) {
+            if (SendCommand("STLS", {}) != OkCode) throw EStlsRefused();
+            StartTls(Host, Fingerprint);
+        }
         if (APOP) {
-            const std::string stamp = ApopTimestamp(FirstLine(LastReply));
+            const std::string stamp = ApopTimestamp(greeting);
             if (stamp.empty()) throw EMailError("Server do not support APOP (no timestamp)");
             SendCommand("APOP " + Username + " " + ApopDigest(stamp, Password), {OkCode});
         } else {

@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "mail/accounts.h"
 #include "mail/pop3/pop3_errors.h"
 #include "mail/pop3/tcp_connection.h"
+#include "mail/pop3/tls_transport.h"
 
 namespace kalmuro {
 
@@ -20,10 +22,19 @@ public:
     std::string Username;
     std::string Password;
     bool APOP = false;
+    // TLS from the first byte, after STLS, or none.
+    TSecurity Security = TSecurity::None;
+    // The fingerprint of a certificate the user accepted although it cannot
+    // be verified; empty for none.
+    std::string Fingerprint;
 
     // Connects (timeout in ms, as OpenConnection), reads the greeting and
     // authenticates by USER/PASS or APOP. On any error after the connect the
     // session is closed with QUIT and LastReply keeps the reply that caused it.
+    // With Security set the session becomes TLS first (before the greeting,
+    // or by STLS right after it); the user name and password are only ever
+    // sent once it has. A refused STLS raises EStlsRefused; a failed
+    // handshake closes the connection without another word.
     void Login(int32_t timeout = -1);
     // STAT: the number of waiting messages.
     int32_t CountMessages();

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "mail/pop3/pop3_errors.h"
+#include "mail/pop3/tls_transport.h"
 #include "mail/text.h"
 
 namespace kalmuro {
@@ -130,6 +131,10 @@ TTcpConnection::TTcpConnection() = default;
 TTcpConnection::~TTcpConnection() { CloseSocket(); }
 
 void TTcpConnection::CloseSocket() {
+    if (FTls) {
+        FTls->Shutdown();
+        FTls.reset();
+    }
     if (FSocket >= 0) {
         shutdown(FSocket, SHUT_WR);
         close(FSocket);
@@ -154,7 +159,7 @@ void TTcpConnection::NoticePeerClose() {
     if (!(p.revents & (POLLRDHUP | POLLHUP | POLLERR))) return;
     for (;;) {
         if (FInput.size() < FInputEnd + 4096) FInput.resize(FInputEnd + 4096);
-        const ssize_t n = recv(FSocket, FInput.data() + FInputEnd, 4096, MSG_DONTWAIT);
+        const ssize_t n = RawReceive(FInput.data() + FInputEnd, 4096, true);
         if (n > 0) {
             FInputEnd += static_cast<size_t>(n);
             continue;
@@ -186,8 +191,10 @@ void TTcpConnection::CheckForDisconnect(bool raise, bool ignoreBuffer) {
     } else {
         disconnected = FSocket < 0;
     }
-    if (disconnected && raise && (InputBufferSize() == 0 || ignoreBuffer))
+    if (disconnected && raise && (InputBufferSize() == 0 || ignoreBuffer)) {
+        if (FLost) throw ESocketError(10054);
         throw EConnClosedGracefully();
+    }
 }
 
 // Waits up to timeout ms (negative: no limit) for the socket to become ready.
@@ -232,7 +239,7 @@ int32_t TTcpConnection::ReceiveData(bool raiseWhenDisconnected, int32_t timeout,
             SetReceiveTimeout(static_cast<int32_t>(wait));
         }
         const int64_t started = remaining > 0 ? NowMs() : 0;
-        ssize_t n = recv(FSocket, FInput.data() + FInputEnd, chunk, justLook ? MSG_DONTWAIT : 0);
+        ssize_t n = RawReceive(FInput.data() + FInputEnd, chunk, justLook);
         if (n < 0) {
             const int err = errno;
             if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR) {
@@ -271,6 +278,16 @@ int32_t TTcpConnection::ReceiveData(bool raiseWhenDisconnected, int32_t timeout,
     return count;
 }
 
+ssize_t TTcpConnection::RawReceive(char* buffer, size_t size, bool dontWait) {
+    if (FTls) return FTls->Read(buffer, size, dontWait, FLost);
+    return recv(FSocket, buffer, size, dontWait ? MSG_DONTWAIT : 0);
+}
+
+ssize_t TTcpConnection::RawSend(const char* data, size_t size) {
+    if (FTls) return FTls->Write(data, size);
+    return send(FSocket, data, size, MSG_NOSIGNAL);
+}
+
 void TTcpConnection::SetReceiveTimeout(int32_t ms) {
     if (ms == FReceiveTimeout) return;
     timeval tv{};
@@ -289,7 +306,7 @@ void TTcpConnection::SendLine(std::string_view text) {
     block.append("\r\n");
     size_t sent = 0;
     while (sent < block.size()) {
-        const ssize_t n = send(FSocket, block.data() + sent, block.size() - sent, MSG_NOSIGNAL);
+        const ssize_t n = RawSend(block.data() + sent, block.size() - sent);
         if (n < 0) {
             const int err = errno;
             if (err == EINTR) continue;
@@ -455,6 +472,7 @@ void TTcpConnection::Connect(const std::string& host, int32_t port, int32_t time
     FHandler = true;
     FInputPos = FInputEnd = 0;
     FClosedGracefully = false;
+    FLost = false;
     FSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (FSocket < 0) throw EInvalidSocket();
     FReceiveTimeout = 0;  // a new socket waits without limit

@@ -7,14 +7,19 @@
 #pragma once
 
 #include <cstddef>
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
 namespace kalmuro {
+
+class TTlsTransport;
 
 enum class TWorkMode { wmRead, wmWrite };
 enum class TMaxLineAction { maException, maSplit };
@@ -79,6 +84,21 @@ public:
     // The last reply read; survives closing and reopening.
     TServerReply LastReply;
 
+    // Certificate authorities to trust instead of the system's (a PEM file);
+    // empty for the system's.
+    std::string TlsCaFile;
+    // Asked after every idle slice of a TLS handshake: true ends it.
+    std::function<bool()> OnStopRequested;
+
+    // Turns the open connection into a TLS session: the handshake (each wait
+    // bounded by ReadTimeout and sliced for the anti-freeze), then the
+    // certificate, verified for serverName or equal to the accepted
+    // fingerprint. On any failure the connection is closed and ETlsError
+    // (ECertificateError for the certificate), EReadTimeout or a socket
+    // error is raised. Everything read and sent afterwards goes through TLS.
+    void StartTls(const std::string& serverName, const std::string& accepted = std::string());
+    bool TlsActive() const { return FTls != nullptr; }
+
     // True while a socket is allocated; notices (and completes) a close by
     // the peer first, without raising.
     bool IsConnected();
@@ -138,6 +158,11 @@ protected:
 
 private:
     void CloseSocket();
+    // One receive or send of raw bytes, through TLS once it is up; as
+    // recv/send, with a TLS session that ended without close-notify
+    // reading as a close and marking the connection lost.
+    ssize_t RawReceive(char* buffer, size_t size, bool dontWait);
+    ssize_t RawSend(const char* data, size_t size);
     void TimedConnect(const void* addr, int32_t timeout);
     enum class TWait { Ready, TimedOut, Closed };
     TWait WaitFor(short events, int32_t timeout);
@@ -148,6 +173,10 @@ private:
     int FSocket = -1;
     bool FHandler = false;
     bool FClosedGracefully = false;
+    std::unique_ptr<TTlsTransport> FTls;
+    // The TLS session was cut (no close-notify) or failed: a read that needs
+    // more than the buffer holds is a lost connection, not an orderly end.
+    bool FLost = false;
     // The input buffer: bytes [FInputPos, FInputEnd) of FInput are unread;
     // FInput only grows, so appending never zero-fills twice.
     std::vector<char> FInput;
