@@ -5,7 +5,10 @@
 # Environment: MAIL_USER (as root: owner of the mail, default dovecot),
 # UIDL_FORMAT (default %08Xu%08Xv; %g gives Maildir base names),
 # START_TIMEOUT (seconds, default 20), DOVECOT_VERBOSE=1 (auth/mail debug),
-# WATCH_PID (stop the server and remove DIR when that process ends).
+# WATCH_PID (stop the server and remove DIR when that process ends),
+# TLS_PORT (TLS mode: POP3 over TLS on that port and STLS on PORT, with the
+# certificates of DIR/tls, made by make_certs.sh when missing; every
+# DIR/tls/ip-ADDRESS.crt is served on its own loopback address).
 # Exit status 89: the port is in use.
 set -euo pipefail
 if [ $# -lt 2 ]; then echo "usage: $0 DIR PORT" >&2; exit 2; fi
@@ -20,6 +23,8 @@ DOVECOT=$(command -v dovecot || true)
 DOVECONF=$(command -v doveconf || true)
 [ -n "$DOVECONF" ] || DOVECONF=/usr/bin/doveconf
 if [ ! -x "$DOVECOT" ]; then echo "Error: dovecot not installed (dovecot-pop3d)" >&2; exit 3; fi
+TLS_PORT=${TLS_PORT:-}
+case $TLS_PORT in *[!0-9]*) echo "Error: bad TLS port: $TLS_PORT" >&2; exit 2;; esac
 
 if [ "$(id -u)" -eq 0 ]; then
   # Dovecot refuses to access mail as uid 0, so the mail belongs to MAIL_USER.
@@ -49,6 +54,35 @@ else
   chmod 0600 "$DIR/passwd"
 fi
 
+# TLS: the master reads the certificate files as root while it starts, the
+# login processes run as another user, so the files must be readable by all
+# (throw-away test keys only). Other addresses get their own certificates.
+ssl_conf="ssl = no"
+addresses=127.0.0.1
+local_blocks=
+pop3s_listener="port = 0"
+if [ -n "$TLS_PORT" ]; then
+  [ -f "$DIR/tls/server.crt" ] || "$(cd "$(dirname "$0")" && pwd)/make_certs.sh" "$DIR/tls"
+  chmod 0755 "$DIR/tls"; chmod 0644 "$DIR/tls/"*.crt "$DIR/tls/server.key"
+  ssl_conf="ssl = yes
+ssl_cert = <$DIR/tls/server.crt
+ssl_key = <$DIR/tls/server.key
+ssl_min_protocol = TLSv1.2"
+  for crt in "$DIR/tls"/ip-*.crt; do
+    [ -e "$crt" ] || continue
+    ip=${crt##*/ip-}; ip=${ip%.crt}
+    addresses="$addresses, $ip"
+    local_blocks="$local_blocks
+local $ip {
+  ssl_cert = <$crt
+  ssl_key = <$DIR/tls/server.key
+}"
+  done
+  pop3s_listener="address = $addresses
+    port = $TLS_PORT
+    ssl = yes"
+fi
+
 verbose=no
 [ "${DOVECOT_VERBOSE:-0}" = 1 ] && verbose=yes
 uidl_format=${UIDL_FORMAT:-%08Xu%08Xv}
@@ -58,14 +92,14 @@ instance_name = testpop3-$PORT
 base_dir = $DIR/run
 state_dir = $DIR/state
 protocols = pop3
-listen = 127.0.0.1
+listen = $addresses
 
 log_path = $DIR/dovecot.log
 auth_verbose = $verbose
 auth_debug = $verbose
 mail_debug = $verbose
 
-ssl = no
+$ssl_conf
 disable_plaintext_auth = no
 auth_mechanisms = plain apop
 auth_failure_delay = 0
@@ -98,11 +132,11 @@ pop3_uidl_format = $uidl_format
 service pop3-login {
   chroot = $login_chroot
   inet_listener pop3 {
-    address = 127.0.0.1
+    address = $addresses
     port = $PORT
   }
   inet_listener pop3s {
-    port = 0
+    $pop3s_listener
   }
 }
 service anvil {
@@ -111,6 +145,7 @@ service anvil {
     mode = 0
   }
 }
+$local_blocks
 CONF
 
 if ! err=$("$DOVECONF" -c "$CONF" -n 2>&1 >/dev/null); then

@@ -113,10 +113,19 @@ bool TDovecotServer::GenerateMail(const std::string& user, int32_t n, int32_t se
 bool TDovecotServer::Start() {
     // The server goes with this process even if it dies without cleaning up.
     const std::string env = std::string(UidlIsFileName ? "UIDL_FORMAT=%g " : "") +
-                            "WATCH_PID=" + std::to_string(getpid()) + " ";
+                      "WATCH_PID=" + std::to_string(getpid()) + " ";
+    if (Tls) {
+        // The certificates are made once per program and copied: the
+        // server's folder goes with the server.
+        if (!Run("mkdir -p " + Quote(FDir + "/tls") + " && cp " + Quote(TestCertificateDir()) +
+                 "/* " + Quote(FDir + "/tls/")))
+            return false;
+    }
     for (int attempt = 0; attempt < 3; ++attempt) {
+        if (Tls && FTlsPort == 0) FTlsPort = RefusedPort();
+        const std::string tls = Tls ? "TLS_PORT=" + std::to_string(FTlsPort) + " " : "";
         const size_t errorLength = FError.size();
-        if (Run(env + Quote(DovecotScriptDir() + "/start_server.sh") + " " + Quote(FDir) + " " +
+        if (Run(env + tls + Quote(DovecotScriptDir() + "/start_server.sh") + " " + Quote(FDir) + " " +
                 std::to_string(FPort))) {
             FError.resize(errorLength);
             FRunning = true;
@@ -125,6 +134,7 @@ bool TDovecotServer::Start() {
         // Someone took the port since we picked it: try another.
         if (FError.find("Address already in use") == std::string::npos) break;
         FPort = RefusedPort();
+        FTlsPort = 0;
     }
     FError += "--- server log (tail):\n" + Tail(Log(), 40);
     return false;
@@ -140,6 +150,8 @@ void TDovecotServer::Stop(bool wait) {
 std::string TDovecotServer::Maildir(const std::string& user) const {
     return FDir + "/mail/" + user + "/Maildir";
 }
+
+std::string TDovecotServer::CaFile() const { return FDir + "/tls/ca.pem"; }
 
 std::string TDovecotServer::Log() const { return ReadFile(FDir + "/dovecot.log"); }
 

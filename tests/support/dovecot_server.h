@@ -41,6 +41,10 @@ public:
 
     // UIDLs as Maildir base names (stable across runs) instead of UID+UIDVALIDITY.
     bool UidlIsFileName = false;
+    // TLS mode: POP3 over TLS on TlsPort() and STLS on Port(), with the
+    // certificates of TestCertificateDir(): a valid one on 127.0.0.1 and one
+    // failure per address (see scripts/dovecot/make_certs.sh).
+    bool Tls = false;
 
     // Each returns false and appends to Error() on failure.
     bool AddUser(const std::string& user, const std::string& password);
@@ -52,6 +56,9 @@ public:
 
     bool Running() const { return FRunning; }
     int32_t Port() const { return FPort; }
+    int32_t TlsPort() const { return FTlsPort; }
+    // The test authority that issued the valid certificate.
+    std::string CaFile() const;
     const std::string& Dir() const { return FDir; }
     std::string Maildir(const std::string& user) const;
     // The manifest GenerateMail wrote for the user.
@@ -66,6 +73,7 @@ private:
 
     std::string FDir;
     int32_t FPort = 0;
+    int32_t FTlsPort = 0;
     bool FRunning = false;
     std::string FError;
 };

@@ -2,13 +2,19 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
@@ -86,7 +92,50 @@ void AppendStuffed(std::string& out, const std::string& line) {
     out += "\r\n";
 }
 
+// The server's side of a TLS session on fd, or null when the client's
+// handshake failed.
+SSL* AcceptTls(int fd, const std::string& certificate) {
+    const std::string dir = TestCertificateDir();
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_server_method()),
+                                                          SSL_CTX_free);
+    if (!ctx || SSL_CTX_use_certificate_chain_file(ctx.get(), (dir + "/" + certificate).c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(ctx.get(), (dir + "/server.key").c_str(), SSL_FILETYPE_PEM) != 1)
+        throw std::runtime_error("test server: cannot load " + certificate);
+    SSL* ssl = SSL_new(ctx.get());
+    SSL_set_fd(ssl, fd);
+    if (SSL_accept(ssl) != 1) {
+        SSL_free(ssl);
+        ERR_clear_error();
+        return nullptr;
+    }
+    return ssl;
+}
+
 }  // namespace
+
+const std::string& TestCertificateDir() {
+    struct TDir {
+        std::string Path;
+        TDir() {
+            // A client that goes away would otherwise end the test program
+            // with SIGPIPE: the TLS library writes without MSG_NOSIGNAL.
+            std::signal(SIGPIPE, SIG_IGN);
+            char name[] = "/tmp/kc.XXXXXX";
+            if (mkdtemp(name) == nullptr) throw std::runtime_error("mkdtemp failed");
+            Path = name;
+            const std::string command = "'" + std::string(KALMURO_SOURCE_DIR) +
+                                        "/scripts/dovecot/make_certs.sh' '" + Path + "' 2>&1";
+            if (std::system(command.c_str()) != 0)
+                throw std::runtime_error("make_certs.sh failed in " + Path);
+        }
+        ~TDir() {
+            std::error_code ignored;
+            std::filesystem::remove_all(Path, ignored);
+        }
+    };
+    static const TDir dir;
+    return dir.Path;
+}
 
 // ---------------------------------------------------------------- TScript
 
@@ -102,6 +151,9 @@ TScript& TScript::Pause(int32_t ms) { return Add(TStep::Pause, {}, ms); }
 TScript& TScript::Close() { return Add(TStep::Close); }
 TScript& TScript::Reset() { return Add(TStep::Reset); }
 TScript& TScript::Hold() { return Add(TStep::Hold); }
+TScript& TScript::StartTls(std::string certificate) {
+    return Add(TStep::StartTls, std::move(certificate));
+}
 
 TScript LoggedIn(const std::string& welcome) {
     TScript s;
@@ -188,7 +240,9 @@ size_t TTestServerBase::SessionsAccepted() const {
     return FAccepted;
 }
 
-bool TTestServerBase::SendAll(int fd, const std::string& bytes) {
+bool TTestServerBase::SendAll(int fd, const std::string& bytes, ssl_st* tls) {
+    if (tls != nullptr)
+        return bytes.empty() || SSL_write(tls, bytes.data(), static_cast<int>(bytes.size())) > 0;
     size_t sent = 0;
     while (sent < bytes.size()) {
         const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
@@ -201,11 +255,11 @@ bool TTestServerBase::SendAll(int fd, const std::string& bytes) {
     return true;
 }
 
-bool TTestServerBase::RecvLine(int fd, std::string& line, std::string& pending) {
+bool TTestServerBase::RecvLine(int fd, std::string& line, std::string& pending, ssl_st* tls) {
     for (;;) {
         if (TakeLine(pending, line)) return true;
         char buf[4096];
-        const ssize_t n = recv(fd, buf, sizeof buf, 0);
+        const ssize_t n = tls != nullptr ? SSL_read(tls, buf, sizeof buf) : recv(fd, buf, sizeof buf, 0);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         pending.append(buf, static_cast<size_t>(n));
@@ -233,20 +287,28 @@ TScriptedServer::~TScriptedServer() { Stop(); }
 void TScriptedServer::Serve(int fd, size_t session) {
     if (session >= FScripts.size()) return;
     std::string pending, line;
+    std::unique_ptr<SSL, decltype(&SSL_free)> tls(nullptr, SSL_free);
     auto readRest = [&] {
-        while (RecvLine(fd, line, pending)) Record(session, line);
+        while (RecvLine(fd, line, pending, tls.get())) Record(session, line);
     };
     for (const TScript::TStep& step : FScripts[session].Steps) {
         switch (step.Kind) {
+            case TScript::TStep::StartTls:
+                tls.reset(AcceptTls(fd, step.Text));
+                if (!tls) {
+                    Fail("session " + std::to_string(session) + ": TLS handshake failed");
+                    return;
+                }
+                break;
             case TScript::TStep::Send:
-                if (!SendAll(fd, step.Text)) {
+                if (!SendAll(fd, step.Text, tls.get())) {
                     Fail("session " + std::to_string(session) + ": client gone before send");
                     return;
                 }
                 break;
             case TScript::TStep::Expect:
             case TScript::TStep::Read:
-                if (!RecvLine(fd, line, pending)) {
+                if (!RecvLine(fd, line, pending, tls.get())) {
                     if (step.Kind == TScript::TStep::Expect)
                         Fail("session " + std::to_string(session) + ": expected \"" + step.Text +
                              "\", client closed");

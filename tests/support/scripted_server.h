@@ -19,13 +19,21 @@
 #include <thread>
 #include <vector>
 
+struct ssl_st;
+
 namespace kalmuro::test {
+
+// The certificates of scripts/dovecot/make_certs.sh, made once per test
+// program in a folder removed at its end: ca.pem, server.crt (localhost and
+// 127.0.0.1), server.key and the ip-*.crt of every failure. Raises when
+// they cannot be made.
+const std::string& TestCertificateDir();
 
 // One conversation, as the server sees it.
 class TScript {
 public:
     struct TStep {
-        enum TKind { Send, Expect, Read, Pause, Close, Reset, Hold } Kind;
+        enum TKind { Send, Expect, Read, Pause, Close, Reset, Hold, StartTls } Kind;
         std::string Text;
         int32_t Ms = 0;
     };
@@ -47,6 +55,10 @@ public:
     // Stays silent and keeps the connection until the client closes it or
     // the server stops.
     TScript& Hold();
+    // Answers the client's TLS handshake with a certificate of
+    // TestCertificateDir() (and server.key); every later step goes through
+    // TLS. Close then cuts the session without a close-notify.
+    TScript& StartTls(std::string certificate = "server.crt");
 
     // After the last step the server keeps reading (and recording) lines
     // until the client closes, then closes its side.
@@ -87,10 +99,10 @@ protected:
     void Start();
     virtual void Serve(int fd, size_t session) = 0;
 
-    // Helpers for Serve (thread-safe).
-    bool SendAll(int fd, const std::string& bytes);
+    // Helpers for Serve (thread-safe); with tls, through that TLS session.
+    bool SendAll(int fd, const std::string& bytes, ssl_st* tls = nullptr);
     // Reads one line (without its CR LF); false when the client closed.
-    bool RecvLine(int fd, std::string& line, std::string& pending);
+    bool RecvLine(int fd, std::string& line, std::string& pending, ssl_st* tls = nullptr);
     void Record(size_t session, const std::string& line);
     void Fail(const std::string& what);
     bool Stopping() const { return FStopping; }
