@@ -154,6 +154,11 @@ TScript& TScript::Hold() { return Add(TStep::Hold); }
 TScript& TScript::StartTls(std::string certificate) {
     return Add(TStep::StartTls, std::move(certificate));
 }
+TScript& TScript::Flood(std::string unit, int64_t totalBytes) {
+    Add(TStep::Flood, std::move(unit));
+    Steps.back().Bytes = totalBytes;
+    return *this;
+}
 
 TScript LoggedIn(const std::string& welcome) {
     TScript s;
@@ -336,6 +341,15 @@ void TScriptedServer::Serve(int fd, size_t session) {
                 linger l{1, 0};
                 setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
                 return;
+            }
+            case TScript::TStep::Flood: {
+                std::string block;
+                while (block.size() < 65536) block += step.Text;
+                // Whole blocks, so that the unit's pattern never breaks.
+                for (int64_t sent = 0; sent < step.Bytes && !Stopping();
+                     sent += static_cast<int64_t>(block.size()))
+                    if (!SendAll(fd, block, tls.get())) return;
+                break;
             }
             case TScript::TStep::Hold:
                 while (!Stopping()) {

@@ -33,9 +33,10 @@ const std::string& TestCertificateDir();
 class TScript {
 public:
     struct TStep {
-        enum TKind { Send, Expect, Read, Pause, Close, Reset, Hold, StartTls } Kind;
+        enum TKind { Send, Expect, Read, Pause, Close, Reset, Hold, StartTls, Flood } Kind;
         std::string Text;
         int32_t Ms = 0;
+        int64_t Bytes = 0;
     };
 
     // Sends bytes exactly as given.
@@ -52,6 +53,9 @@ public:
     TScript& Close();
     // Closes with a reset (RST).
     TScript& Reset();
+    // Sends `unit` over and over, about totalBytes in all, as fast as the
+    // client takes it; the client hanging up ends it without a failure.
+    TScript& Flood(std::string unit, int64_t totalBytes);
     // Stays silent and keeps the connection until the client closes it or
     // the server stops.
     TScript& Hold();

@@ -2,6 +2,8 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
+
 #include "mail/mime/mail_message.h"
 #include "mail/text.h"
 
@@ -11,6 +13,15 @@ namespace {
 
 constexpr int32_t OkCode = 1;
 constexpr int32_t ErrCode = 2;
+
+// A failed header fetch still leaves the sender and subject it got as far
+// as; an error of the interpretation itself changes nothing.
+void InterpretWhatArrived(TMailMessage& message) {
+    try {
+        message.InterpretHeaders();
+    } catch (const std::exception&) {
+    }
+}
 
 const std::string& FirstLine(const TServerReply& reply) {
     static const std::string empty;
@@ -123,31 +134,82 @@ bool TPop3Client::MessageUid(std::vector<std::string>& list, int32_t n) {
 }
 
 bool TPop3Client::FetchHeader(int32_t n, TMailMessage& message) {
+    try {
+        FetchHeaderLines(n, message.HeaderLines);
+    } catch (const EMaxLineLengthExceeded&) {
+        InterpretWhatArrived(message);
+        throw;
+    } catch (const EAnswerTooLong&) {
+        InterpretWhatArrived(message);
+        throw;
+    }
+    // The whole answer is read first, so an error here leaves the session
+    // in step.
+    message.InterpretHeaders();
+    return true;
+}
+
+void TPop3Client::FetchHeaderLines(int32_t n, THeaderList& lines) {
     SendCommand("TOP " + std::to_string(n) + " 0", {OkCode});
     BeginWork(TWorkMode::wmRead);
+    const uint64_t start = ConsumedBytes();
+    const uint64_t budget = static_cast<uint64_t>(std::max<int64_t>(0, MaxHeaderBytes));
+    auto spent = [&] { return ConsumedBytes() - start; };
+    bool overlong = false;
     try {
         // Whatever comes up to the "." line is header: a server that ignores
         // the 0 gets its body read as header lines rather than left unread.
         for (;;) {
-            std::string line = ReadLine();
+            std::string line;
+            try {
+                line = ReadLine();
+            } catch (const EMaxLineLengthExceeded&) {
+                // That line and the rest of the answer are dropped, so that
+                // the next command reads its own reply.
+                overlong = true;
+                if (!DiscardLine(static_cast<int64_t>(budget - std::min(budget, spent()))))
+                    throw EAnswerTooLong();
+                continue;
+            }
             if (line == ".") break;
-            if (!line.empty()) message.HeaderLines.Add(line);
+            if (spent() > budget) throw EAnswerTooLong();
+            if (!overlong && !line.empty()) lines.Add(line);
         }
-        // The whole answer is read first, so an error here leaves the session
-        // in step.
-        message.InterpretHeaders();
+    } catch (const EAnswerTooLong&) {
+        CloseConnection();
+        EndWork(TWorkMode::wmRead);
+        throw;
     } catch (...) {
         EndWork(TWorkMode::wmRead);
         throw;
     }
     EndWork(TWorkMode::wmRead);
-    return true;
+    if (overlong) throw EMaxLineLengthExceeded();
 }
 
 bool TPop3Client::FetchRaw(int32_t n, std::vector<std::string>& lines) {
-    if (SendCommand("RETR " + std::to_string(n), {}) != OkCode) return false;
-    CaptureLines(lines, ".", true);
+    std::string text;
+    if (!FetchRaw(n, text, RetrieveLimit(-1))) return false;
+    // Every line of text ends with CR LF; a CR of the line itself stays.
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = text.find("\r\n", start);
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
     return true;
+}
+
+bool TPop3Client::FetchRaw(int32_t n, std::string& text, int64_t maximum) {
+    if (SendCommand("RETR " + std::to_string(n), {}) != OkCode) return false;
+    CaptureText(text, maximum);
+    return true;
+}
+
+int64_t RetrieveLimit(int64_t listSize) {
+    // Without a size from the server the limit still holds a large message.
+    constexpr int64_t kUnknownSizeLimit = int64_t{512} * 1024 * 1024;
+    constexpr int64_t kMargin = 1024 * 1024;
+    return listSize < 0 ? kUnknownSizeLimit : 2 * listSize + kMargin;
 }
 
 bool TPop3Client::DeleteMessageOnServer(int32_t n) {

@@ -13,6 +13,7 @@
 
 namespace kalmuro {
 
+class THeaderList;
 class TMailMessage;
 
 class TPop3Client : public TTcpClient {
@@ -27,6 +28,9 @@ public:
     // The fingerprint of a certificate the user accepted although it cannot
     // be verified; empty for none.
     std::string Fingerprint;
+    // Most bytes a TOP answer may take. Beyond it the header fetch fails
+    // with what arrived and the session is closed.
+    int64_t MaxHeaderBytes = 4 * 1024 * 1024;
 
     // Connects (timeout in ms, as OpenConnection), reads the greeting and
     // authenticates by USER/PASS or APOP. On any error after the connect the
@@ -43,10 +47,21 @@ public:
     // UIDL n: on +OK the list holds the reply's text line ("n uid").
     bool MessageUid(std::vector<std::string>& list, int32_t n);
     // TOP n 0: the header lines as read go into message.HeaderLines, then
-    // the message interprets them.
+    // the message interprets them. A line over MaxLineLength fails the fetch
+    // (EMaxLineLengthExceeded) after the rest of the answer has been read and
+    // dropped, so the session stays in step; the lines before it are kept
+    // and interpreted. An answer over MaxHeaderBytes raises EAnswerTooLong
+    // the same way, but with the session closed.
     bool FetchHeader(int32_t n, TMailMessage& message);
+    // The reading half of FetchHeader: the lines only, with the same
+    // failures, and no interpretation.
+    void FetchHeaderLines(int32_t n, THeaderList& lines);
     // RETR n: on +OK the message's lines, dot-unstuffed, are appended.
     bool FetchRaw(int32_t n, std::vector<std::string>& lines);
+    // RETR n into one text, each line of any length followed by CR LF: the
+    // content of a message file. Over maximum bytes the session is closed
+    // and EAnswerTooLong raised.
+    bool FetchRaw(int32_t n, std::string& text, int64_t maximum);
     // DELE n: a -ERR raises.
     bool DeleteMessageOnServer(int32_t n);
     // Sends QUIT when connected (its answer is never read), then closes.
@@ -63,6 +78,11 @@ int32_t StatReplyCount(const std::string& text);
 // The size in a LIST n reply's first text line: the text after the first
 // blank (all of it without one) as an integer, -1 when it is not one.
 int32_t ListReplySize(const std::string& text);
+
+// The most bytes a RETR answer may bring for a message whose LIST size was
+// listSize (-1: unknown): twice the size, for servers that count bare LF line
+// ends, and 1 MB more.
+int64_t RetrieveLimit(int64_t listSize);
 
 // The APOP digest: MD5 of the time stamp (angle brackets included) followed
 // by the password, as 32 lower-case hex digits.

@@ -22,6 +22,7 @@ EReadTimeout::EReadTimeout() : EMailError("Read Timeout") {}
 EConnClosedGracefully::EConnClosedGracefully() : ESilentError("Connection Closed Gracefully.") {}
 ENotConnected::ENotConnected() : EMailError("Not Connected") {}
 EMaxLineLengthExceeded::EMaxLineLengthExceeded() : EMailError("Max line length exceeded.") {}
+EAnswerTooLong::EAnswerTooLong() : EMailError("Server answer too long.") {}
 EProtocolReplyError::EProtocolReplyError(int32_t errorCode, const std::string& message)
     : EMailError(message), ErrorCode(errorCode) {}
 

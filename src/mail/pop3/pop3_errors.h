@@ -81,6 +81,13 @@ public:
     EMaxLineLengthExceeded();
 };
 
+// A reply, header block or message longer than the client takes from a
+// server: "Server answer too long." The connection has been closed.
+class EAnswerTooLong : public EMailError {
+public:
+    EAnswerTooLong();
+};
+
 // A reply whose code the command does not allow. The message is the reply's
 // text lines, each followed by CR LF; ErrorCode is the reply's numeric code
 // (2 for a POP3 -ERR).

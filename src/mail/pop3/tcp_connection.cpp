@@ -322,6 +322,7 @@ void TTcpConnection::SendLine(std::string_view text) {
 }
 
 void TTcpConnection::Consume(size_t n) {
+    FConsumedTotal += n;
     FInputPos += n;
     if (FInputPos == FInputEnd) {
         FInputPos = FInputEnd = 0;
@@ -382,9 +383,15 @@ std::string TTcpConnection::ReadLine(int32_t timeout, int32_t maximum) {
 }
 
 void TTcpConnection::ReadReply() {
-    auto nextLine = [this] {
+    // Blank lines and continuation lines all count against MaxReplyBytes.
+    const uint64_t start = FConsumedTotal;
+    auto nextLine = [this, start] {
         for (;;) {
             std::string line = Trim(ReadLine());
+            if (MaxReplyBytes > 0 && FConsumedTotal - start > static_cast<uint64_t>(MaxReplyBytes)) {
+                CloseConnection();
+                throw EAnswerTooLong();
+            }
             if (!line.empty()) return line;
         }
     };
@@ -441,6 +448,85 @@ void TTcpConnection::CaptureLines(std::vector<std::string>& lines, std::string_v
         throw;
     }
     EndWork(TWorkMode::wmRead);
+}
+
+// Lines are cut out of the input buffer straight into text; a line still
+// waiting for its LF goes over in pieces once it fills kPieceBytes, keeping
+// its last byte back in case it is the CR of the CR LF. The buffer therefore
+// stays small whatever the line length.
+void TTcpConnection::CaptureText(std::string& text, int64_t maximum) {
+    constexpr size_t kPieceBytes = 65536;
+    const size_t limit = text.size() + static_cast<size_t>(std::max<int64_t>(0, maximum));
+    bool inLine = false;  // part of the current line is in text already
+    auto tooLong = [&] {
+        if (text.size() <= limit) return;
+        CloseConnection();
+        throw EAnswerTooLong();
+    };
+    BeginWork(TWorkMode::wmRead);
+    try {
+        size_t searched = 0;
+        for (;;) {
+            const char* base = FInput.data() + FInputPos;
+            const size_t available = InputBufferSize();
+            const void* lf = available > searched
+                                 ? std::memchr(base + searched, '\n', available - searched)
+                                 : nullptr;
+            if (lf != nullptr) {
+                const size_t p = static_cast<size_t>(static_cast<const char*>(lf) - base);
+                size_t length = p;
+                if (length > 0 && base[length - 1] == '\r') --length;
+                std::string_view line(base, length);
+                if (!inLine && line == ".") {
+                    Consume(p + 1);
+                    break;
+                }
+                if (!inLine && line.size() >= 2 && line[0] == '.' && line[1] == '.')
+                    line.remove_prefix(1);
+                text.append(line);
+                text.append("\r\n");
+                Consume(p + 1);
+                inLine = false;
+                searched = 0;
+                tooLong();
+                continue;
+            }
+            searched = available;
+            if (available > kPieceBytes) {
+                std::string_view piece(base, available - 1);
+                if (!inLine && piece[0] == '.' && piece[1] == '.') piece.remove_prefix(1);
+                text.append(piece);
+                Consume(available - 1);
+                inLine = true;
+                searched = InputBufferSize();
+                tooLong();
+            }
+            CheckForDisconnect(true, true);
+            ReceiveData(true, -1, true);
+        }
+    } catch (...) {
+        EndWork(TWorkMode::wmRead);
+        throw;
+    }
+    EndWork(TWorkMode::wmRead);
+}
+
+bool TTcpConnection::DiscardLine(int64_t maximum) {
+    uint64_t dropped = 0;
+    for (;;) {
+        const char* base = FInput.data() + FInputPos;
+        const size_t available = InputBufferSize();
+        const void* lf = available > 0 ? std::memchr(base, '\n', available) : nullptr;
+        if (lf != nullptr) {
+            Consume(static_cast<size_t>(static_cast<const char*>(lf) - base) + 1);
+            return true;
+        }
+        Consume(available);
+        dropped += available;
+        if (maximum >= 0 && dropped > static_cast<uint64_t>(maximum)) return false;
+        CheckForDisconnect(true, true);
+        ReceiveData(true, -1, true);
+    }
 }
 
 void TTcpConnection::BeginWork(TWorkMode mode, int64_t countMax) {

@@ -72,6 +72,10 @@ public:
     // Longest line ReadLine accepts (0 = no limit) and what a longer one causes.
     int32_t MaxLineLength = 16384;
     TMaxLineAction MaxLineAction = TMaxLineAction::maException;
+    // Most bytes one reply may take, blank lines and continuation lines
+    // included: a server that never ends its reply cannot grow us without
+    // limit. Beyond it the reply raises and the connection is closed.
+    int64_t MaxReplyBytes = 65536;
 
     // The anti-freeze serving this connection (not owned); none by default.
     TAntiFreeze* AntiFreeze = nullptr;
@@ -130,6 +134,17 @@ public:
     // with unstuff a leading ".." loses one dot.
     void CaptureLines(std::vector<std::string>& lines, std::string_view terminator = ".",
                       bool unstuff = true);
+    // Appends a dot-terminated answer to text as one block: every line
+    // dot-unstuffed and followed by CR LF, lines of any length. Over maximum
+    // bytes of text the connection is closed (the rest of the answer can no
+    // longer be told from the next reply) and EAnswerTooLong is raised.
+    void CaptureText(std::string& text, int64_t maximum);
+    // Consumes everything up to and including the next LF. False when more
+    // than maximum bytes went by without one (those are consumed).
+    bool DiscardLine(int64_t maximum);
+    // Bytes consumed from the input buffer since the connection object was
+    // made: what a reading step took, whatever it kept.
+    uint64_t ConsumedBytes() const { return FConsumedTotal; }
 
     // Reading progress, nested per mode.
     void BeginWork(TWorkMode mode, int64_t countMax = 0);
@@ -185,6 +200,7 @@ private:
     int32_t FReceiveTimeout = 0;
     bool FReadLnSplit = false;
     bool FReadLnTimedOut = false;
+    uint64_t FConsumedTotal = 0;
     int32_t FWorkDepth[2] = {0, 0};
     int64_t FWorkTotal[2] = {0, 0};
 
