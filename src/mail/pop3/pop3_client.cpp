@@ -189,13 +189,20 @@ void TPop3Client::FetchHeaderLines(int32_t n, THeaderList& lines) {
 
 bool TPop3Client::FetchRaw(int32_t n, std::vector<std::string>& lines) {
     std::string text;
-    if (!FetchRaw(n, text, RetrieveLimit(-1))) return false;
-    // Every line of text ends with CR LF; a CR of the line itself stays.
-    for (size_t start = 0; start < text.size();) {
-        const size_t end = text.find("\r\n", start);
-        lines.push_back(text.substr(start, end - start));
-        start = end + 2;
+    // Every whole line of text ends with CR LF (a CR of the line itself
+    // stays); the lines that arrived before a failure are kept too.
+    auto appendLines = [&] {
+        for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos;
+             start = end + 2)
+            lines.push_back(text.substr(start, end - start));
+    };
+    try {
+        if (!FetchRaw(n, text, RetrieveLimit(-1))) return false;
+    } catch (...) {
+        appendLines();
+        throw;
     }
+    appendLines();
     return true;
 }
 
