@@ -59,6 +59,7 @@ int RunCheck(const TOptions& options) {
     if (options.HasHome) SetHomeDir(options.Home);
     TConsoleScreen screen(stderr, options.Verbose);
     TFormMain form(screen);
+    form.AskToAcceptCertificates = false;
     screen.Attach(&form);
     InstallInterruptHandler();
 

@@ -63,6 +63,7 @@ void TFormMain::CheckMail(TAutoDeletion autoDeletion) {
         ShowStopButton();
         UpdateCommands();
 
+        FDecodeUtf8 = ReadIniBool(kSectionSetup, kKeyDecodeUtf8, false);
         RunCheckAccounts(errorFlag);
 
         ShowStatus(kClassifyStatus);
@@ -108,6 +109,7 @@ void TFormMain::RunCheckAccounts(bool& errorFlag) {
         const int32_t index = static_cast<int32_t>(i);
         try {
             if (!ConnectAccount(index)) {
+                if (StopPressed()) break;
                 errorFlag = true;
                 ShowError("Impossibile connettersi a " + Pop3Client1.Host);
                 continue;
@@ -134,6 +136,7 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
     for (int32_t n = 1; n <= count; ++n) {
         if (StopRequested()) break;
         TMailMessage message;
+        message.DecodeUtf8 = FDecodeUtf8;
         ShowStatus("Lettura messaggio " + IntToStr(n) + " su " + IntToStr(count) + " dal server " +
                    Pop3Client1.Host + "...");
         try {
@@ -191,7 +194,7 @@ void TFormMain::FinishCheck(size_t previousCount, bool errorFlag) {
 
 bool TFormMain::ConnectAccountForMessage(int32_t accountIndex) {
     if (ConnectAccount(accountIndex)) return true;
-    if (Pop3Client1.LastReply.Text.empty())
+    if (Pop3Client1.LastReply.Text.empty() && !StopPressed())
         ShowError("Impossibile connettersi a " + Pop3Client1.Host);
     return false;
 }
@@ -204,6 +207,8 @@ bool TFormMain::ConnectAccount(int32_t accountIndex) {
     Pop3Client1.Password = account.UserPwd;
     Pop3Client1.Port = PortNumber(account.Port);
     Pop3Client1.APOP = account.Apop;
+    Pop3Client1.Security = account.Security;
+    Pop3Client1.Fingerprint = account.Fingerprint;
     Pop3Client1.ReadTimeout = ReadTimeoutMs(ReadIniString(kSectionSetup, "Timeout", "60"));
     // A connection that fails before this server says anything must not
     // show the last words of an earlier session as this server's refusal.
@@ -211,19 +216,30 @@ bool TFormMain::ConnectAccount(int32_t accountIndex) {
 
     ShowStatus("Connessione a " + Pop3Client1.Host + " come utente " + Pop3Client1.Username +
                "...");
-    try {
-        Pop3Client1.Login(Pop3Client1.ReadTimeout);
-    } catch (const std::exception&) {
-        const TServerReply& reply = Pop3Client1.LastReply;
-        if (!reply.Text.empty()) {
-            std::string text =
-                "Il server ha risposto con l'errore " + IntToStr(reply.NumericCode) + ":\\n";
-            for (const std::string& line : reply.Text) text += line + "\\n";
-            ShowError(text);
+    // A TLS handshake pumps the window from its first wait, so that Stop can
+    // end one that stalls; a plain login waits as it always did.
+    const bool secure = account.Security != TSecurity::None;
+    if (secure) AntiFreeze1.Active = true;
+    for (bool again = true; again;) {
+        again = false;
+        try {
+            Pop3Client1.Login(Pop3Client1.ReadTimeout);
+        } catch (const ETlsError& e) {
+            // Once the user accepted the certificate, the same login again.
+            again = ReportTlsFailure(accountIndex, e);
+        } catch (const std::exception&) {
+            const TServerReply& reply = Pop3Client1.LastReply;
+            if (!reply.Text.empty()) {
+                std::string text =
+                    "Il server ha risposto con l'errore " + IntToStr(reply.NumericCode) + ":\\n";
+                for (const std::string& line : reply.Text) text += line + "\\n";
+                ShowError(text);
+            }
         }
     }
     const bool result = Pop3Client1.IsConnected();
     if (result && !AntiFreeze1.Active) AntiFreeze1.Active = true;
+    if (!result && secure) AntiFreeze1.Active = false;
     ClearStatus();
     return result;
 }

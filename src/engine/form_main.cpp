@@ -17,6 +17,8 @@ TFormMain::TFormMain(TScreen& screen) : Screen(screen) {
     Pop3Client1.OnWork = [this](TTcpConnection&, TWorkMode, int64_t) { PumpMessages(); };
     AntiFreeze1.Active = false;
     AntiFreeze1.OnIdle = [this] { PumpMessages(); };
+    // Stop also ends a TLS handshake that stalls.
+    Pop3Client1.OnStopRequested = [this] { return StopPressed(); };
 
     const std::string dir = IncludeBackslash(AppDir());
     BlockedSenders.FileName = dir + "Mittenti.txt";
@@ -29,6 +31,7 @@ TFormMain::~TFormMain() {
     // A session left open by an interrupted account is closed without a word.
     Pop3Client1.OnWork = nullptr;
     AntiFreeze1.OnIdle = nullptr;
+    Pop3Client1.OnStopRequested = nullptr;
     Pop3Client1.CloseConnection();
 }
 

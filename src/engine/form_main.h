@@ -21,6 +21,7 @@
 #include "mail/accounts.h"
 #include "mail/message_entry.h"
 #include "mail/pop3/pop3_client.h"
+#include "mail/pop3/tls_transport.h"
 #include "mail/rule_list.h"
 
 namespace kalmuro {
@@ -93,6 +94,10 @@ public:
 
     TPop3Client Pop3Client1;
     TAntiFreeze AntiFreeze1;
+    // Whether a certificate that fails may be accepted by answering the
+    // error box. Off on the command line, where nobody is there to answer:
+    // the box says instead which settings key to write.
+    bool AskToAcceptCertificates = true;
 
     // --- Small operations (form_main.cpp) --------------------------------
     void ShowStatus(const std::string& text);
@@ -201,6 +206,14 @@ public:
     // "Impossibile connettersi a <server>".
     bool ConnectAccountForMessage(int32_t accountIndex);
     void DisconnectServer();
+    // The box of a secure connection that failed (Italian, naming the
+    // server): the certificate with its reason and fingerprint, with the
+    // question whether to accept it; a refused STLS; any other TLS failure.
+    // True when the user accepted the certificate: it is stored as the
+    // account's "Impronta" and the login may be tried again.
+    bool ReportTlsFailure(int32_t accountIndex, const ETlsError& error);
+    // Whether the user pressed Stop during the operation that is running.
+    bool StopPressed() const { return FStopVisible && StopFlag; }
     // Whether the last check set its error flag.
     bool CheckErrorFlag() const { return FCheckError; }
     // Runs at the end of every check, after the closing steps, with the
@@ -274,6 +287,8 @@ private:
     void ShowMailboxes();
     void RunCheckAccounts(bool& errorFlag);
     void ReadAccountMessages(int32_t accountIndex, bool& errorFlag);
+    // "DecodeUTF8" as read at the start of the running check.
+    bool FDecodeUtf8 = false;
     void FinishCheck(size_t previousCount, bool errorFlag);
 
     TScreen& Screen;

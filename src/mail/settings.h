@@ -18,6 +18,8 @@ namespace kalmuro {
 inline constexpr const char* kSectionSetup = "Setup";
 inline constexpr const char* kSectionAccounts = "Accounts";
 inline constexpr const char* kSectionMainSetup = "MainSetup";
+// "Setup": decode encoded words in UTF-8 too (default off).
+inline constexpr const char* kKeyDecodeUtf8 = "DecodeUTF8";
 inline constexpr const char* kKeyBackSlash = "BackSlash";
 // The separator appended by IncludeBackslash when "BackSlash" is not set.
 inline constexpr const char* kDefaultPathSeparator = "/";

@@ -11,10 +11,9 @@
 #include "mail/pop3/pop3_client.h"
 #include "mail/pop3/tls_transport.h"
 #include "support/dovecot_server.h"
+#include "support/scripted_server.h"
 
 namespace kalmuro::test {
-
-std::string OpensslFingerprint(const std::string& certificate);
 
 namespace {
 

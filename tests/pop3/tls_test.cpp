@@ -4,7 +4,6 @@
 // fingerprint.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -15,22 +14,6 @@
 #include "support/scripted_server.h"
 
 namespace kalmuro::test {
-
-// The fingerprint `openssl x509` prints for a certificate of the test folder.
-std::string OpensslFingerprint(const std::string& certificate) {
-    const std::string command = "openssl x509 -noout -fingerprint -sha256 -in '" +
-                                TestCertificateDir() + "/" + certificate + "'";
-    FILE* p = popen(command.c_str(), "r");
-    std::string out;
-    char buf[256];
-    while (p != nullptr && fgets(buf, sizeof buf, p) != nullptr) out += buf;
-    if (p != nullptr) pclose(p);
-    const size_t eq = out.find('=');
-    if (eq == std::string::npos) return out;
-    out.erase(0, eq + 1);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
-}
 
 namespace {
 

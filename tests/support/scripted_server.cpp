@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -135,6 +136,22 @@ const std::string& TestCertificateDir() {
     };
     static const TDir dir;
     return dir.Path;
+}
+
+// The fingerprint `openssl x509` prints for a certificate of the test folder.
+std::string OpensslFingerprint(const std::string& certificate) {
+    const std::string command = "openssl x509 -noout -fingerprint -sha256 -in '" +
+                                TestCertificateDir() + "/" + certificate + "'";
+    FILE* p = popen(command.c_str(), "r");
+    std::string out;
+    char buf[256];
+    while (p != nullptr && fgets(buf, sizeof buf, p) != nullptr) out += buf;
+    if (p != nullptr) pclose(p);
+    const size_t eq = out.find('=');
+    if (eq == std::string::npos) return out;
+    out.erase(0, eq + 1);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
 }
 
 // ---------------------------------------------------------------- TScript

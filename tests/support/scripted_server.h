@@ -28,6 +28,9 @@ namespace kalmuro::test {
 // 127.0.0.1), server.key and the ip-*.crt of every failure. Raises when
 // they cannot be made.
 const std::string& TestCertificateDir();
+// The SHA-256 fingerprint `openssl x509` prints for a certificate of that
+// folder ("AB:CD:...").
+std::string OpensslFingerprint(const std::string& certificate);
 
 // One conversation, as the server sees it.
 class TScript {

@@ -185,9 +185,145 @@ private:
     size_t Offset_ = 0;
 };
 
+// ---------------------------------------------------------------- UTF-8 words
+// Strict, unlike the ISO road: a word that does not decode cleanly is left
+// as the sender wrote it rather than shown half-decoded.
+
+bool StrictQ(std::string_view e, std::string& out) {
+    out.clear();
+    for (size_t i = 0; i < e.size(); ++i) {
+        const char c = e[i];
+        if (c == '_') {
+            out += ' ';
+        } else if (c == '=') {
+            if (i + 2 >= e.size()) return false;  // an escape needs two digits
+            const int high = HexValue(e[i + 1]), low = HexValue(e[i + 2]);
+            if (high < 0 || low < 0) return false;
+            out += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else {
+            out += c;
+        }
+    }
+    return true;
+}
+
+bool IsBase64Char(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           c == '+' || c == '/';
+}
+
+bool StrictB(std::string_view e, std::string& out) {
+    out.clear();
+    size_t data = e.size();
+    while (data > 0 && e[data - 1] == '=') --data;
+    const size_t padding = e.size() - data;
+    if (padding > 2 || data % 4 == 1) return false;
+    if (padding > 0 && e.size() % 4 != 0) return false;
+    uint32_t bits = 0;
+    int count = 0;
+    for (size_t i = 0; i < data; ++i) {
+        if (!IsBase64Char(e[i])) return false;
+        bits = (bits << 6) | kBase64[static_cast<unsigned char>(e[i])];
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            out += static_cast<char>((bits >> count) & 0xFF);
+        }
+    }
+    return true;
+}
+
+// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsValidUtf8(std::string_view s) {
+    size_t i = 0;
+    while (i < s.size()) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t length;
+        char32_t cp;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+            cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            cp = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > s.size()) return false;
+        for (size_t k = 1; k < length; ++k) {
+            const unsigned char cc = static_cast<unsigned char>(s[i + k]);
+            if ((cc & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        if ((length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000) || cp > 0x10FFFF ||
+            (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+// Replaces every readable "=?UTF-8?Q?...?=" and "=?UTF-8?B?...?=" (any
+// case) by its text in Windows-1252. Decoded text is not scanned again.
+std::string DecodeUtf8Words(const std::string& text) {
+    if (FindWord(text, "UTF-8?", 0) == npos) return text;
+    std::string out;
+    out.reserve(text.size());
+    std::string bytes;
+    size_t done = 0;  // text before this is in out
+    size_t from = 0;
+    // The first "?=" at or after a position is the same for every word
+    // that starts before it: found once, so that many unreadable words
+    // cost one scan.
+    size_t close = npos;
+    for (;;) {
+        const size_t a = FindWord(text, "UTF-8?", from);
+        if (a == npos) break;
+        from = a + 1;
+        const size_t letterAt = a + 8;
+        if (letterAt + 1 >= text.size() || text[letterAt + 1] != '?') continue;
+        if (close == npos || close < letterAt + 2) close = text.find("?=", letterAt + 2);
+        const size_t c = close;
+        if (c == npos) break;  // no later word can close either
+        const char letter = text[letterAt];
+        const std::string_view e = std::string_view(text).substr(letterAt + 2, c - letterAt - 2);
+        bool ok;
+        if (letter == 'Q' || letter == 'q')
+            ok = StrictQ(e, bytes);
+        else if (letter == 'B' || letter == 'b')
+            ok = StrictB(e, bytes);
+        else
+            ok = false;
+        if (!ok || !IsValidUtf8(bytes)) continue;
+        out.append(text, done, a - done);
+        for (char ch : Utf8ToCp1252(bytes))
+            if (ch != '\0') out += ch;
+        done = c + 2;
+        from = done;
+    }
+    out.append(text, done, npos);
+    return out;
+}
+
+std::string DecodeIsoAndWindowsWords(std::string_view input);
+
 }  // namespace
 
-std::string DecodeEncodedWords(std::string_view input) {
+std::string DecodeEncodedWords(std::string_view input, bool decodeUtf8) {
+    std::string text = DecodeIsoAndWindowsWords(input);
+    return decodeUtf8 ? DecodeUtf8Words(text) : text;
+}
+
+namespace {
+
+std::string DecodeIsoAndWindowsWords(std::string_view input) {
     // The scan: ISO words from left to right, each search starting one
     // position after the last word decoded, so that decoded text is read
     // again; when none is left to decode, the first WINDOWS word in the text.
@@ -262,5 +398,7 @@ std::string DecodeEncodedWords(std::string_view input) {
         if (ch != '\0') result += ch;
     return result;
 }
+
+}  // namespace
 
 }  // namespace kalmuro

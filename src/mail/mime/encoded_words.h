@@ -11,6 +11,10 @@ namespace kalmuro {
 // Shift_JIS), leaves every other word as it is and removes NUL bytes.
 // A Q escape that is not two hexadecimal digits raises EConvertError
 // "'$XY' is not a valid integer value".
-std::string DecodeEncodedWords(std::string_view text);
+//
+// With decodeUtf8, words in UTF-8 (Q or B) are decoded as well, into
+// Windows-1252 with "?" for every character it cannot hold; a UTF-8 word
+// whose encoding or bytes are not valid stays as it is, and raises nothing.
+std::string DecodeEncodedWords(std::string_view text, bool decodeUtf8 = false);
 
 }  // namespace kalmuro

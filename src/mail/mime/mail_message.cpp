@@ -44,12 +44,12 @@ void TMailMessage::InterpretHeaders() {
     CharSet = Parameter(UpperCase(ContentType), "CHARSET=");
     ContentTransferEncoding = h.HeaderValue("Content-Transfer-Encoding");
     ContentDisposition = h.HeaderValue("Content-Disposition");
-    Subject = DecodeEncodedWords(h.HeaderValue("Subject"));
-    From.SetText(DecodeEncodedWords(h.HeaderValue("From")));
+    Subject = DecodeEncodedWords(h.HeaderValue("Subject"), DecodeUtf8);
+    From.SetText(DecodeEncodedWords(h.HeaderValue("From"), DecodeUtf8));
     MsgId = h.HeaderValue("Message-Id");
     NewsGroups = SplitNewsGroups(h.HeaderValue("Newsgroups"));
-    ParseAddressList(DecodeEncodedWords(h.HeaderValue("To")), Recipients);
-    ParseAddressList(DecodeEncodedWords(h.HeaderValue("Cc")), CCList);
+    ParseAddressList(DecodeEncodedWords(h.HeaderValue("To"), DecodeUtf8), Recipients);
+    ParseAddressList(DecodeEncodedWords(h.HeaderValue("Cc"), DecodeUtf8), CCList);
     Organization = h.HeaderValue("Organization");
     ReceiptRecipient.SetText(h.HeaderValue("Disposition-Notification-To"));
     if (ReceiptRecipient.Name.empty() && ReceiptRecipient.Address.empty())

@@ -15,6 +15,10 @@ public:
     // The header lines as received (appended by the POP3 client).
     THeaderList HeaderLines;
 
+    // Whether encoded words in UTF-8 are decoded too (the "DecodeUTF8"
+    // option); set before InterpretHeaders.
+    bool DecodeUtf8 = false;
+
     // Read by the check cycle.
     TEmailAddress From;
     std::string Subject;

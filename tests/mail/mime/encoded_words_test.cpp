@@ -116,3 +116,67 @@ TEST(DecodeEncodedWords, ManyUnfinishedWordsEndQuickly) {
 
 }  // namespace
 }  // namespace kalmuro
+
+namespace kalmuro {
+namespace {
+
+// Encoded words in UTF-8: decoded only with the option on, strictly, into
+// Windows-1252; with it off every row must come back as the Part's road
+// gives it (the UTF-8 words untouched).
+struct Utf8Row {
+    const char* name;
+    std::string text;
+    std::string on;   // with the option
+    std::string off;  // without it; empty: the text unchanged
+};
+
+class Utf8Words : public ::testing::TestWithParam<Utf8Row> {};
+
+TEST_P(Utf8Words, DecodeOnlyWithTheOption) {
+    const Utf8Row& row = GetParam();
+    EXPECT_EQ(DecodeEncodedWords(row.text, true), row.on);
+    EXPECT_EQ(DecodeEncodedWords(row.text, false), row.off.empty() ? row.text : row.off);
+    EXPECT_EQ(DecodeEncodedWords(row.text), row.off.empty() ? row.text : row.off);
+}
+
+const Utf8Row kUtf8Rows[] = {
+    {"q", "=?UTF-8?Q?Caf=C3=A9_ouvert?=", "Caf\xE9 ouvert", ""},  // Café
+    {"q_small_letters", "=?utf-8?q?caf=c3=a9?=", "caf\xE9", ""},
+    {"b", "=?UTF-8?B?Q2Fmw6k=?=", "Caf\xE9", ""},
+    {"b_small_letter_without_padding", "=?Utf-8?b?Q2Fmw6k?=", "Caf\xE9", ""},
+    {"euro_and_quotes_fit_windows_1252", "=?UTF-8?Q?=E2=82=AC_=E2=80=9Cok=E2=80=9D?=",
+     "\x80 \x93ok\x94", ""},  // € “ok”
+    {"outside_windows_1252_becomes_question_marks", "=?UTF-8?B?0J/RgNC40LLQtdGC?=",
+     "??????", ""},  // Привет
+    {"emoji_is_one_question_mark", "=?UTF-8?Q?ok_=F0=9F=98=80?=", "ok ?", ""},
+    {"in_a_subject", "Re: =?UTF-8?Q?r=C3=A9sum=C3=A9?= (2)", "Re: r\xE9sum\xE9 (2)", ""},
+    {"blank_between_words_kept", "=?UTF-8?Q?a?= =?UTF-8?Q?b?=", "a b", ""},
+    {"mixed_with_iso", "=?ISO-8859-1?Q?caf=E9?= =?UTF-8?Q?th=C3=A9?=", "caf\xE9 th\xE9",
+     "caf\xE9 =?UTF-8?Q?th=C3=A9?="},
+    {"invalid_utf8_kept", "=?UTF-8?Q?caf=E9?=", "=?UTF-8?Q?caf=E9?=", ""},
+    {"overlong_kept", "=?UTF-8?Q?=C0=AF?=", "=?UTF-8?Q?=C0=AF?=", ""},
+    {"truncated_sequence_kept", "=?UTF-8?Q?=C3?=", "=?UTF-8?Q?=C3?=", ""},
+    {"surrogate_kept", "=?UTF-8?Q?=ED=A0=80?=", "=?UTF-8?Q?=ED=A0=80?=", ""},
+    {"bad_q_escape_kept_without_error", "=?UTF-8?Q?=ZZ?= x", "=?UTF-8?Q?=ZZ?= x", ""},
+    {"short_q_escape_kept", "=?UTF-8?Q?ab=4?=", "=?UTF-8?Q?ab=4?=", ""},
+    {"bad_b_character_kept", "=?UTF-8?B?Q2F!w6k=?=", "=?UTF-8?B?Q2F!w6k=?=", ""},
+    {"bad_b_length_kept", "=?UTF-8?B?Q2Fmw?=", "=?UTF-8?B?Q2Fmw?=", ""},
+    {"unknown_encoding_letter_kept", "=?UTF-8?X?QUJD?=", "=?UTF-8?X?QUJD?=", ""},
+    {"no_closing_kept", "=?UTF-8?Q?abc", "=?UTF-8?Q?abc", ""},
+    {"bad_word_then_good_word", "=?UTF-8?Q?=ZZ?= =?UTF-8?Q?=C3=A8?=", "=?UTF-8?Q?=ZZ?= \xE8",
+     ""},  // è
+    {"nul_character_dropped", "=?UTF-8?Q?a=00b?=", "ab", ""},
+    {"other_charset_untouched", "=?KOI8-R?B?QUJD?=", "=?KOI8-R?B?QUJD?=", ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, Utf8Words, ::testing::ValuesIn(kUtf8Rows), testcase::RowName);
+
+TEST(Utf8Words, ManyUnreadableWordsEndQuickly) {
+    std::string text;
+    for (int i = 0; i < 20000; ++i) text += "=?UTF-8?Q?=Z";
+    text += "?=";
+    EXPECT_EQ(DecodeEncodedWords(text, true), text);
+}
+
+}  // namespace
+}  // namespace kalmuro
