@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need; safe to run again.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libssl-dev python3
-          dovecot-pop3d clang libclang-rt-14-dev time)
+          dovecot-pop3d clang libclang-rt-14-dev time openssl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
