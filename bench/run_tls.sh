@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# The headless check of one MESSAGES (10,000) message mailbox on a local
+# Dovecot over plain POP3 and over POP3 over TLS (TLS from the first byte,
+# the certificate verified against the test authority): `kalmuro --check`
+# from two settings files that differ only in the port and "Sicurezza1=2".
+# RUNS (5) runs of each, interleaved; the figures are the best run of each
+# (the medians are printed too). Starts and stops its own server.
+# Last line: messages=N plain_s=A tls_s=B tls_ratio=B/A
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+src=${KALMURO_SOURCE_DIR:-$(cd "$here/.." && pwd)}
+build=${KALMURO_BUILD_DIR:-$src/build}
+kalmuro="$build/src/cli/kalmuro"
+scripts="$src/scripts/dovecot"
+runs=${RUNS:-5}
+n=${MESSAGES:-10000}
+[ -x "$kalmuro" ] || { echo "missing $kalmuro: build the kalmuro target first" >&2; exit 1; }
+
+dir=$(mktemp -d /tmp/kqt.XXXXXX)
+plain=$(mktemp -d /tmp/kqtp.XXXXXX)
+tls=$(mktemp -d /tmp/kqts.XXXXXX)
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+port=$(free_port)
+tls_port=$(free_port)
+started=0
+cleanup() {
+  if [ "$started" = 1 ]; then NO_WAIT=1 CLEANUP=1 "$scripts/stop_server.sh" "$dir"; else rm -rf "$dir"; fi
+  rm -rf "$plain" "$tls"
+}
+trap cleanup EXIT
+
+"$scripts/add_user.sh" "$dir" bench secret >/dev/null
+python3 "$scripts/gen_maildir.py" "$dir/mail/bench/Maildir" "$n" --seed 1 >/dev/null
+python3 "$here/make_check_home.py" "$plain" "$port" bench secret --count 1000
+cp "$plain"/* "$tls"/
+sed -i "s/^Porta1=$port\r\$/Porta1=$tls_port\r\nSicurezza1=2\r/" "$tls/kalmuro.ini"
+grep -q '^Sicurezza1=2' "$tls/kalmuro.ini" || { echo "cannot write the TLS settings" >&2; exit 1; }
+TLS_PORT=$tls_port "$scripts/start_server.sh" "$dir" "$port" >/dev/null
+started=1
+# The program trusts the test authority as if it were the system's.
+export SSL_CERT_FILE="$dir/tls/ca.pem"
+
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+best() { sort -n | head -n 1; }
+now() { date +%s.%N; }
+
+# One check; prints its seconds. Exit 1 without a box only says that some
+# header was unreadable; anything on stderr is a failure.
+check() {
+  local home=$1 status=0 t0 t1
+  t0=$(now)
+  "$kalmuro" --check --home "$home" >"$home/out" 2>"$home/err" || status=$?
+  t1=$(now)
+  if [ "$status" -gt 1 ] || [ -s "$home/err" ]; then
+    echo "kalmuro --check failed (exit $status):" >&2; cat "$home/err" >&2; exit 1
+  fi
+  local rows=$(($(wc -l <"$home/out") - 1))
+  if [ "$rows" -ne "$n" ]; then echo "kalmuro --check listed $rows rows, not $n" >&2; exit 1; fi
+  awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.4f\n", b - a}'
+}
+
+# The first session on a new Maildir builds the server's index: keep it out.
+check "$plain" >/dev/null
+plains=(); tlss=()
+for r in $(seq 1 "$runs"); do
+  plains+=("$(check "$plain")")
+  tlss+=("$(check "$tls")")
+done
+echo "rows=$n plain_runs=${plains[*]} tls_runs=${tlss[*]}"
+echo "median: plain_s=$(printf '%s\n' "${plains[@]}" | median) tls_s=$(printf '%s\n' "${tlss[@]}" | median)"
+a=$(printf '%s\n' "${plains[@]}" | best)
+b=$(printf '%s\n' "${tlss[@]}" | best)
+awk -v n="$n" -v a="$a" -v b="$b" 'BEGIN {
+  printf "messages=%d plain_s=%.3f tls_s=%.3f tls_ratio=%.3f\n", n, a, b, b / a }'
