@@ -74,8 +74,8 @@ std::vector<std::array<std::string, 6>> TSetupDialog::GridRows() const {
     std::array<std::string, 6>& titles = rows.emplace_back();
     for (size_t i = 0; i < titles.size(); ++i) titles[i] = kAccountGridTitles[i];
     for (const TMailAccount& a : FAccounts)
-        rows.push_back({a.AccountName, a.PopServer, a.UserId, kPasswordMask, a.Port,
-                        a.Apop ? "Si" : "No"});
+        rows.push_back(
+            {a.AccountName, a.PopServer, a.UserId, kPasswordMask, a.Port, a.Apop ? "Si" : "No"});
     if (FAccounts.empty()) rows.emplace_back();
     return rows;
 }

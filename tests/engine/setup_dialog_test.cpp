@@ -75,9 +75,8 @@ TEST_F(SetupDialogTest, GridShowsTitlesMaskedPasswordsAndOneEmptyRowWithoutAccou
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0], (std::array<std::string, 6>{"Account", "Server POP3", "Nome utente",
                                                    "Password", "Porta", "APOP"}));
-    EXPECT_EQ(rows[1],
-              (std::array<std::string, 6>{"Casa", "127.0.0.1", "mario", "************", "0110x",
-                                          "Si"}));
+    EXPECT_EQ(rows[1], (std::array<std::string, 6>{"Casa", "127.0.0.1", "mario", "************",
+                                                   "0110x", "Si"}));
     EXPECT_EQ(rows[2], (std::array<std::string, 6>{"Ufficio & co", "127.0.0.1", "m.rossi",
                                                    "************", "110", "No"}));
     EXPECT_EQ(Dialog.Row(), 1);
@@ -187,7 +186,8 @@ TEST_F(SetupDialogTest, DeleteAnsweredNoOrWithoutAccountsChangesNothing) {
     Open();
     Screen.Answer = nullptr;
     Dialog.BitBtnDelClick();
-    EXPECT_EQ(Screen.BoxMessages(), (std::vector<std::string>{"Eliminare l'account selezionato ?"}));
+    EXPECT_EQ(Screen.BoxMessages(),
+              (std::vector<std::string>{"Eliminare l'account selezionato ?"}));
     EXPECT_EQ(Dialog.GridRows().size(), 2u);
     // Editing an empty row does nothing either.
     Dialog.ReplaceAccount(1, Account("X", 110, "x", "x"));
