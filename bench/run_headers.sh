@@ -8,7 +8,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 src=${KALMURO_SOURCE_DIR:-$(cd "$here/.." && pwd)}
-build=${KALMURO_BUILD_DIR:-$src/build}
+build=${KALMURO_BUILD_DIR:-$src/build-release}
 bench="$build/bench/bench_headers"
 count=${COUNT:-10000}
 [ -x "$bench" ] || { echo "missing $bench: build the bench_headers target first" >&2; exit 1; }

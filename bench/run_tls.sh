@@ -9,7 +9,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 src=${KALMURO_SOURCE_DIR:-$(cd "$here/.." && pwd)}
-build=${KALMURO_BUILD_DIR:-$src/build}
+build=${KALMURO_BUILD_DIR:-$src/build-release}
 kalmuro="$build/src/cli/kalmuro"
 scripts="$src/scripts/dovecot"
 runs=${RUNS:-5}

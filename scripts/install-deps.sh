@@ -1,8 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need; safe to run again.
+#   scripts/install-deps.sh            build, tests (the window's tests run offscreen)
+#   scripts/install-deps.sh --display  also what the screenshots need: a virtual X
+#                                      server, a window manager, a tray host, clicks
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config libgtest-dev libssl-dev python3
-          dovecot-pop3d clang libclang-rt-14-dev time openssl)
+packages=(cmake ninja-build g++ pkg-config libgtest-dev libssl-dev openssl python3
+          dovecot-pop3d clang libclang-rt-14-dev time
+          qt6-base-dev fonts-dejavu-core qt6-translations-l10n)
+if [ "${1:-}" = --display ]; then
+  packages+=(xvfb xauth imagemagick trayer xdotool openbox)
+elif [ $# -gt 0 ]; then
+  echo "usage: $0 [--display]" >&2; exit 2
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds the program and runs it; arguments go to the program.
+# Builds the program (Release, in build-release) and runs it; arguments go to
+# the program. Without arguments it opens the window (or, without a display,
+# says so); ./scripts/demo.sh opens it on a demo mailbox instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DKALMURO_TESTS=OFF >/dev/null
-cmake --build build -j "$(nproc)" --target kalmuro
-if [ $# -eq 0 ]; then set -- --version; fi
-exec ./build/src/cli/kalmuro "$@"
+dir=$(./scripts/build.sh release kalmuro)
+exec "./$dir/src/cli/kalmuro" "$@"

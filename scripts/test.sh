@@ -1,39 +1,52 @@
 #!/usr/bin/env bash
 # Builds and runs every test: a debug build, a build with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and a short run of every fuzz target.
-# Environment: KALMURO_FUZZ_SECONDS (default 20; 0 skips fuzzing).
+# UndefinedBehaviorSanitizer (the window's tests run offscreen in both), and a
+# short run of every fuzz target. Each stage has its own build folder
+# (scripts/build.sh), prints how many tests it ran, and stops the script when
+# anything fails or a stage finds no tests.
+# Environment: KALMURO_FUZZ_SECONDS (default 20; 0 skips fuzzing), KALMURO_JOBS.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 
-jobs=$(nproc)
+jobs=${KALMURO_JOBS:-$(nproc)}
+summary=()
 run_suite() {
-  local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$dir" -j "$jobs"
-  (cd "$dir" && ctest --output-on-failure -j "$jobs")
+  local purpose=$1 dir log count
+  echo "== $purpose build"
+  dir=$(./scripts/build.sh "$purpose")
+  echo "== $purpose tests"
+  log=$dir/ctest.log
+  (cd "$dir" && ctest --no-tests=error --output-on-failure -j "$jobs") | tee "$log"
+  count=$(sed -n 's/.* tests failed out of \([0-9][0-9]*\)$/\1/p' "$log" | tail -n 1)
+  [ -n "$count" ] && [ "$count" -gt 0 ] || { echo "$purpose: ctest ran no tests" >&2; exit 1; }
+  echo "== $purpose: $count tests passed"
+  summary+=("$purpose: $count tests passed")
 }
 
-echo "== debug build and tests"
-run_suite build -DCMAKE_BUILD_TYPE=Debug
-echo "== sanitizer build and tests"
+run_suite debug
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DKALMURO_SANITIZE=ON -DKALMURO_BENCH=OFF
+  run_suite asan
 
 seconds=${KALMURO_FUZZ_SECONDS:-20}
 if [ "$seconds" -gt 0 ] && ls fuzz/fuzz_*.cpp >/dev/null 2>&1; then
+  echo "== fuzz build"
+  dir=$(./scripts/build.sh fuzz)
   echo "== fuzz targets, ${seconds} s each"
-  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DKALMURO_FUZZ=ON >/dev/null
-  cmake --build build-fuzz -j "$jobs"
+  ran=0
   for src in fuzz/fuzz_*.cpp; do
     name=$(basename "$src" .cpp)
     corpus=$(mktemp -d)
     [ -d "fuzz/corpus/${name#fuzz_}" ] && cp -r "fuzz/corpus/${name#fuzz_}/." "$corpus/"
     echo "-- $name"
-    "build-fuzz/fuzz/$name" -max_total_time="$seconds" -max_len=8192 -timeout=10 \
+    # A crash makes the fuzzer exit non-zero, and pipefail carries that out.
+    "$dir/fuzz/$name" -max_total_time="$seconds" -max_len=8192 -timeout=10 \
         -print_final_stats=0 "$corpus" 2>&1 | tail -n 3
     rm -rf "$corpus"
+    ran=$((ran + 1))
   done
+  summary+=("fuzz: $ran targets ran ${seconds} s each without a finding")
 fi
+echo "== summary"
+printf '   %s\n' "${summary[@]}"
 echo "== all tests passed"
