@@ -47,7 +47,7 @@ public:
     void RowChanged(int32_t) override {}
     void RowsRepaint() override {}
     // Nobody reads a viewer or picks a file here.
-    void ShowMessageViewer(const std::string&, const std::vector<std::string>&) override {}
+    void ShowMessageViewer(const std::string&, const std::string&) override {}
     bool ExecuteSaveDialog(const TSaveDialogRequest&, std::string&) override { return false; }
     std::string DocumentsFolder() override { return std::string(); }
     bool IsShiftDown() override { return false; }

@@ -150,10 +150,19 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
         // a reference into Messages go stale.
         TMessageEntry entry;
         entry.AccountIndex = accountIndex;
+        // What the header fetch got stays with the record even when LIST
+        // or the connection fails next (a header block too long to finish
+        // closes the session).
+        entry.HeaderText = message.HeaderLines.Text();
+        entry.FromName = Trim(message.From.Name);
+        entry.FromAddress = Trim(message.From.Address);
+        entry.Sender = SenderText(entry.FromName, entry.FromAddress);
+        entry.Subject = Trim(message.Subject);
+        entry.Date = message.Date;
+        entry.Selected = false;
         try {
             entry.Size = Pop3Client1.MessageSize(n);
             entry.MsgNumber = n;
-            entry.HeaderText = message.HeaderLines.Text();
             PumpMessages();
             try {
                 std::vector<std::string> uid;
@@ -166,12 +175,6 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
             Messages.push_back(std::move(entry));
             throw;
         }
-        entry.FromName = Trim(message.From.Name);
-        entry.FromAddress = Trim(message.From.Address);
-        entry.Sender = SenderText(entry.FromName, entry.FromAddress);
-        entry.Subject = Trim(message.Subject);
-        entry.Date = message.Date;
-        entry.Selected = false;
         Messages.push_back(std::move(entry));
         AddMessageRow(static_cast<int32_t>(Messages.size()) - 1);
         ClearStatus();

@@ -12,6 +12,7 @@
 #include "engine/form_main.h"
 #include "engine/message_files.h"
 #include "mail/formats.h"
+#include "mail/mime/header_list.h"
 #include "mail/settings.h"
 #include "mail/text.h"
 
@@ -23,6 +24,53 @@ namespace {
 std::string MessageLabel(const TMessageEntry& entry) {
     return entry.Subject + " di " + entry.Sender;
 }
+
+// The unique id of a UIDL reply "n id": the text after the first blank.
+std::string_view UidOf(std::string_view uidlText) {
+    const size_t blank = uidlText.find(' ');
+    return blank == std::string_view::npos ? uidlText : uidlText.substr(blank + 1);
+}
+
+// The lines of a text whose every line ends with CR LF.
+std::vector<std::string_view> CrLfLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string_view::npos;
+         start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+}  // namespace
+
+bool SameHeaderBlock(std::string_view headerText, std::string_view messageText) {
+    // The header fetch keeps its lines as sent (dot-stuffed) and skips
+    // empty ones; RETR unstuffs.
+    std::vector<std::string> header;
+    for (std::string_view line : CrLfLines(headerText)) {
+        if (line.size() >= 2 && line[0] == '.' && line[1] == '.') line.remove_prefix(1);
+        header.emplace_back(line);
+    }
+    if (header.empty()) return false;  // nothing to compare with
+    // The header block: the lines up to the first empty one. A server that
+    // answered the header fetch with the whole message gave every non-empty
+    // line instead.
+    size_t i = 0, start = 0;
+    bool inHeader = true;
+    for (size_t end; (end = messageText.find("\r\n", start)) != std::string_view::npos;
+         start = end + 2) {
+        const std::string_view line = messageText.substr(start, end - start);
+        if (line.empty()) {
+            if (inHeader && i == header.size()) return true;
+            inHeader = false;
+            continue;
+        }
+        if (i == header.size() || line != header[i]) return false;
+        ++i;
+    }
+    return i == header.size();
+}
+
+namespace {
 
 }  // namespace
 
@@ -90,6 +138,7 @@ void TFormMain::RunDeletion(TAutoDeletion checkAfter,
 
 void TFormMain::WalkTickedRows(bool copyToRecycle) {
     ShowStopButton();
+    bool ambiguous = false;
     try {
         // Last row first: within an account the rows follow the message
         // numbers, and a deletion made final never renumbers a row to come.
@@ -97,7 +146,15 @@ void TFormMain::WalkTickedRows(bool copyToRecycle) {
             if (StopRequested()) break;
             // The rows belong to the run; the check is only a guard.
             if (static_cast<size_t>(row) >= FList.Rows.size()) continue;
-            if (!FList.Rows[static_cast<size_t>(row)].Checked) continue;
+            const TMessageRow& item = FList.Rows[static_cast<size_t>(row)];
+            if (!item.Checked) continue;
+            // Passed over rather than ending the run: the others can still
+            // go, and one box says why these stay.
+            if (item.RecordIndex >= 0 && static_cast<size_t>(item.RecordIndex) < Messages.size() &&
+                UidIsAmbiguous(item.RecordIndex)) {
+                ambiguous = true;
+                continue;
+            }
             if (!DeleteMessage(static_cast<int32_t>(row), copyToRecycle)) break;
         }
     } catch (...) {
@@ -105,18 +162,39 @@ void TFormMain::WalkTickedRows(bool copyToRecycle) {
         throw;
     }
     HideStopButton();
+    if (ambiguous) ShowError(kAmbiguousUidError);
+}
+
+bool TFormMain::UidIsAmbiguous(int32_t recordIndex) const {
+    const TMessageEntry& entry = Messages[static_cast<size_t>(recordIndex)];
+    if (entry.UidlText.empty()) return false;
+    const std::string_view uid = UidOf(entry.UidlText);
+    for (size_t i = 0; i < Messages.size(); ++i) {
+        const TMessageEntry& other = Messages[i];
+        if (static_cast<int32_t>(i) != recordIndex && other.AccountIndex == entry.AccountIndex &&
+            !other.UidlText.empty() && UidOf(other.UidlText) == uid)
+            return true;
+    }
+    return false;
 }
 
 bool TFormMain::DeleteMessage(int32_t row, bool copyToRecycle) {
     const int32_t index = PosMsgInArray(row);
     if (index < 0 || !IsInSelectedMailbox(index)) return false;
+    // An id the server gave to two messages cannot tell them apart once the
+    // numbering shifts: such messages are never deleted.
+    if (UidIsAmbiguous(index)) {
+        ShowError(kAmbiguousUidError);
+        return false;
+    }
     // A copy: handlers that run in the pumps below may touch Messages.
     const TMessageEntry entry = Messages[static_cast<size_t>(index)];
     bool result = false;
     try {
         if (ConnectAccountForMessage(entry.AccountIndex)) {
             // Only the message the check saw is deleted: same number, same
-            // unique id. Without an id there is nothing to compare with.
+            // unique id, same header. Without an id there is nothing to
+            // compare with.
             bool exists = false;
             if (!entry.UidlText.empty()) {
                 ShowStatus("Verifica esistenza del messaggio " + MessageLabel(entry));
@@ -124,7 +202,7 @@ bool TFormMain::DeleteMessage(int32_t row, bool copyToRecycle) {
                 if (Pop3Client1.MessageUid(reply, entry.MsgNumber))
                     exists = !reply.empty() && reply.front() == entry.UidlText;
             }
-            if (exists && copyToRecycle) exists = CopyToRecycleFolder(entry);
+            if (exists) exists = copyToRecycle ? CopyToRecycleFolder(entry) : HeaderUnchanged(entry);
             if (exists) {
                 ShowStatus("Eliminazione del messaggio " + MessageLabel(entry));
                 result = Pop3Client1.DeleteMessageOnServer(entry.MsgNumber);
@@ -145,11 +223,22 @@ bool TFormMain::DeleteMessage(int32_t row, bool copyToRecycle) {
     return result;
 }
 
+bool TFormMain::HeaderUnchanged(const TMessageEntry& entry) {
+    THeaderList lines;
+    try {
+        Pop3Client1.FetchHeaderLines(entry.MsgNumber, lines);
+    } catch (const std::exception&) {
+        // A header that cannot be read whole cannot be compared.
+        return false;
+    }
+    return !entry.HeaderText.empty() && lines.Text() == entry.HeaderText;
+}
+
 bool TFormMain::CopyToRecycleFolder(const TMessageEntry& entry) {
     ShowStatus("Copia nel cestino del messaggio " + MessageLabel(entry));
-    std::vector<std::string> lines;
+    std::string text;
     try {
-        if (!Pop3Client1.FetchRaw(entry.MsgNumber, lines)) {
+        if (!Pop3Client1.FetchRaw(entry.MsgNumber, text, RetrieveLimit(entry.Size))) {
             ShowError("Rilevati errori durante la ricezione del messaggio");
             return false;
         }
@@ -157,14 +246,18 @@ bool TFormMain::CopyToRecycleFolder(const TMessageEntry& entry) {
         ShowError("Rilevati errori durante la copia del messaggio nel cestino");
         return false;
     }
+    // Another message under the same number and id is not copied, and not
+    // deleted.
+    if (!SameHeaderBlock(entry.HeaderText, text)) return false;
     const std::string folder = RecycleFolder();
-    if (!FolderExists(folder)) mkdir(folder.c_str(), 0777);
+    // Deleted mail is private: only its owner may open the folder.
+    if (!FolderExists(folder)) mkdir(folder.c_str(), 0700);
     if (!FolderExists(folder)) {
         ShowError("Impossibile accedere alla cartella del Cestino");
         return false;
     }
     std::string path;
-    if (WriteNewMessageFile(folder, BaseFileName(entry), MessageFileContent(lines), path) != 0) {
+    if (WriteNewMessageFile(folder, BaseFileName(entry), text, path) != 0) {
         ShowError("Rilevati errori durante la scrittura del messaggio nel cestino");
         return false;
     }

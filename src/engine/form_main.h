@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/message_list.h"
@@ -63,6 +64,14 @@ enum class TAutoDeletion { FromSettings, Never, Always };
 // selezionati ?".
 std::string DeleteQuestion(bool copyToRecycle, int32_t count);
 
+// Why a message whose unique id is not unique is not deleted.
+inline constexpr const char* kAmbiguousUidError =
+    "Alcuni messaggi non sono stati eliminati: il server ha dato lo stesso identificativo "
+    "(UIDL) a pi\xF9 messaggi, e non si pu\xF2 essere certi di eliminare quello giusto";  // più, può
+// Whether the header block of a whole message (every line followed by CR LF,
+// unstuffed) is the one a header fetch stored as headerText; false when
+// nothing was stored.
+bool SameHeaderBlock(std::string_view headerText, std::string_view messageText);
 // The sender as the list shows it: "name (address)", or the non-empty one
 // of the two (both trimmed first).
 std::string SenderText(const std::string& name, const std::string& address);
@@ -274,6 +283,10 @@ private:
     // The copy of one message in the recycle folder, whole and flushed to
     // disk; false (after its error box) when there is none.
     bool CopyToRecycleFolder(const TMessageEntry& entry);
+    // The header fetch of the record's number gives the header it stored.
+    bool HeaderUnchanged(const TMessageEntry& entry);
+    // Whether another record of the same account has the same unique id.
+    bool UidIsAmbiguous(int32_t recordIndex) const;
     void CommitAndDisconnect();
     // Resumes the timer, then shows the error that escaped a command (or the
     // timer's own), if any.

@@ -38,12 +38,17 @@ bool PathExists(const std::string& path) {
 
 int WriteNewMessageFile(const std::string& folder, const std::string& baseName,
                         std::string_view content, std::string& path, size_t minimumNameLength) {
+    // Written and flushed once; only the name is looked for afterwards.
+    std::string tempPath;
+    const int written = WriteTemporaryFile(folder.empty() ? "." : folder, content, tempPath);
+    if (written != 0) return written;
     std::string base = baseName;
     const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    int error = EEXIST;
     for (int number = 1; number <= kMaxSuffix; ++number) {
         const std::string suffix = number == 1 ? std::string() : "_" + std::to_string(number);
         path = prefix + Cp1252ToUtf8(base) + suffix + ".eml";
-        const int error = WriteNewFile(path, content);
+        error = LinkNewName(tempPath, path);
         if (error == ENAMETOOLONG && base.size() > minimumNameLength) {
             // Shorter and shorter until the file system takes it; the same
             // suffix is tried again with the shorter name.
@@ -51,9 +56,10 @@ int WriteNewMessageFile(const std::string& folder, const std::string& baseName,
             --number;
             continue;
         }
-        if (error != EEXIST) return error;
+        if (error != EEXIST) break;
     }
-    return EEXIST;
+    unlink(tempPath.c_str());
+    return error;
 }
 
 }  // namespace kalmuro

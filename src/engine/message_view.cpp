@@ -23,13 +23,14 @@ void TFormMain::ShowMessageText(int32_t row, bool headerOnly) {
     std::string escaped;
     try {
         if (headerOnly) {
-            Screen.ShowMessageViewer(kCaptionViewer, SplitRuleLines(entry.HeaderText));
+            Screen.ShowMessageViewer(kCaptionViewer, entry.HeaderText);
         } else if (ConnectAccountForMessage(entry.AccountIndex)) {
-            std::vector<std::string> lines;
+            std::string text;
             try {
                 ShowStatus("Lettura del messaggio dal server " + Pop3Client1.Host + " in corso...");
-                // A refusal leaves the viewer empty.
-                Pop3Client1.FetchRaw(entry.MsgNumber, lines);
+                // A refusal leaves the viewer empty. The message is held as
+                // one text: a large one costs about its own size.
+                Pop3Client1.FetchRaw(entry.MsgNumber, text, RetrieveLimit(entry.Size));
                 ClearStatus();
             } catch (...) {
                 EndSessionAfterError();
@@ -39,7 +40,7 @@ void TFormMain::ShowMessageText(int32_t row, bool headerOnly) {
             // the mailbox for a session must not stay locked while the user
             // reads.
             DisconnectServer();
-            Screen.ShowMessageViewer(kCaptionViewer, lines);
+            Screen.ShowMessageViewer(kCaptionViewer, text);
         }
     } catch (const std::exception& e) {
         escaped = e.what();
@@ -65,15 +66,17 @@ void TFormMain::SaveMessageToFile(int32_t row) {
         std::string fileName;
         if (Screen.ExecuteSaveDialog(request, fileName)) {
             bool ok = true;
-            if (PathExists(fileName))
+            const bool replace = PathExists(fileName);
+            if (replace)
                 ok = AskConfirmation("Il file scelto esiste gi\xE0. Sostituirlo ?", 1);  // già
             if (ok && ConnectAccountForMessage(entry.AccountIndex)) {
                 try {
                     ShowStatus("Lettura del messaggio " + Trim(entry.Subject) + " dal server...");
-                    std::vector<std::string> lines;
+                    std::string text;
                     bool fetched = false, failed = false;
                     try {
-                        fetched = Pop3Client1.FetchRaw(entry.MsgNumber, lines);
+                        fetched = Pop3Client1.FetchRaw(entry.MsgNumber, text,
+                                                       RetrieveLimit(entry.Size));
                     } catch (const std::exception&) {
                         failed = true;
                     }
@@ -81,9 +84,12 @@ void TFormMain::SaveMessageToFile(int32_t row) {
                         ShowError("Impossibile leggere il messaggio dal server");
                     } else if (!fetched) {
                         ShowError("Rilevati errori durante la ricezione del messaggio");
-                    } else if (WriteFileAtomically(fileName, MessageFileContent(lines)) != 0) {
-                        // An existing file is replaced only by a complete
-                        // new one; a failure leaves it, and no partial file.
+                    } else if ((replace ? WriteFileAtomically(fileName, text)
+                                        : WriteNewFile(fileName, text)) != 0) {
+                        // The file is whole or absent: an existing one the
+                        // user chose to replace is replaced only by a
+                        // complete new one, and a new one takes no name
+                        // that came to exist meanwhile.
                         ShowError("Impossibile salvare il messaggio");
                     }
                 } catch (...) {

@@ -102,9 +102,10 @@ public:
     virtual void RowsRepaint() = 0;
 
     // The message viewer: a modal, read-only window with this caption showing
-    // the lines; returns once the user has closed it.
-    virtual void ShowMessageViewer(const std::string& caption,
-                                   const std::vector<std::string>& lines) = 0;
+    // the text, whose every line ends with CR LF (a message can be hundreds
+    // of megabytes: one block, not a list of lines); returns once the user
+    // has closed it.
+    virtual void ShowMessageViewer(const std::string& caption, const std::string& text) = 0;
     // The modal file-save dialog. False when the user cancelled; otherwise
     // `chosen` is the full path, with "." + DefaultExt added to a name typed
     // without an extension.

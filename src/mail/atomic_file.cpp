@@ -1,6 +1,9 @@
 #include "mail/atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,7 +11,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <mutex>
 #include <random>
+#include <set>
 
 namespace kalmuro {
 
@@ -38,12 +43,48 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// Opens a fresh file next to target; O_EXCL keeps it from reusing anything.
-int CreateTemporary(const std::string& target, std::string& tempPath) {
+// Temporary files are ".kalmuro-<pid>-<number>.tmp": hidden, never taken for
+// a message file (".eml") or a list, and the pid tells a leftover of a killed
+// run from a file another running copy is still writing.
+constexpr const char* kTempPrefix = ".kalmuro-";
+constexpr const char* kTempSuffix = ".tmp";
+
+// Removes the temporary files that processes no longer alive left in folder;
+// once per folder and run, since only an earlier run can have left one.
+void RemoveStaleTemporaries(const std::string& folder) {
+    static std::mutex guard;
+    static std::set<std::string> cleaned;
+    {
+        const std::lock_guard<std::mutex> lock(guard);
+        if (!cleaned.insert(folder).second) return;
+    }
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return;
+    const std::string prefix = kTempPrefix;
+    const std::string suffix = kTempSuffix;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() <= prefix.size() + suffix.size() || name.rfind(prefix, 0) != 0 ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        char* end = nullptr;
+        const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+        if (pid <= 0 || end == nullptr || *end != '-') continue;
+        if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        unlinkat(dirfd(dir), name.c_str(), 0);
+    }
+    closedir(dir);
+}
+
+// Opens a fresh private file in folder; O_EXCL keeps it from reusing anything.
+int CreateTemporary(const std::string& folder, std::string& tempPath) {
+    RemoveStaleTemporaries(folder);
     static std::mt19937_64 names{std::random_device{}()};
+    const std::string prefix = (folder == "/" ? std::string() : folder) + "/" + kTempPrefix +
+                               std::to_string(getpid()) + "-";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        tempPath = target + ".tmp" + std::to_string(names() % 1000000000ull);
-        const int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        tempPath = prefix + std::to_string(names() % 1000000000ull) + kTempSuffix;
+        const int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     errno = EEXIST;
@@ -103,7 +144,7 @@ int WriteFileAtomically(const std::string& path, std::string_view content) {
     }
 
     std::string tempPath;
-    const int fd = CreateTemporary(target, tempPath);
+    const int fd = CreateTemporary(FolderOf(target), tempPath);
     if (fd < 0) return errno;
 
     int error = 0;
@@ -126,14 +167,37 @@ int WriteFileAtomically(const std::string& path, std::string_view content) {
     return 0;
 }
 
-int WriteNewFile(const std::string& path, std::string_view content) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+int WriteTemporaryFile(const std::string& folder, std::string_view content,
+                       std::string& tempPath) {
+    const int fd = CreateTemporary(folder, tempPath);
     if (fd < 0) return errno;
     int error = WriteAll(fd, content);
     if (error == 0 && fsync(fd) != 0) error = errno;
     if (close(fd) != 0 && error == 0) error = errno;
-    if (error == 0) error = SyncFolder(FolderOf(path));
-    if (error != 0) unlink(path.c_str());
+    if (error != 0) unlink(tempPath.c_str());
+    return error;
+}
+
+int LinkNewName(const std::string& tempPath, const std::string& path) {
+    // link fails with EEXIST where rename would replace.
+    if (link(tempPath.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        // File systems without hard links can still rename without replacing.
+        if (error != EPERM && error != EOPNOTSUPP && error != ENOSYS) return error;
+        if (renameat2(AT_FDCWD, tempPath.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0)
+            return errno;
+    }
+    const int error = SyncFolder(FolderOf(path));
+    if (error != 0) unlink(path.c_str());  // ours, and not known to be durable
+    return error;
+}
+
+int WriteNewFile(const std::string& path, std::string_view content) {
+    std::string tempPath;
+    int error = WriteTemporaryFile(FolderOf(path), content, tempPath);
+    if (error != 0) return error;
+    error = LinkNewName(tempPath, path);
+    unlink(tempPath.c_str());
     return error;
 }
 

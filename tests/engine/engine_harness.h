@@ -51,6 +51,7 @@ public:
     struct TViewer {
         std::string Caption;
         std::vector<std::string> Lines;
+        std::string Text;
     };
     std::vector<TViewer> Viewers;
     // Runs while a viewer is open (the user looks at it, a timer fires...).
@@ -115,9 +116,12 @@ public:
     void RowsAppended(int32_t, int32_t count) override { RowsAppendedTotal += count; }
     void RowChanged(int32_t) override { ++RowChanges; }
     void RowsRepaint() override { ++Repaints; }
-    void ShowMessageViewer(const std::string& caption,
-                           const std::vector<std::string>& lines) override {
-        Viewers.push_back({caption, lines});
+    void ShowMessageViewer(const std::string& caption, const std::string& text) override {
+        std::vector<std::string> lines;
+        for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos;
+             start = end + 2)
+            lines.push_back(text.substr(start, end - start));
+        Viewers.push_back({caption, std::move(lines), text});
         if (OnViewer) OnViewer();
     }
     bool ExecuteSaveDialog(const TSaveDialogRequest& request, std::string& chosen) override {
