@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 #include "mail/accounts.h"
 #include "mail/atomic_file.h"
@@ -110,6 +111,14 @@ public:
 
     std::string Value(size_t line) const { return CleanValue(ParseLine(lines_[line]).value); }
 
+    // A file that exists but cannot be read (a folder, no permission) is not
+    // an empty one: reading defaults from it would pass for "no accounts".
+    const IniDocument& RequireReadable() const {
+        if (readError_ != 0 && readError_ != ENOENT && readError_ != ENOTDIR)
+            throw EFOpenError("Cannot open file \"" + path_ + "\". " + std::strerror(readError_));
+        return *this;
+    }
+
     void Set(std::string_view section, std::string_view key, std::string_view value) {
         const std::string entry = OneLine(key) + "=" + OneLine(value);
         const size_t at = Find(section, key);
@@ -199,8 +208,13 @@ std::string AppDir() {
 std::string IniFileName() { return AppDir() + kIniBaseName; }
 
 std::string IncludeBackslash(const std::string& path) {
-    const std::string separator =
-        ReadIniString(kSectionMainSetup, kKeyBackSlash, kDefaultPathSeparator);
+    // Paths are built before the settings are loaded; an unreadable file is
+    // reported by the reads that load them, not here.
+    std::string separator = kDefaultPathSeparator;
+    try {
+        separator = ReadIniString(kSectionMainSetup, kKeyBackSlash, kDefaultPathSeparator);
+    } catch (const EFOpenError&) {
+    }
     if (path.empty()) return separator;
     if (std::string(1, path.back()) != separator) return path + separator;
     return path;
@@ -209,7 +223,7 @@ std::string IncludeBackslash(const std::string& path) {
 std::string ReadIniString(const std::string& section, const std::string& key,
                           const std::string& defaultValue, const std::string& path) {
     const IniDocument doc(FileOrDefault(path));
-    const size_t at = doc.Find(section, key);
+    const size_t at = doc.RequireReadable().Find(section, key);
     return at == std::string::npos ? defaultValue : doc.Value(at);
 }
 
@@ -257,7 +271,7 @@ void ReplaceIniSection(const std::string& section,
 
 int ReadIniSection(const std::string& section, std::vector<std::string>* names,
                    std::vector<std::string>* values, const std::string& path) {
-    return IniDocument(FileOrDefault(path)).List(section, names, values);
+    return IniDocument(FileOrDefault(path)).RequireReadable().List(section, names, values);
 }
 
 std::string ReadIniScrambled(const std::string& section, const std::string& key,

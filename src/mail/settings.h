@@ -41,7 +41,9 @@ std::string IniFileName();
 // character already equals the separator.
 std::string IncludeBackslash(const std::string& path);
 
-// Typed reads. A missing file, section or key yields the default. A value is
+// Typed reads. A missing file, section or key yields the default; a file that
+// exists but cannot be read (a folder, no permission) raises EFOpenError
+// ("Cannot open file "<path>". <reason>"), as ReadIniSection does. A value is
 // stripped of blanks at both ends and of one pair of enclosing quotes, and cut
 // to kMaxIniValueLength characters. The integer and Boolean reads raise
 // EConvertError ("'%s' is not a valid integer value") for a value StrToInt

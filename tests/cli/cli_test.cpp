@@ -2,6 +2,7 @@
 // the command line and Ctrl-C.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <regex>
 
@@ -152,6 +153,16 @@ TEST_F(CliTest, SettingsProblemsBeforeTheCheck) {
     EXPECT_EQ(bad.ExitCode, 1);
     EXPECT_EQ(bad.Out, "");
     EXPECT_EQ(bad.Err, "Errore: 'nero' is not a valid integer value\n");
+}
+
+TEST_F(CliTest, ASettingsFileThatCannotBeReadIsAnError) {
+    // A folder where the file should be: not "no accounts" and success.
+    std::filesystem::create_directory(Home.Path("kalmuro.ini"));
+    const TRunResult r = Check();
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err,
+              "Errore: Cannot open file \"" + Home.Path("kalmuro.ini") + "\". Is a directory\n");
 }
 
 TEST_F(CliTest, CommandLine) {

@@ -2,6 +2,8 @@
 // LoadSettings and the message boxes.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "engine/engine_harness.h"
 #include "mail/errors.h"
 
@@ -238,6 +240,22 @@ TEST_F(FormMainTest, LoadSettingsRaisesOnAColourThatIsNoNumber) {
     } catch (const EConvertError& e) {
         EXPECT_STREQ(e.what(), "'verde' is not a valid integer value");
     }
+}
+
+TEST_F(FormMainTest, AnUnreadableSettingsFileIsAnErrorWithItsPath) {
+    std::filesystem::remove(IniFileName());
+    ASSERT_TRUE(std::filesystem::create_directory(IniFileName()));
+    const std::string text = "Cannot open file \"" + IniFileName() + "\". Is a directory";
+    try {
+        Form.LoadSettings();
+        FAIL() << "no error";
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(e.what(), text);
+    }
+    // The start timer reads the file too: its error reaches the error box.
+    Form.FormShow();
+    Form.TimerStartTimer();
+    EXPECT_EQ(Screen.BoxMessages(), std::vector<std::string>{text});
 }
 
 TEST_F(FormMainTest, MessageBoxesHaveFixedTitlesIconsAndButtons) {

@@ -318,7 +318,8 @@ TEST_F(SettingsTest, AFileThatCannotBeReadIsNotOverwritten) {
     const std::string before = "[Setup]\r\nA=1\r\n[Accounts]\r\nPopServer1=x\r\n";
     Given(before);
     SetReadFailureForTesting(EIO);
-    EXPECT_EQ(ReadIniString("Setup", "A", "d"), "d");
+    // Not the default either: the file is there, and says something else.
+    EXPECT_THROW(ReadIniString("Setup", "A", "d"), EFOpenError);
     EXPECT_THROW(WriteIniString("Setup", "B", "2"), EIniWriteError);
     EXPECT_NO_THROW(EraseIniSection("Accounts"));  // nothing seen, nothing erased
     SetReadFailureForTesting(0);
