@@ -142,7 +142,8 @@ TEST(DeleteBlocked, AnErrorInTheFirstCheckFailsTheRun) {
     first.Expect("TOP 2 0").Line("-ERR no such header").Expect("LIST 2").Line("+OK 2 60");
     first.Expect("UIDL 2").Line("+OK 2 id2").Expect("QUIT").Line("+OK");
     TScript deletion = LoggedIn("+OK");
-    deletion.Expect("UIDL 1").Line("+OK 1 id1").Expect("DELE 1").Line("+OK");
+    deletion.Expect("UIDL 1").Line("+OK 1 id1").Expect("TOP 1 0").Send("+OK\r\n" + header + ".\r\n");
+    deletion.Expect("DELE 1").Line("+OK");
     deletion.Expect("QUIT").Line("+OK");
     TScript second = LoggedIn("+OK");
     second.Expect("STAT").Line("+OK 1 60").Expect("TOP 1 0");
