@@ -2,7 +2,7 @@
 """The header-only road of a mailbox check with Python's standard library.
 
 usage: pop3_peer.py --port P --user U --password PW [--host H]
-                    [--mode parse|floor] [--runs R]
+                    [--mode parse|floor] [--runs R] [--tls-ca CAFILE]
 
 Connects, logs in with USER/PASS, sends STAT, then for n = 1..count sends
 TOP n 0, LIST n and UIDL n, each after the previous reply, then QUIT. The
@@ -13,6 +13,9 @@ timing covers all of it.
          and address, the subject and the date, as a check needs them.
   floor  poplib with the same commands and no parsing.
 
+With --tls-ca the session is POP3 over TLS (POP3_SSL), the server's
+certificate verified against that authority file.
+
 Each run prints "run=i seconds=S"; the last line is
   mode=M messages=N median_s=S runs=R
 """
@@ -20,6 +23,7 @@ Each run prints "run=i seconds=S"; the last line is
 import argparse
 import email.policy
 import poplib
+import ssl
 import statistics
 import sys
 import time
@@ -31,7 +35,11 @@ from header_fields import fields_checksum
 def road(args, parse):
     parser = BytesHeaderParser(policy=email.policy.default)
     checksum = 0
-    pop = poplib.POP3(args.host, args.port, timeout=60)
+    if args.tls_ca:
+        context = ssl.create_default_context(cafile=args.tls_ca)
+        pop = poplib.POP3_SSL(args.host, args.port, timeout=60, context=context)
+    else:
+        pop = poplib.POP3(args.host, args.port, timeout=60)
     pop.user(args.user)
     pop.pass_(args.password)
     count, _ = pop.stat()
@@ -55,6 +63,7 @@ def main():
     ap.add_argument("--password", required=True)
     ap.add_argument("--mode", choices=["parse", "floor"], default="parse")
     ap.add_argument("--runs", type=int, default=1)
+    ap.add_argument("--tls-ca", default="")
     args = ap.parse_args()
     times = []
     count = 0
