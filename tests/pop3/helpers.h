@@ -1,6 +1,8 @@
 // Small helpers shared by the POP3 test files.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <string>
 
@@ -23,6 +25,27 @@ inline void PointAtAsAlice(TPop3Client& client, int32_t port) {
     PointAt(client, port);
     client.Username = "alice";
     client.Password = "secret";
+}
+
+// Logs the client in over TLS and says whether it did. It must when ok;
+// otherwise the certificate must be refused for `problem`, with the
+// fingerprint of `certificate` (a file of TestCertificateDir()), and the
+// connection closed.
+inline bool TlsLogin(TPop3Client& client, bool ok, TCertificateProblem problem,
+                     const std::string& certificate) {
+    try {
+        client.Login(5000);
+        EXPECT_TRUE(ok);
+        return true;
+    } catch (const ECertificateError& e) {
+        EXPECT_FALSE(ok) << e.what();
+        EXPECT_EQ(e.Problem, problem) << e.Detail;
+        EXPECT_EQ(e.Fingerprint, OpensslFingerprint(certificate));
+        EXPECT_FALSE(client.IsConnected());
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
+    }
+    return false;
 }
 
 // The text of whatever f throws, or "<none>".
