@@ -32,6 +32,7 @@ void ReadSetupOptions(TSetupOptions& options) {
     options.CopyToRecycle = ReadIniBool(kSectionSetup, "CopyToRecycle", true);
     options.StopEmptyMsg = ReadIniBool(kSectionSetup, "StopEmptyMsg", false);
     options.AutoDelete = ReadIniBool(kSectionSetup, "AutoDelete", false);
+    options.DecodeUtf8 = ReadIniBool(kSectionSetup, kKeyDecodeUtf8, false);
 }
 
 void WriteSetupOptions(const TSetupOptions& options) {
@@ -45,6 +46,8 @@ void WriteSetupOptions(const TSetupOptions& options) {
     WriteIniBool(kSectionSetup, "CopyToRecycle", options.CopyToRecycle);
     WriteIniBool(kSectionSetup, "StopEmptyMsg", options.StopEmptyMsg);
     WriteIniBool(kSectionSetup, "AutoDelete", options.AutoDelete);
+    if (options.DecodeUtf8 || !ReadIniString(kSectionSetup, kKeyDecodeUtf8, "").empty())
+        WriteIniBool(kSectionSetup, kKeyDecodeUtf8, options.DecodeUtf8);
 }
 
 TSetupDialog::TSetupDialog(TFormMain& owner) : Owner(owner) {}
@@ -111,7 +114,12 @@ const TMailAccount& TSetupDialog::AccountAt(int32_t row) const {
 
 void TSetupDialog::ReplaceAccount(int32_t row, const TMailAccount& account) {
     if (!FAccountsLoaded || !RowShowsAccount(row)) return;
-    FAccounts[static_cast<size_t>(row - 1)] = account;
+    TMailAccount& stored = FAccounts[static_cast<size_t>(row - 1)];
+    // A certificate accepted for one server says nothing about another.
+    const std::string fingerprint =
+        account.PopServer == stored.PopServer ? stored.Fingerprint : std::string();
+    stored = account;
+    stored.Fingerprint = fingerprint;
     FRow = row;
 }
 

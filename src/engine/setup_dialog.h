@@ -45,6 +45,8 @@ struct TSetupOptions {
     bool CopyToRecycle = false;
     bool StopEmptyMsg = false;
     bool AutoDelete = false;
+    // "Decodifica i testi codificati in UTF-8" ("DecodeUTF8").
+    bool DecodeUtf8 = false;
     bool operator==(const TSetupOptions&) const = default;
 };
 
@@ -60,7 +62,9 @@ std::string SpinBoxText(const std::string& stored, TSpinRange range);
 // is no number raises EConvertError; the options read before it keep their
 // values in `options`, that one and the later ones their design state.
 void ReadSetupOptions(TSetupOptions& options);
-// Writes the ten options of section "Setup" in the dialog's order.
+// Writes the ten options of section "Setup" in the dialog's order, then
+// "DecodeUTF8" when it is on or already stored, so that a file that never
+// had it keeps its bytes.
 void WriteSetupOptions(const TSetupOptions& options);
 
 class TSetupDialog {
@@ -102,7 +106,9 @@ public:
     // The account grid row r shows (r must show one).
     const TMailAccount& AccountAt(int32_t row) const;
     // Replaces the account of row r and highlights that row again; nothing
-    // happens when r shows no account.
+    // happens when r shows no account. The editor shows no certificate: the
+    // accepted one stays with the account while its server stays the same,
+    // and goes when the server changes.
     void ReplaceAccount(int32_t row, const TMailAccount& account);
     // "Elimina": asks, then deletes the highlighted row's account.
     void BitBtnDelClick();
