@@ -111,7 +111,8 @@ std::string LibraryError(const char* fallback) {
 }
 
 std::shared_ptr<SSL_CTX> ClientContext(const std::string& caFile) {
-    static TContextCache cache;
+    // Never destroyed: the library's own clean-up at exit may come first.
+    static TContextCache& cache = *new TContextCache;
     std::lock_guard<std::mutex> lock(cache.Mutex);
     if (cache.Context && cache.CaFile == caFile) return cache.Context;
     std::shared_ptr<SSL_CTX> ctx(SSL_CTX_new(TLS_client_method()), SSL_CTX_free);
