@@ -14,53 +14,21 @@ src=${KALMURO_SOURCE_DIR:-$(cd "$here/.." && pwd)}
 build=${KALMURO_BUILD_DIR:-$src/build-release}
 kalmuro="$build/src/cli/kalmuro"
 floor="$build/bench/bench_pop3"
-scripts="$src/scripts/dovecot"
 runs=${RUNS:-5}
-n=${MESSAGES:-10000}
 for exe in "$kalmuro" "$floor"; do
   [ -x "$exe" ] || { echo "missing $exe: build the kalmuro and bench_pop3 targets first" >&2; exit 1; }
 done
 [ -x /usr/bin/time ] || { echo "missing /usr/bin/time (package time)" >&2; exit 1; }
-
-dir=$(mktemp -d /tmp/kqc.XXXXXX)
-home=$(mktemp -d /tmp/kqch.XXXXXX)
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-started=0
-cleanup() {
-  if [ "$started" = 1 ]; then NO_WAIT=1 CLEANUP=1 "$scripts/stop_server.sh" "$dir"; else rm -rf "$dir"; fi
-  rm -rf "$home"
-}
-trap cleanup EXIT
-
-"$scripts/add_user.sh" "$dir" bench secret >/dev/null
-python3 "$scripts/gen_maildir.py" "$dir/mail/bench/Maildir" "$n" --seed 1 >/dev/null
-python3 "$here/make_check_home.py" "$home" "$port" bench secret --count 1000
-"$scripts/start_server.sh" "$dir" "$port" >/dev/null
-started=1
+. "$here/check_server.sh"
 
 common=(--port "$port" --user bench --password secret)
 # The first session on a new Maildir builds the server's index: keep it out.
 "$floor" "${common[@]}" --mode floor >/dev/null
 
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-best() { sort -n | head -n 1; }
-now() { date +%s.%N; }
-
 checks=(); floors=(); peak_kb=0
 for r in $(seq 1 "$runs"); do
   floors+=("$("$floor" "${common[@]}" --mode floor | sed -n 's/^run=1 seconds=//p')")
-  status=0
-  t0=$(now)
-  /usr/bin/time -f %M -o "$home/rss" "$kalmuro" --check --home "$home" >"$home/out" 2>"$home/err" ||
-    status=$?
-  t1=$(now)
-  # Exit 1 without a box only says that some header was unreadable.
-  if [ "$status" -gt 1 ] || [ -s "$home/err" ]; then
-    echo "kalmuro --check failed (exit $status):" >&2; cat "$home/err" >&2; exit 1
-  fi
-  rows=$(($(wc -l <"$home/out") - 1))
-  if [ "$rows" -ne "$n" ]; then echo "kalmuro --check listed $rows rows, not $n" >&2; exit 1; fi
-  checks+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.4f", b - a}')")
+  checks+=("$(timed_check /usr/bin/time -f %M -o "$home/rss" "$kalmuro")")
   kb=$(tail -n 1 "$home/rss")
   [ "$kb" -gt "$peak_kb" ] && peak_kb=$kb
 done

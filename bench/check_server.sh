@@ -1,0 +1,46 @@
+# Sourced by run_check.sh and run_window.sh: a local Dovecot holding MESSAGES
+# (default 10,000) generated messages for one user, and a home folder with
+# kalmuro.ini for it and four rule lists of 1,000 entries each. Sets $dir
+# (server), $home, $port, $n; the EXIT trap stops the server and removes both.
+# The first session on a new Maildir builds the server's index: the caller
+# keeps that one out of its figures (warm_up).
+n=${MESSAGES:-10000}
+dir=$(mktemp -d /tmp/kqc.XXXXXX)
+home=$(mktemp -d /tmp/kqch.XXXXXX)
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+server_started=0
+stop_check_server() {
+  if [ "$server_started" = 1 ]; then
+    NO_WAIT=1 CLEANUP=1 "$src/scripts/dovecot/stop_server.sh" "$dir"
+  else
+    rm -rf "$dir"
+  fi
+  rm -rf "$home"
+}
+trap stop_check_server EXIT
+
+"$src/scripts/dovecot/add_user.sh" "$dir" bench secret >/dev/null
+python3 "$src/scripts/dovecot/gen_maildir.py" "$dir/mail/bench/Maildir" "$n" --seed 1 >/dev/null
+python3 "$src/bench/make_check_home.py" "$home" "$port" bench secret --count 1000
+"$src/scripts/dovecot/start_server.sh" "$dir" "$port" >/dev/null
+server_started=1
+
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+best() { sort -n | head -n 1; }
+now() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.4f", b - a}'; }
+
+# One `kalmuro --check` of the mailbox; prints its seconds. Exit 1 without a
+# box only says that some header was unreadable; anything more fails.
+timed_check() {
+  local status=0 t0 t1 rows
+  t0=$(now)
+  "$@" --check --home "$home" >"$home/out" 2>"$home/err" || status=$?
+  t1=$(now)
+  if [ "$status" -gt 1 ] || [ -s "$home/err" ]; then
+    echo "kalmuro --check failed (exit $status):" >&2; cat "$home/err" >&2; return 1
+  fi
+  rows=$(($(wc -l <"$home/out") - 1))
+  if [ "$rows" -ne "$n" ]; then echo "kalmuro --check listed $rows rows, not $n" >&2; return 1; fi
+  elapsed "$t0" "$t1"
+}
