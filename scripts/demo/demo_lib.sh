@@ -43,10 +43,11 @@ demo_start() {
   local pwd1 pwd2
   pwd1=$(printf 'casa-2024\n' | "$kalmuro" --scramble-password)
   pwd2=$(printf 'Uff1cio!\n' | "$kalmuro" --scramble-password)
-  # Checks at start, blocks messages without sender and subject, keeps a
-  # copy of every deleted message in Cestino.
+  # Checks at start, blocks messages without sender and subject, decodes
+  # UTF-8 subjects, keeps a copy of every deleted message in Cestino.
   demo_write_lines "$DEMO_HOME/kalmuro.ini" \
-    "[Setup]" "CheckStart=1" "StopEmptyMsg=1" "CopyToRecycle=1" "NotifyBalloon=1" \
+    "[Setup]" "CheckStart=1" "StopEmptyMsg=1" "DecodeUTF8=1" "CopyToRecycle=1" \
+    "NotifyBalloon=1" \
     "[Accounts]" \
     "PopServer1=127.0.0.1" "UserId1=mario.rossi" "UserPwd1=$pwd1" "Porta1=$DEMO_PORT" \
     "APOP1=0" "Attivo1=1" "Account1=Posta di casa" \

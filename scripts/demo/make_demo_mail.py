@@ -5,7 +5,7 @@ usage: make_demo_mail.py MAILDIR {casa|ufficio} [--now EPOCH]
 
 "casa" is a private mailbox, "ufficio" a work one. Between them they hold
 Italian and English newsletters, personal mail, spam whose sender and
-subject use encoded words (Q and B, ISO-8859-1 and Windows-1252), a subject carrying
+subject use encoded words (Q and B; ISO-8859-1, Windows-1252 and one UTF-8), a subject carrying
 markup, a message without a subject, one without sender and subject, one
 with an unreadable date and one large message with an attachment. Dates lie
 in the hours before --now (default: the current time), newest last, so the
@@ -69,7 +69,7 @@ CASA = [
      ["Gentile cliente,", "", "sei stato estratto! Clicca qui per ritirare il premio."],
      ["X-Spam-Flag: YES"]),
     (480, "The Weekly Digest <digest@news.example.com>",
-     "This week in open source: 12 releases you missed",
+     b("This week in open source: 12 releases you missed — and one you’ll love", "utf-8"),
      ["Hello,", "", "here is your weekly digest of releases and news.",
       "", "Unsubscribe: https://news.example.com/u/8123"],
      ["List-Id: <weekly.news.example.com>"]),
