@@ -10,34 +10,12 @@
 #include "engine/engine_harness.h"
 #include "mail/atomic_file.h"
 #include "mail/text.h"
+#include "support/ini_text.h"
 
 namespace kalmuro::enginetest {
 namespace {
 
-// The settings file with every "UserPwdN=<hex>" value replaced by
-// "<password>", after checking that the hex is the scrambled form of that
-// password; the filler digits are random, the rest must match byte for byte.
-std::string WithPasswordsShown(const std::string& content) {
-    std::string out;
-    size_t start = 0;
-    while (start < content.size()) {
-        size_t end = content.find("\r\n", start);
-        if (end == std::string::npos) end = content.size();
-        std::string line = content.substr(start, end - start);
-        if (line.rfind("UserPwd", 0) == 0) {
-            const size_t eq = line.find('=');
-            const std::string hex = line.substr(eq + 1);
-            EXPECT_EQ(hex.find_first_not_of("0123456789ABCDEF"), std::string::npos) << line;
-            const std::string plain = UnscrambleText(PasswordKey, HexDecode(hex));
-            EXPECT_EQ(hex.size(), plain.size() * 2 + 20) << line;
-            line = line.substr(0, eq + 1) + "<" + plain + ">";
-        }
-        out += line;
-        if (end < content.size()) out += "\r\n";
-        start = end + 2;
-    }
-    return out;
-}
+using testing::WithPasswordsShown;
 
 class SetupDialogTest : public TFormTest {
 protected:
