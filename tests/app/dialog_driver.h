@@ -1,0 +1,107 @@
+// Plays the user in front of a run of modal windows that open one inside
+// another (the settings dialog, the account editor over it, a message box
+// over that). Each step waits for the top modal window it expects and acts
+// on it without blocking: anything that opens another modal window is
+// queued, so that the poll keeps running inside the nested event loop.
+//
+// Safety: a step that finds no window of its kind within 5 s fails the run,
+// and a window left open 2 s after the last step acted on it (or one no step
+// expects) is failed and closed, so a broken script never hangs the test.
+#pragma once
+
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QMetaObject>
+#include <QPointer>
+#include <QTimer>
+#include <deque>
+#include <functional>
+
+namespace kalmuro::apptest {
+
+class TDialogDriver {
+public:
+    // Acts on the window; false when it is not the one this step waits for.
+    using TStep = std::function<bool(QWidget*)>;
+
+    TDialogDriver() {
+        FTimer.setInterval(10);
+        QObject::connect(&FTimer, &QTimer::timeout, [this] { Poll(); });
+        FTimer.start();
+        FSince.start();
+    }
+
+    // A step for a window of type T.
+    template <typename T>
+    TDialogDriver& On(std::function<void(T&)> act, QString name = QString()) {
+        FSteps.push_back({[act](QWidget* w) {
+                              T* typed = qobject_cast<T*>(w);
+                              if (typed == nullptr) return false;
+                              act(*typed);
+                              return true;
+                          },
+                          name.isEmpty() ? QString::fromLatin1(T::staticMetaObject.className())
+                                         : name});
+        return *this;
+    }
+
+    bool Done() const { return FSteps.empty(); }
+    // Empty when every step ran and no window was left open or unexpected.
+    const QString& Failure() const { return FFailure; }
+
+    // A click that may open a modal window: delivered from the event loop.
+    static void Click(QObject* button) {
+        QMetaObject::invokeMethod(button, "click", Qt::QueuedConnection);
+    }
+
+private:
+    struct TEntry {
+        TStep Step;
+        QString Name;
+    };
+
+    void Fail(const QString& why) {
+        if (FFailure.isEmpty()) FFailure = why;
+    }
+
+    void Poll() {
+        QWidget* top = QApplication::activeModalWidget();
+        if (top != FLastTop) {
+            FLastTop = top;
+            FSince.restart();
+        }
+        if (top != nullptr && top != FActedOn && !FSteps.empty() && FSteps.front().Step(top)) {
+            FActedOn = top;
+            FSteps.pop_front();
+            FSince.restart();
+            return;
+        }
+        if (top == nullptr) {
+            if (!FSteps.empty() && FSince.elapsed() > 5000) {
+                Fail(QStringLiteral("no window for step ") + FSteps.front().Name);
+                FSteps.clear();
+            }
+            return;
+        }
+        // A window stays open: neither the last step closed it nor does the
+        // next one want it.
+        if (FSince.elapsed() > 2000) {
+            Fail(QStringLiteral("window left open: ") +
+                 QString::fromLatin1(top->metaObject()->className()) + QLatin1Char(' ') +
+                 top->windowTitle() +
+                 (FSteps.empty() ? QString() : QStringLiteral(", waiting for ") + FSteps.front().Name));
+            if (auto* dialog = qobject_cast<QDialog*>(top)) dialog->reject();
+            else top->close();
+            FSince.restart();
+        }
+    }
+
+    std::deque<TEntry> FSteps;
+    QTimer FTimer;
+    QElapsedTimer FSince;
+    QPointer<QWidget> FLastTop, FActedOn;
+    QString FFailure;
+};
+
+}  // namespace kalmuro::apptest
