@@ -20,14 +20,14 @@ constexpr int kMargin = 3;
 constexpr int kTabWidth = 8;
 constexpr char kControlMark = '\xB7';  // ·
 
-bool NeedsExpanding(const std::string& line) {
+bool NeedsExpanding(std::string_view line) {
     return std::any_of(line.begin(), line.end(), [](char c) {
         const auto b = static_cast<unsigned char>(c);
         return b < 32 || b == 127;
     });
 }
 
-std::string Expanded(const std::string& line) {
+std::string Expanded(std::string_view line) {
     std::string out;
     out.reserve(line.size() + 16);
     for (char c : line) {
@@ -54,13 +54,24 @@ TMessageTextView::TMessageTextView(QWidget* parent) : QAbstractScrollArea(parent
     setAttribute(Qt::WA_InputMethodEnabled, false);
 }
 
-void TMessageTextView::SetLines(const std::vector<std::string>& lines) {
+void TMessageTextView::SetText(const std::string& text) {
+    FText = text;
     FLines.clear();
-    FLines.reserve(lines.size());
+    FShown.clear();
     FMaxColumns = 0;
-    for (const std::string& line : lines) {
-        FLines.push_back(NeedsExpanding(line) ? Expanded(line) : line);
-        FMaxColumns = std::max(FMaxColumns, static_cast<int>(FLines.back().size()));
+    size_t start = 0;
+    const size_t size = FText.size();
+    while (start < size) {
+        size_t end = start;
+        while (end < size && FText[end] != '\r' && FText[end] != '\n') ++end;
+        FLines.push_back({start, end - start});
+        if (end + 1 < size && FText[end] == '\r' && FText[end + 1] == '\n') ++end;
+        start = end + 1;
+    }
+    for (int i = 0; i < LineCount(); ++i) {
+        const std::string_view line = Line(i);
+        if (NeedsExpanding(line)) FShown.emplace(i, Expanded(line));
+        FMaxColumns = std::max(FMaxColumns, static_cast<int>(Shown(i).size()));
     }
     FAnchor = FCursor = TTextPos{};
     verticalScrollBar()->setValue(0);
@@ -69,8 +80,21 @@ void TMessageTextView::SetLines(const std::vector<std::string>& lines) {
     viewport()->update();
 }
 
-QString TMessageTextView::LineText(int line) const {
-    return Win1252ToQString(FLines.at(static_cast<size_t>(line)));
+std::string_view TMessageTextView::Line(int line) const {
+    const TSpan& span = FLines.at(static_cast<size_t>(line));
+    return std::string_view(FText).substr(span.Start, span.Length);
+}
+
+std::string_view TMessageTextView::Shown(int line) const {
+    const auto shown = FShown.find(line);
+    return shown != FShown.end() ? std::string_view(shown->second) : Line(line);
+}
+
+QString TMessageTextView::LineText(int line) const { return Win1252ToQString(Line(line)); }
+
+QString TMessageTextView::ShownLineText(int line) const {
+    if (line < 0 || line >= LineCount()) return QString();
+    return Win1252ToQString(Shown(line));
 }
 
 int TMessageTextView::LineHeight() const { return std::max(1, fontMetrics().lineSpacing()); }
@@ -117,12 +141,12 @@ void TMessageTextView::paintEvent(QPaintEvent*) {
     const TTextPos from = std::min(FAnchor, FCursor), to = std::max(FAnchor, FCursor);
     for (int i = 0; i < rows && first + i < LineCount(); ++i) {
         const int line = first + i;
-        const std::string& text = FLines[static_cast<size_t>(line)];
+        const std::string_view text = Shown(line);
         const int top = kMargin + i * lineHeight;
         QString shown;
         if (firstColumn < static_cast<int>(text.size()))
-            shown = Win1252ToQString(std::string_view(text).substr(
-                static_cast<size_t>(firstColumn), static_cast<size_t>(columns)));
+            shown = Win1252ToQString(
+                text.substr(static_cast<size_t>(firstColumn), static_cast<size_t>(columns)));
         painter.setPen(colors.color(QPalette::Text));
         painter.drawText(kMargin, top + ascent, shown);
         if (from == to || line < from.Line || line > to.Line) continue;
@@ -145,7 +169,7 @@ TTextPos TMessageTextView::PosAt(const QPoint& point) const {
     TTextPos pos;
     pos.Line = std::clamp(FirstLine() + (point.y() - kMargin) / LineHeight(), 0, LineCount() - 1);
     const int x = point.x() - kMargin + CharWidth() / 2;
-    const int length = static_cast<int>(FLines[static_cast<size_t>(pos.Line)].size());
+    const int length = static_cast<int>(Shown(pos.Line).size());
     pos.Column = std::clamp(FirstColumn() + (x < 0 ? -1 : x / CharWidth()), 0, length);
     return pos;
 }
@@ -158,7 +182,7 @@ void TMessageTextView::Select(TTextPos anchor, TTextPos cursor) {
 
 void TMessageTextView::SelectAll() {
     if (FLines.empty()) return;
-    Select({}, {LineCount() - 1, static_cast<int>(FLines.back().size())});
+    Select({}, {LineCount() - 1, static_cast<int>(Shown(LineCount() - 1).size())});
 }
 
 QString TMessageTextView::SelectedText() const {
@@ -166,7 +190,7 @@ QString TMessageTextView::SelectedText() const {
     if (from == to || FLines.empty()) return QString();
     std::string text;
     for (int line = from.Line; line <= to.Line && line < LineCount(); ++line) {
-        const std::string& s = FLines[static_cast<size_t>(line)];
+        const std::string_view s = Shown(line);
         const size_t start = line == from.Line ? static_cast<size_t>(from.Column) : 0;
         const size_t end = line == to.Line ? static_cast<size_t>(to.Column) : s.size();
         if (start < s.size()) text.append(s, start, std::min(end, s.size()) - start);
@@ -221,14 +245,13 @@ void TMessageTextView::mouseMoveEvent(QMouseEvent* event) {
     Select(FAnchor, PosAt(point));
 }
 
-TFormMessage::TFormMessage(QWidget* owner, const std::string& caption,
-                           const std::vector<std::string>& lines)
+TFormMessage::TFormMessage(QWidget* owner, const std::string& caption, const std::string& text)
     : QDialog(owner) {
     setObjectName(QStringLiteral("FormMessage"));
     setWindowTitle(Win1252ToQString(caption));
     FMemo1 = new TMessageTextView(this);
     FMemo1->setObjectName(QStringLiteral("Memo1"));
-    FMemo1->SetLines(lines);
+    FMemo1->SetText(text);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(FMemo1);
@@ -236,9 +259,8 @@ TFormMessage::TFormMessage(QWidget* owner, const std::string& caption,
     FMemo1->setFocus();
 }
 
-void ShowMessageViewer(QWidget* owner, const std::string& caption,
-                       const std::vector<std::string>& lines) {
-    TFormMessage viewer(owner, caption, lines);
+void ShowMessageViewer(QWidget* owner, const std::string& caption, const std::string& text) {
+    TFormMessage viewer(owner, caption, text);
     viewer.exec();
 }
 

@@ -11,6 +11,8 @@
 #include <QAbstractScrollArea>
 #include <QDialog>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace kalmuro {
@@ -29,17 +31,19 @@ class TMessageTextView : public QAbstractScrollArea {
 public:
     explicit TMessageTextView(QWidget* parent = nullptr);
 
-    // Windows-1252 lines. Tabs become blanks up to the next multiple of
-    // eight columns, other control characters a middle dot.
-    void SetLines(const std::vector<std::string>& lines);
+    // Windows-1252 text whose lines end with CR LF (a lone LF or CR ends a
+    // line too). Lines are shown with tabs as blanks up to the next multiple
+    // of eight columns and other control characters as a middle dot.
+    void SetText(const std::string& text);
     int LineCount() const { return static_cast<int>(FLines.size()); }
-    // The widest line, in columns.
+    // The widest line as shown, in columns.
     int MaxColumns() const { return FMaxColumns; }
-    // A line as shown.
+    // A line as it was given, and as it is shown.
     QString LineText(int line) const;
+    QString ShownLineText(int line) const;
 
-    // The selection, from anchor to cursor in either order; empty when both
-    // are equal.
+    // The selection, from anchor to cursor in either order, in columns as
+    // shown; empty when both are equal. Copying takes the text as shown.
     void Select(TTextPos anchor, TTextPos cursor);
     void SelectAll();
     QString SelectedText() const;
@@ -62,7 +66,17 @@ private:
     int CharWidth() const;
     void CopySelection() const;
 
-    std::vector<std::string> FLines;  // expanded, still Windows-1252
+    std::string_view Shown(int line) const;
+
+    std::string_view Line(int line) const;
+
+    std::string FText;
+    struct TSpan {
+        size_t Start, Length;
+    };
+    std::vector<TSpan> FLines;
+    // The lines whose shown form differs, by line number.
+    std::unordered_map<int, std::string> FShown;
     int FMaxColumns = 0;
     TTextPos FAnchor, FCursor;
 };
@@ -71,8 +85,7 @@ class TFormMessage : public QDialog {
     Q_OBJECT
 public:
     // caption: Windows-1252, shown as it is.
-    TFormMessage(QWidget* owner, const std::string& caption,
-                 const std::vector<std::string>& lines);
+    TFormMessage(QWidget* owner, const std::string& caption, const std::string& text);
 
     TMessageTextView* Memo1() const { return FMemo1; }
 
@@ -81,7 +94,6 @@ private:
 };
 
 // Shows the viewer modally over the owner until the user closes it.
-void ShowMessageViewer(QWidget* owner, const std::string& caption,
-                       const std::vector<std::string>& lines);
+void ShowMessageViewer(QWidget* owner, const std::string& caption, const std::string& text);
 
 }  // namespace kalmuro

@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -107,8 +108,20 @@ QWidget* TFormSetup::BuildAccounts() {
     FGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     FGrid->horizontalHeader()->setHighlightSections(false);
     FGrid->horizontalHeader()->setStretchLastSection(false);
-    for (int column = 0; column < 6; ++column)
-        FGrid->setColumnWidth(column, kGridColumnWidths[column]);
+    // The design's widths, widened where this desktop's font needs more room
+    // for a title or for the twelve asterisks.
+    const QFontMetrics metrics = FGrid->fontMetrics();
+    int columnsWidth = 0;
+    for (int column = 0; column < 6; ++column) {
+        int width = std::max(kGridColumnWidths[column],
+                             metrics.horizontalAdvance(Text(kAccountGridTitles[column])) + 16);
+        if (column == 3) width = std::max(width, metrics.horizontalAdvance(Text(kPasswordMask)) + 12);
+        FGrid->setColumnWidth(column, width);
+        columnsWidth += width;
+    }
+    // Every column in sight at first; the user may still widen them.
+    FGrid->setMinimumWidth(columnsWidth + 2 * FGrid->frameWidth() +
+                           FGrid->verticalScrollBar()->sizeHint().width());
     FGrid->setMinimumHeight(FGrid->verticalHeader()->defaultSectionSize() * 5 +
                             FGrid->horizontalHeader()->sizeHint().height() + 4);
     connect(FGrid, &QTableWidget::currentCellChanged, this, [this](int row, int, int, int) {
@@ -166,10 +179,11 @@ QWidget* TFormSetup::BuildSpamControl() {
         connect(button, &QPushButton::clicked, this, [this, file] { FSetup.OpenRuleList(file); });
         layout->addWidget(button);
     }
-    layout->addStretch(1);
+    layout->addSpacing(8);
     layout->addWidget(AddCheckBox(group, "CheckBoxStopEmptyMsg", "Blocca i messaggi vuoti",
                                   "Blocca i messaggi che hanno il mittente e l'oggetto vuoto",
                                   &TSetupOptions::StopEmptyMsg));
+    layout->addStretch(1);
     return group;
 }
 

@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <deque>
 #include <functional>
+#include <vector>
 
 namespace kalmuro::apptest {
 
@@ -47,6 +48,12 @@ public:
     }
 
     bool Done() const { return FSteps.empty(); }
+    // The step waited for now, with the number of steps that ran before it.
+    QString Pending() const {
+        return FSteps.empty() ? QString()
+                              : FSteps.front().Name + QStringLiteral(" after ") +
+                                    QString::number(FDone) + QStringLiteral(" steps");
+    }
     // Empty when every step ran and no window was left open or unexpected.
     const QString& Failure() const { return FFailure; }
 
@@ -65,15 +72,30 @@ private:
         if (FFailure.isEmpty()) FFailure = why;
     }
 
+    // A window that was open under the last one acted on comes back to the
+    // top as soon as that one hides, before the code that showed it has
+    // returned: it may be acted on only once the last one is gone.
+    bool Unwinding(QWidget* top) const {
+        if (FActedOn.isNull() || FActedOn->isVisible()) return false;
+        for (const QPointer<QWidget>& w : FBelow)
+            if (w == top) return true;
+        return false;
+    }
+
     void Poll() {
         QWidget* top = QApplication::activeModalWidget();
         if (top != FLastTop) {
             FLastTop = top;
             FSince.restart();
         }
-        if (top != nullptr && top != FActedOn && !FSteps.empty() && FSteps.front().Step(top)) {
+        if (top != nullptr && top != FActedOn && !Unwinding(top) && !FSteps.empty() &&
+            FSteps.front().Step(top)) {
             FActedOn = top;
+            FBelow.clear();
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w != top && w->isVisible() && w->isModal()) FBelow.emplace_back(w);
             FSteps.pop_front();
+            ++FDone;
             FSince.restart();
             return;
         }
@@ -101,7 +123,9 @@ private:
     QTimer FTimer;
     QElapsedTimer FSince;
     QPointer<QWidget> FLastTop, FActedOn;
+    std::vector<QPointer<QWidget>> FBelow;
     QString FFailure;
+    int FDone = 0;
 };
 
 }  // namespace kalmuro::apptest
