@@ -238,7 +238,7 @@ bool TFormMain::CopyToRecycleFolder(const TMessageEntry& entry) {
     ShowStatus("Copia nel cestino del messaggio " + MessageLabel(entry));
     std::string text;
     try {
-        if (!Pop3Client1.FetchRaw(entry.MsgNumber, text, RetrieveLimit(entry.Size))) {
+        if (!FetchWholeMessage(entry, text)) {
             ShowError("Rilevati errori durante la ricezione del messaggio");
             return false;
         }

@@ -283,6 +283,9 @@ private:
     // The copy of one message in the recycle folder, whole and flushed to
     // disk; false (after its error box) when there is none.
     bool CopyToRecycleFolder(const TMessageEntry& entry);
+    // RETR of the record's number into one text, bounded by the size the
+    // check listed (see RetrieveLimit); as FetchRaw.
+    bool FetchWholeMessage(const TMessageEntry& entry, std::string& text);
     // The header fetch of the record's number gives the header it stored.
     bool HeaderUnchanged(const TMessageEntry& entry);
     // Whether another record of the same account has the same unique id.

@@ -1,5 +1,6 @@
 // Viewing a message (its stored header, or the whole of it from the server)
 // and saving it as a file.
+#include <algorithm>
 #include <exception>
 #include <string>
 #include <vector>
@@ -12,6 +13,14 @@
 #include "mail/text.h"
 
 namespace kalmuro {
+
+bool TFormMain::FetchWholeMessage(const TMessageEntry& entry, std::string& text) {
+    // Room for the size the check listed, so that the text never moves while
+    // it grows: a large message then costs its own size once, not twice.
+    constexpr int32_t kMaxReserve = 1 << 30;
+    if (entry.Size > 0) text.reserve(static_cast<size_t>(std::min(entry.Size, kMaxReserve)) + 4096);
+    return Pop3Client1.FetchRaw(entry.MsgNumber, text, RetrieveLimit(entry.Size));
+}
 
 void TFormMain::ShowMessageText(int32_t row, bool headerOnly) {
     const int32_t index = PosMsgInArray(row);
@@ -30,7 +39,7 @@ void TFormMain::ShowMessageText(int32_t row, bool headerOnly) {
                 ShowStatus("Lettura del messaggio dal server " + Pop3Client1.Host + " in corso...");
                 // A refusal leaves the viewer empty. The message is held as
                 // one text: a large one costs about its own size.
-                Pop3Client1.FetchRaw(entry.MsgNumber, text, RetrieveLimit(entry.Size));
+                FetchWholeMessage(entry, text);
                 ClearStatus();
             } catch (...) {
                 EndSessionAfterError();
@@ -75,8 +84,7 @@ void TFormMain::SaveMessageToFile(int32_t row) {
                     std::string text;
                     bool fetched = false, failed = false;
                     try {
-                        fetched = Pop3Client1.FetchRaw(entry.MsgNumber, text,
-                                                       RetrieveLimit(entry.Size));
+                        fetched = FetchWholeMessage(entry, text);
                     } catch (const std::exception&) {
                         failed = true;
                     }
