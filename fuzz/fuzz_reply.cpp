@@ -3,7 +3,8 @@
 // ends with "Not Connected" when they run out.
 //
 // First byte: bits 0-1 pick the line limit (0 = none, 16, 1000, 16384),
-// bit 2 the split mode. The rest is a stream of server bytes read as a
+// bit 2 the split mode, bit 3 reads answers as one text (as RETR does)
+// rather than as lines. The rest is a stream of server bytes read as a
 // sequence of replies, each followed by a multi-line answer when positive.
 #include <cstddef>
 #include <cstdint>
@@ -55,7 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             } catch (const kalmuro::EConvertError&) {
             }
             (void)kalmuro::ListReplySize(first);
-            if (code == 1) {
+            if (code == 1 && (data[0] & 8)) {
+                std::string text;
+                client.CaptureText(text, 4096);
+                Check(text.empty() || text.size() >= 2);
+                Check(text.empty() || text.compare(text.size() - 2, 2, "\r\n") == 0);
+            } else if (code == 1) {
                 std::vector<std::string> lines;
                 client.CaptureLines(lines, ".", true);
                 for (const std::string& line : lines) Check(line.find('\n') == std::string::npos);

@@ -340,6 +340,14 @@ void TTcpConnection::AppendInput(std::string_view bytes) {
     FInputEnd += bytes.size();
 }
 
+size_t TTcpConnection::FindLineEnd(size_t searched) const {
+    const char* base = FInput.data() + FInputPos;
+    const size_t available = InputBufferSize();
+    if (available <= searched) return 0;
+    const void* lf = std::memchr(base + searched, '\n', available - searched);
+    return lf ? static_cast<size_t>(static_cast<const char*>(lf) - base) + 1 : 0;
+}
+
 std::string TTcpConnection::ReadLine(int32_t timeout, int32_t maximum) {
     if (maximum == -1) maximum = MaxLineLength;
     FReadLnSplit = false;
@@ -348,10 +356,7 @@ std::string TTcpConnection::ReadLine(int32_t timeout, int32_t maximum) {
     for (;;) {
         const char* base = FInput.data() + FInputPos;
         const size_t available = InputBufferSize();
-        const void* lf = available > searched
-                             ? std::memchr(base + searched, '\n', available - searched)
-                             : nullptr;
-        const size_t p = lf ? static_cast<size_t>(static_cast<const char*>(lf) - base) + 1 : 0;
+        const size_t p = FindLineEnd(searched);
         searched = available;
         if (maximum > 0) {
             const size_t max = static_cast<size_t>(maximum);
@@ -469,11 +474,8 @@ void TTcpConnection::CaptureText(std::string& text, int64_t maximum) {
         for (;;) {
             const char* base = FInput.data() + FInputPos;
             const size_t available = InputBufferSize();
-            const void* lf = available > searched
-                                 ? std::memchr(base + searched, '\n', available - searched)
-                                 : nullptr;
-            if (lf != nullptr) {
-                const size_t p = static_cast<size_t>(static_cast<const char*>(lf) - base);
+            if (const size_t end = FindLineEnd(searched)) {
+                const size_t p = end - 1;
                 size_t length = p;
                 if (length > 0 && base[length - 1] == '\r') --length;
                 std::string_view line(base, length);
@@ -514,11 +516,9 @@ void TTcpConnection::CaptureText(std::string& text, int64_t maximum) {
 bool TTcpConnection::DiscardLine(int64_t maximum) {
     uint64_t dropped = 0;
     for (;;) {
-        const char* base = FInput.data() + FInputPos;
         const size_t available = InputBufferSize();
-        const void* lf = available > 0 ? std::memchr(base, '\n', available) : nullptr;
-        if (lf != nullptr) {
-            Consume(static_cast<size_t>(static_cast<const char*>(lf) - base) + 1);
+        if (const size_t end = FindLineEnd(0)) {
+            Consume(end);
             return true;
         }
         Consume(available);

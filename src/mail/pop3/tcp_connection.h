@@ -173,6 +173,9 @@ protected:
 
 private:
     void CloseSocket();
+    // The 1-based position of the first LF in the unread bytes, searching
+    // from `searched` on (bytes before it were searched already); 0 if none.
+    size_t FindLineEnd(size_t searched) const;
     // One receive or send of raw bytes, through TLS once it is up; as
     // recv/send, with a TLS session that ended without close-notify
     // reading as a close and marking the connection lost.
