@@ -1,8 +1,11 @@
+// kalmuro [--home DIR]: the desktop program with its window.
 // kalmuro --check [--delete-blocked] [--home DIR] [--verbose]: one check over
 // every account, as the window would run it, printed for a terminal or a
 // script; with --delete-blocked the ticked messages are then deleted and a
-// second check shows what is left.
+// second check shows what is left. Neither this nor the other commands ever
+// need a display.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -15,17 +18,26 @@
 #include "mail/accounts.h"
 #include "mail/settings.h"
 #include "mail/text.h"
+#if KALMURO_WITH_DESKTOP
+#include "app/desktop.h"
+#endif
 
 namespace {
 
 using namespace kalmuro;
 
 constexpr const char* kUsage =
+#if KALMURO_WITH_DESKTOP
+    "uso: kalmuro [--home CARTELLA]\n"
+#endif
     "uso: kalmuro --check [--home CARTELLA] [--verbose]\n"
     "     kalmuro --check --delete-blocked [--home CARTELLA] [--verbose]\n"
     "     kalmuro --scramble-password < FILE\n"
     "     kalmuro --version\n"
     "\n"
+#if KALMURO_WITH_DESKTOP
+    "  (nessun comando)  apre la finestra del programma\n"
+#endif
     "  --check           controlla tutti gli account attivi e stampa i messaggi trovati\n"
     "  --delete-blocked  dopo il controllo elimina dal server i messaggi bloccati\n"
     "                    (con una copia nel Cestino se CopyToRecycle lo prevede),\n"
@@ -131,8 +143,18 @@ int main(int argc, char** argv) {
             return Usage(("argomento non valido: " + arg).c_str());
         }
     }
+    const bool window = !options.Check && !options.DeleteBlocked && !options.Verbose;
+#if KALMURO_WITH_DESKTOP
+    if (!window && !options.Check) return Usage(nullptr);
+#else
     if (!options.Check) return Usage(nullptr);
+#endif
     if (options.HasHome && !IsDirectory(options.Home))
         return Usage(("la cartella non esiste: " + options.Home).c_str());
+#if KALMURO_WITH_DESKTOP
+    if (window) return RunDesktop(argc, argv, options.HasHome ? options.Home : std::string());
+#else
+    (void)window;
+#endif
     return RunCheck(options);
 }

@@ -16,6 +16,8 @@ TFormMain::TFormMain(TScreen& screen) : Screen(screen) {
     Pop3Client1.AntiFreeze = &AntiFreeze1;
     Pop3Client1.OnWork = [this](TTcpConnection&, TWorkMode, int64_t) { PumpMessages(); };
     AntiFreeze1.Active = false;
+    // A silent server must not hold a click on Stop for longer than this.
+    AntiFreeze1.IdleTimeOut = kIdleSliceMs;
     AntiFreeze1.OnIdle = [this] { PumpMessages(); };
     // Stop also ends a TLS handshake that stalls.
     Pop3Client1.OnStopRequested = [this] { return StopPressed(); };
@@ -152,7 +154,7 @@ void TFormMain::LoadSettings() {
     ColorSecured = ReadIniInteger(kSectionSetup, "ColorSecured", kDefaultColorSecured);
 
     Screen.SetDeleteCaption(
-        ReadIniBool(kSectionSetup, "CopyToRecycle", true) ? "Sposta nel\\nCestino" : "Elimina");
+        ReadIniBool(kSectionSetup, "CopyToRecycle", true) ? kCaptionDeleteToRecycle : kCaptionDelete);
 
     FList.Mailboxes = BuildMailboxItems(Accounts);
     FList.HighlightedMailbox = 0;
@@ -180,10 +182,14 @@ void TFormMain::ShowError(const std::string& message) {
     ShowMsgBox(message, kTitleError, mbOk, miWarning, 0);
 }
 
+std::string ShellOpenErrorText(const std::string& target, const std::string& parameters) {
+    return "Rilevato un errore durante l'esecuzione di\\n" + target + " " + parameters;
+}
+
 void TFormMain::ShellOpen(const std::string& target, const std::string& parameters,
                           bool maximised) {
     if (!Screen.OpenWithShell(target, parameters, maximised))
-        ShowError("Rilevato un errore durante l'esecuzione di\\n" + target + " " + parameters);
+        ShowError(ShellOpenErrorText(target, parameters));
 }
 
 void TFormMain::ReportError(const std::exception& error) { ShowError(error.what()); }

@@ -19,6 +19,7 @@
 
 #include "engine/message_list.h"
 #include "engine/screen.h"
+#include "engine/window_texts.h"
 #include "mail/accounts.h"
 #include "mail/message_entry.h"
 #include "mail/pop3/pop3_client.h"
@@ -27,32 +28,14 @@
 
 namespace kalmuro {
 
-// The application title: caption prefix, tray tip and balloon title.
-inline constexpr const char* kAppTitle = "Quorvane Kalmuro";
-
-// The fixed titles of the three message boxes.
-inline constexpr const char* kTitleInformation = "Informazione";
-inline constexpr const char* kTitleConfirmation = "Conferma";
-inline constexpr const char* kTitleError = "Errore";
+// The longest wait for a server between two turns of the window's events.
+inline constexpr int32_t kIdleSliceMs = 50;
 
 // Default colours of the rows, 0x00BBGGRR.
 inline constexpr int32_t kDefaultColorNormal = 0;
 inline constexpr int32_t kDefaultColorSelected = 255;
 inline constexpr int32_t kDefaultColorLocked = 0xFF0000;
 inline constexpr int32_t kDefaultColorSecured = 0x8000;
-
-// Captions of the message list's context menu.
-inline constexpr const char* kCaptionViewHeader = "Visualizza solo l'intestazione del messaggio";
-inline constexpr const char* kCaptionViewMessage = "Visualizza tutto il contenuto del messaggio";
-inline constexpr const char* kCaptionSave = "Salva il messaggio su file...";
-inline constexpr const char* kCaptionBlockSender = "Blocca il mittente del messaggio evidenziato";
-inline constexpr const char* kCaptionBlockSubject = "Blocca l'oggetto del messaggio evidenziato";
-inline constexpr const char* kCaptionAcceptSender =
-    "Accetta sempre il mittente del messaggio evidenziato";
-inline constexpr const char* kCaptionAcceptSubject =
-    "Accetta sempre l'oggetto del  messaggio evidenziato";
-// The caption of the message viewer.
-inline constexpr const char* kCaptionViewer = "Messaggio originale";
 
 // Whether a check ends with an automatic deletion of the ticked rows: as
 // the "AutoDelete" setting says, never (the check that follows a deletion
@@ -79,6 +62,33 @@ std::string SenderText(const std::string& name, const std::string& address);
 // records; otherwise "<added> messaggi nuovi su un totale di <rows> messaggi",
 // the first half only when added is not negative.
 std::string CheckSummaryText(size_t records, int64_t added, size_t rows);
+
+// "Versione <major>.<minor>.<release>", then " build <build>" when asked;
+// empty unless all four parts are given.
+std::string VersionText(const std::vector<int32_t>& version, bool withBuild);
+// The same for the program's own four-part version.
+std::string VersionText(bool withBuild);
+// The main window's caption: the title, " - " and the version with build.
+std::string MainWindowCaption();
+// The maker's site with the page appended, a "/" put in front of a page
+// that lacks one.
+std::string MakerPageAddress(const std::string& page);
+
+// What the error box says when the desktop could not open a target.
+std::string ShellOpenErrorText(const std::string& target, const std::string& parameters);
+
+// The message box's buttons for a button set (0 OK; 1 OK, Annulla; 2 Si, No;
+// 3 Si, No, Annulla; any other: none) and a focused-button choice.
+struct TMsgBoxButton {
+    const char* Caption;
+    int32_t Result;
+};
+struct TMsgBoxRoles {
+    std::vector<TMsgBoxButton> Buttons;  // left to right, in tab order
+    int32_t FocusIndex = -1;             // the button Enter presses; -1: none
+    int32_t EscapeResult = mrCancel;     // the cancel button's result
+};
+TMsgBoxRoles MsgBoxRoles(int32_t buttons, int32_t focusedButton);
 
 class TFormMain {
 public:
@@ -152,6 +162,28 @@ public:
     // raise; the caller reports it.
     void LoadSettings();
 
+    // --- The window's life (window_life.cpp) -------------------------------
+    // The window was created: its geometry and column widths from the
+    // settings, the flags, LoadSettings. A bad settings value is reported and
+    // the rest still runs.
+    void FormCreate();
+    // Whether the window may close now: not while a check or a deletion runs
+    // (a deletion ends with a check that needs the rule lists).
+    bool FormCloseQuery() const { return !Checking && !Deleting; }
+    // The window closes: geometry and column widths into the settings.
+    void FormClose();
+    // Reads "Left", "Top", "Height", "Width", then "WidthCol0".."WidthCol4",
+    // each defaulting to the window's current value and applied at once.
+    void RestoreWindowGeometry();
+    void SaveWindowGeometry();
+    // The about window, with the automatic checks held while it is open.
+    void ShowInfoWindow();
+    // The settings dialog: the timer held, the settings reloaded after OK.
+    void BitBtnSetupClick();
+    void OpenMakerPage(const std::string& page);
+    // The logo of the main window: the maker's home page.
+    void Image1Click() { OpenMakerPage(std::string()); }
+
     // --- Message boxes and shell ------------------------------------------
     int32_t ShowMsgBox(const std::string& message, const std::string& title, int32_t buttons,
                        int32_t icon, int32_t focusedButton);
@@ -181,7 +213,9 @@ public:
     void ShowSelectionCount();
     bool RequireHighlightedMessage();
 
-    // The user moved the highlight of the message list (-1: none).
+    // The user moved the highlight of the message list (-1: none). Like a
+    // tick, it is a change of the rows: their ticks reach the records and the
+    // status bar shows the count.
     void SetHighlightedRow(int32_t row);
     int32_t HighlightedRow() const { return FList.HighlightedRow; }
     // The user ticked or unticked a row: the record follows, then the count.

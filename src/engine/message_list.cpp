@@ -130,7 +130,19 @@ bool TFormMain::RequireHighlightedMessage() {
 }
 
 void TFormMain::SetHighlightedRow(int32_t row) {
+    const int32_t previous = FList.HighlightedRow;
     FList.HighlightedRow = row >= 0 && static_cast<size_t>(row) < FList.Rows.size() ? row : -1;
+    if (FList.HighlightedRow == previous) return;
+    // The row the highlight leaves and the row it reaches both change: each
+    // copies its tick into its record (undoing what a rule command's
+    // classification wrote behind the rows), then the count is shown.
+    for (const int32_t changed : {previous, FList.HighlightedRow}) {
+        if (changed < 0 || static_cast<size_t>(changed) >= FList.Rows.size()) continue;
+        const TMessageRow& r = FList.Rows[static_cast<size_t>(changed)];
+        if (r.RecordIndex >= 0 && static_cast<size_t>(r.RecordIndex) < Messages.size())
+            Messages[static_cast<size_t>(r.RecordIndex)].Selected = r.Checked;
+    }
+    ShowSelectionCount();
 }
 
 void TFormMain::ApplyRowCheck(int32_t row, bool checked) {

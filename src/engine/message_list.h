@@ -9,13 +9,11 @@
 #include <vector>
 
 #include "engine/screen.h"
+#include "engine/window_texts.h"
 #include "mail/accounts.h"
 #include "mail/message_entry.h"
 
 namespace kalmuro {
-
-// The caption of the mailbox item that stands for every account.
-inline constexpr const char* kAllAccountsCaption = "Tutti gli accounts";
 
 enum TMessageColumn : int32_t { mcSender = 0, mcSubject = 1, mcDate = 2, mcSize = 3 };
 

@@ -43,6 +43,13 @@ struct TSaveDialogRequest {
     std::string FileName;  // proposed name, without folder
 };
 
+// The main window's bounds in pixels: position of its frame, size of its
+// inside.
+struct TWindowBounds {
+    int32_t Left = 0, Top = 0, Width = 0, Height = 0;
+    bool operator==(const TWindowBounds&) const = default;
+};
+
 // Button sets and icon kinds of the message box.
 enum TMsgBoxButtons : int32_t { mbOk = 0, mbOkCancel = 1, mbYesNo = 2, mbYesNoCancel = 3 };
 enum TMsgBoxIcon : int32_t { miQuestion = 0, miWarning = 1, miInformation = 2 };
@@ -120,6 +127,19 @@ public:
     // when it failed (the engine reports it).
     virtual bool OpenWithShell(const std::string& target, const std::string& parameters,
                                bool maximised) = 0;
+
+    // What only a window has; a screen without one keeps these defaults.
+    // The window's bounds and the widths of the message list's columns, as
+    // they are now and as the settings restore them.
+    virtual TWindowBounds WindowBounds() { return {}; }
+    virtual void SetWindowBounds(const TWindowBounds&) {}
+    virtual int32_t ColumnWidth(int32_t) { return 0; }
+    virtual void SetColumnWidth(int32_t, int32_t) {}
+    // The about window, modal, until the user closes it.
+    virtual void ShowAboutWindow() {}
+    // The settings dialog, modal; true when the user confirmed it (the
+    // settings file then holds the new settings).
+    virtual bool ExecuteSetupDialog() { return false; }
 };
 
 }  // namespace kalmuro

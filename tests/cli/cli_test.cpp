@@ -174,9 +174,7 @@ TEST_F(CliTest, CommandLine) {
         const char* Name;
         std::vector<std::string> Args;
     };
-    const std::vector<Case> cases = {
-        {"nothing", {}},
-        {"home-without-check", {"--home", Home.Dir()}},
+    std::vector<Case> cases = {
         {"home-without-dir", {"--check", "--home"}},
         {"home-empty", {"--check", "--home", ""}},
         {"home-missing", {"--check", "--home", Home.Path("none")}},
@@ -187,7 +185,13 @@ TEST_F(CliTest, CommandLine) {
         {"delete-twice", {"--check", "--delete-blocked", "--delete-blocked"}},
         {"version-with-more", {"--version", "--check"}},
         {"positional", {"check"}},
+        {"verbose-without-check", {"--verbose"}},
     };
+#if !KALMURO_WITH_DESKTOP
+    // Without the window there is nothing to run without a command.
+    cases.push_back({"nothing", {}});
+    cases.push_back({"home-without-check", {"--home", Home.Dir()}});
+#endif
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         const TRunResult r = RunKalmuro(c.Args);
@@ -253,3 +257,38 @@ TEST_F(CliTest, CtrlCActsAsTheStopButton) {
 
 }  // namespace
 }  // namespace kalmuro::clitest
+
+#if KALMURO_WITH_DESKTOP
+namespace kalmuro::clitest {
+namespace {
+
+// Without a display the window cannot open: one line that says so and
+// points at --check, status 2, never an abort. A display that is named but
+// does not answer ends the same way.
+TEST(CliWindowTest, WithoutADisplayTheWindowRefusesInOneLine) {
+    testing::TempHome home;
+    const std::vector<std::string> noDisplay = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    struct Case {
+        const char* Name;
+        std::vector<std::string> Args, Env;
+    };
+    const std::vector<Case> cases = {
+        {"no-display", {}, noDisplay},
+        {"no-display-home", {"--home", home.Dir()}, noDisplay},
+        {"dead-display", {}, {"DISPLAY=:9999", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TRunResult r = RunKalmuro(c.Args, {}, 30000, "/dev/null", c.Env);
+        EXPECT_EQ(r.ExitCode, 2) << r.Err;
+        EXPECT_EQ(r.Out, "");
+        ASSERT_EQ(r.ErrLines().size(), 1u) << r.Err;
+        EXPECT_NE(r.Err.find("kalmuro --check"), std::string::npos) << r.Err;
+        EXPECT_NE(r.Err.find("display"), std::string::npos) << r.Err;
+    }
+    EXPECT_EQ(testing::CountFiles(home.Dir()), 0u);  // nothing was written
+}
+
+}  // namespace
+}  // namespace kalmuro::clitest
+#endif

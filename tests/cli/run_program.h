@@ -45,10 +45,12 @@ struct TRunResult {
 
 // onErr runs with the stderr gathered so far whenever more arrives, and gets
 // the child's pid. The child gets TZ=UTC so that dates print the same
-// everywhere. Gives up (killing the child) after timeoutMs.
+// everywhere, and envChanges on top: "NAME=value" sets, a bare "NAME"
+// removes. Gives up (killing the child) after timeoutMs.
 inline TRunResult RunKalmuro(const std::vector<std::string>& args,
                              const std::function<void(const std::string&, pid_t)>& onErr = {},
-                             int timeoutMs = 30000, const std::string& stdinPath = "/dev/null") {
+                             int timeoutMs = 30000, const std::string& stdinPath = "/dev/null",
+                             const std::vector<std::string>& envChanges = {}) {
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
     posix_spawn_file_actions_t actions;
@@ -64,8 +66,18 @@ inline TRunResult RunKalmuro(const std::vector<std::string>& args,
     for (std::string& a : argStore) argv.push_back(a.data());
     argv.push_back(nullptr);
     std::vector<std::string> envStore = {"TZ=UTC"};
+    const auto changed = [&envChanges](const char* entry) {
+        for (const std::string& change : envChanges) {
+            const std::string name = change.substr(0, change.find('='));
+            if (std::strncmp(entry, name.c_str(), name.size()) == 0 && entry[name.size()] == '=')
+                return true;
+        }
+        return false;
+    };
     for (char** e = environ; *e != nullptr; ++e)
-        if (std::strncmp(*e, "TZ=", 3) != 0) envStore.emplace_back(*e);
+        if (std::strncmp(*e, "TZ=", 3) != 0 && !changed(*e)) envStore.emplace_back(*e);
+    for (const std::string& change : envChanges)
+        if (change.find('=') != std::string::npos) envStore.push_back(change);
     std::vector<char*> envp;
     for (std::string& e : envStore) envp.push_back(e.data());
     envp.push_back(nullptr);

@@ -1,0 +1,651 @@
+#include "app/form_main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QFile>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <QWindow>
+#include <exception>
+
+#include "app/form_info.h"
+#include "app/message_model.h"
+#include "app/msg_box.h"
+#include "app/pictures.h"
+#include "app/plain_text.h"
+#include "app/qt_text.h"
+#include "app/shell.h"
+#include "mail/settings.h"
+
+namespace kalmuro {
+
+namespace {
+
+// Design sizes, in pixels.
+constexpr int kWindowWidth = 603, kWindowHeight = 422;
+constexpr int kMinWidth = 603, kMinHeight = 216;
+constexpr int kTopPanelHeight = 109;
+constexpr int kMailboxPanelHeight = 77;
+constexpr int kButtonWidth = 80;
+constexpr int kUpperButtonHeight = 43, kLowerButtonHeight = 59;
+
+// A caption that fits its button: each line wider than the room is broken
+// at its blanks. The caption itself is the engine's; only the breaks are
+// added here.
+QString FitCaption(const QString& caption, const QFontMetrics& metrics, int room) {
+    QStringList out;
+    for (const QString& line : caption.split(QLatin1Char('\n'))) {
+        if (metrics.horizontalAdvance(line) <= room) {
+            out << line;
+            continue;
+        }
+        QString current;
+        for (const QString& word : line.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const QString candidate = current.isEmpty() ? word : current + QLatin1Char(' ') + word;
+            if (!current.isEmpty() && metrics.horizontalAdvance(candidate) > room) {
+                out << current;
+                current = word;
+            } else {
+                current = candidate;
+            }
+        }
+        out << current;
+    }
+    return out.join(QLatin1Char('\n'));
+}
+
+// Draws the list's grid lines under every cell.
+class TGridDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        painter->save();
+        painter->setPen(option.palette.color(QPalette::Midlight).darker(110));
+        const QRect r = option.rect;
+        painter->drawLine(r.bottomLeft(), r.bottomRight());
+        painter->drawLine(r.topRight(), r.bottomRight());
+        painter->restore();
+    }
+};
+
+// The message list: a report view whose column headers do nothing on a
+// click (the rows are never sorted).
+class TMessageListView : public QTreeView {
+public:
+    using QTreeView::QTreeView;
+};
+
+}  // namespace
+
+TFormMainWindow::TFormMainWindow(const std::string& homeDir, QWidget* parent)
+    : QMainWindow(parent) {
+    if (!homeDir.empty()) SetHomeDir(homeDir);
+    setObjectName(QStringLiteral("FormMain"));
+    FForm = std::make_unique<TFormMain>(*this);
+    FModel = new TMessageModel(this);
+    FModel->Attach(FForm.get());
+
+    setWindowIcon(ProgramIcon());
+    setWindowTitle(Win1252ToQString(MainWindowCaption()));
+
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    BuildTopPanel(central);
+    BuildMailboxPanel(central);
+    BuildMessageList(central);
+    setCentralWidget(central);
+
+    FStatusLabel = new QLabel(this);
+    FStatusLabel->setObjectName(QStringLiteral("StatusBar1"));
+    FStatusLabel->setTextFormat(Qt::PlainText);
+    FStatusLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    FStatusLabel->setMinimumWidth(1);
+    statusBar()->addWidget(FStatusLabel, 1);
+
+    FTimerStart = new QTimer(this);
+    FTimerStart->setObjectName(QStringLiteral("TimerStart"));
+    FTimerStart->setInterval(1000);
+    FTimerStart->setSingleShot(true);
+    connect(FTimerStart, &QTimer::timeout, this, [this] { Guard([this] { FForm->TimerStartTimer(); }); });
+    FTimerAutoCheck = new QTimer(this);
+    FTimerAutoCheck->setObjectName(QStringLiteral("TimerAutoCheck"));
+    connect(FTimerAutoCheck, &QTimer::timeout, this,
+            [this] { Guard([this] { FForm->TimerAutoCheckTimer(); }); });
+
+    BuildMenus();
+    BuildTray();
+
+    resize(kWindowWidth, kWindowHeight);
+    setMinimumSize(kMinWidth, kMinHeight);
+    CenterOnScreen();
+
+    // Geometry, column widths, flags and the settings; a bad value is shown
+    // and the rest still loads.
+    FForm->FormCreate();
+    KeepOnScreen();
+}
+
+TFormMainWindow::~TFormMainWindow() {
+    // The engine may still call back while it is torn down; the widgets it
+    // would reach go with this window, so it goes first.
+    FModel->Attach(nullptr);
+    FForm.reset();
+}
+
+void TFormMainWindow::BuildTopPanel(QWidget* parent) {
+    auto* panel = new QWidget(parent);
+    panel->setObjectName(QStringLiteral("Panel1"));
+    panel->setFixedHeight(kTopPanelHeight);
+    parent->layout()->addWidget(panel);
+
+    auto* frame = new QFrame(panel);
+    frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    frame->setGeometry(2, 2, 345, 105);
+    FImage1 = new QLabel(frame);
+    FImage1->setObjectName(QStringLiteral("Image1"));
+    const QRect inside = frame->contentsRect();
+    FImage1->setGeometry(inside);
+    FImage1->setPixmap(PicturePixmap(QStringLiteral("logo"), inside.size(), devicePixelRatioF()));
+    FImage1->setCursor(Qt::PointingHandCursor);
+    FImage1->setToolTip(PlainToolTip(DisplayText(kHintLogo)));
+    FImage1->installEventFilter(this);
+
+    // The design's 8-point sans-serif, so that the captions keep their
+    // buttons' size.
+    QFont buttonFont = font();
+    buttonFont.setPointSizeF(std::min<qreal>(buttonFont.pointSizeF(), 8.0));
+    const auto makeButton = [&](const char* name, const char* caption, const char* hint,
+                                const QString& picture, int left, bool lower) {
+        auto* button = new QToolButton(panel);
+        button->setObjectName(QString::fromLatin1(name));
+        button->setFont(buttonFont);
+        button->setGeometry(left, lower ? 48 : 3, kButtonWidth,
+                            lower ? kLowerButtonHeight : kUpperButtonHeight);
+        button->setToolButtonStyle(lower ? Qt::ToolButtonTextUnderIcon
+                                         : Qt::ToolButtonTextBesideIcon);
+        button->setIcon(PictureIcon(picture));
+        button->setIconSize(lower ? QSize(24, 24) : QSize(16, 16));
+        button->setAutoRaise(false);
+        const int room = kButtonWidth - 10 - (lower ? 0 : 20);
+        button->setProperty("captionRoom", room);
+        button->setText(FitCaption(DisplayText(caption), QFontMetrics(buttonFont), room));
+        button->setToolTip(PlainToolTip(DisplayText(hint)));
+        return button;
+    };
+    FBitBtnStop = makeButton("BitBtnStop", kCaptionStop, kHintStop, QStringLiteral("stop"), 349, false);
+    FBitBtnStop->setVisible(false);
+    FBitBtnRecycle = makeButton("BitBtnRecycle", kCaptionRecycle, kHintRecycle,
+                                QStringLiteral("recycle"), 431, false);
+    FBitBtnInfo = makeButton("BitBtnInfo", kCaptionInfo, kHintInfo, QStringLiteral("info"), 513, false);
+    FBitBtnCheck = makeButton("BitBtnCheck", kCaptionCheck, kHintCheck, QStringLiteral("check"), 349, true);
+    FBitBtnElimina = makeButton("BitBtnElimina", kCaptionDelete, kHintDelete,
+                                QStringLiteral("delete"), 431, true);
+    FBitBtnSetup = makeButton("BitBtnSetup", kCaptionSetup, kHintSetup, QStringLiteral("setup"), 513, true);
+    // Until the start timer says otherwise, the commands are off.
+    for (QToolButton* b : {FBitBtnCheck, FBitBtnElimina, FBitBtnSetup, FBitBtnInfo}) b->setEnabled(false);
+
+    connect(FBitBtnStop, &QToolButton::clicked, this, [this] { Guard([this] { FForm->BitBtnStopClick(); }); });
+    connect(FBitBtnRecycle, &QToolButton::clicked, this,
+            [this] { Guard([this] { FForm->BitBtnRecycleClick(); }); });
+    connect(FBitBtnInfo, &QToolButton::clicked, this, [this] { Guard([this] { FForm->ShowInfoWindow(); }); });
+    connect(FBitBtnCheck, &QToolButton::clicked, this, [this] { Guard([this] { FForm->CheckMail(); }); });
+    connect(FBitBtnElimina, &QToolButton::clicked, this,
+            [this] { Guard([this] { FForm->BitBtnEliminaClick(); }); });
+    connect(FBitBtnSetup, &QToolButton::clicked, this, [this] { Guard([this] { FForm->BitBtnSetupClick(); }); });
+}
+
+void TFormMainWindow::BuildMailboxPanel(QWidget* parent) {
+    FPanelMailBoxes = new QWidget(parent);
+    FPanelMailBoxes->setObjectName(QStringLiteral("PanelMailBoxes"));
+    FPanelMailBoxes->setFixedHeight(kMailboxPanelHeight);
+    auto* layout = new QVBoxLayout(FPanelMailBoxes);
+    layout->setContentsMargins(0, 0, 0, 0);
+    FListViewMailBoxes = new QListWidget(FPanelMailBoxes);
+    FListViewMailBoxes->setObjectName(QStringLiteral("ListViewMailBoxes"));
+    FListViewMailBoxes->setViewMode(QListView::IconMode);
+    FListViewMailBoxes->setIconSize(QSize(32, 32));
+    FListViewMailBoxes->setMovement(QListView::Static);
+    FListViewMailBoxes->setResizeMode(QListView::Adjust);
+    FListViewMailBoxes->setFlow(QListView::LeftToRight);
+    FListViewMailBoxes->setWrapping(true);
+    FListViewMailBoxes->setGridSize(QSize(96, 56));
+    FListViewMailBoxes->setWordWrap(true);
+    FListViewMailBoxes->setTextElideMode(Qt::ElideRight);
+    FListViewMailBoxes->setSelectionMode(QAbstractItemView::SingleSelection);
+    FListViewMailBoxes->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    layout->addWidget(FListViewMailBoxes);
+    parent->layout()->addWidget(FPanelMailBoxes);
+    FPanelMailBoxes->setVisible(false);
+
+    connect(FListViewMailBoxes, &QListWidget::itemSelectionChanged, this, [this] {
+        const QList<QListWidgetItem*> selected = FListViewMailBoxes->selectedItems();
+        const int item = selected.isEmpty() ? -1 : FListViewMailBoxes->row(selected.first());
+        Guard([this, item] { FForm->ListViewMailBoxesSelectItem(item); });
+    });
+}
+
+void TFormMainWindow::BuildMessageList(QWidget* parent) {
+    FListViewMsg = new TMessageListView(parent);
+    FListViewMsg->setObjectName(QStringLiteral("ListViewMsg"));
+    FListViewMsg->setModel(FModel);
+    FListViewMsg->setItemDelegate(new TGridDelegate(FListViewMsg));
+    FListViewMsg->setRootIsDecorated(false);
+    FListViewMsg->setIndentation(0);
+    FListViewMsg->setItemsExpandable(false);
+    FListViewMsg->setUniformRowHeights(true);
+    FListViewMsg->setAllColumnsShowFocus(true);
+    FListViewMsg->setSortingEnabled(false);
+    FListViewMsg->setSelectionBehavior(QAbstractItemView::SelectRows);
+    FListViewMsg->setSelectionMode(QAbstractItemView::SingleSelection);
+    FListViewMsg->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FListViewMsg->setContextMenuPolicy(Qt::CustomContextMenu);
+    FListViewMsg->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    QHeaderView* header = FListViewMsg->header();
+    header->setStretchLastSection(false);
+    header->setSectionsMovable(false);
+    header->setSectionsClickable(false);
+    header->setMinimumSectionSize(0);
+    for (int c = 0; c < kColumnCount; ++c) {
+        header->setSectionResizeMode(c, c == 0 ? QHeaderView::Fixed : QHeaderView::Interactive);
+        header->resizeSection(c, kColumnWidths[static_cast<size_t>(c)]);
+    }
+    parent->layout()->addWidget(FListViewMsg);
+
+    connect(FListViewMsg->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        const QModelIndexList rows = FListViewMsg->selectionModel()->selectedRows();
+        const int row = rows.isEmpty() ? -1 : rows.first().row();
+        if (row == FForm->HighlightedRow()) return;
+        Guard([this, row] { FForm->SetHighlightedRow(row); });
+    });
+    connect(FListViewMsg, &QTreeView::doubleClicked, this,
+            [this] { Guard([this] { FForm->ListViewMsgDblClick(); }); });
+    connect(FListViewMsg, &QTreeView::customContextMenuRequested, this, [this](const QPoint& at) {
+        FPopupMenuMsg->popup(FListViewMsg->viewport()->mapToGlobal(at));
+    });
+}
+
+QAction* TFormMainWindow::AddAction(QMenu* menu, const char* objectName, const char* caption,
+                                    const QString& picture, const std::function<void()>& handler) {
+    auto* action = new QAction(NoMnemonic(DisplayText(caption)), menu);
+    action->setObjectName(QString::fromLatin1(objectName));
+    if (!picture.isEmpty()) action->setIcon(PictureIcon(picture));
+    connect(action, &QAction::triggered, this, [this, handler] { Guard(handler); });
+    menu->addAction(action);
+    return action;
+}
+
+void TFormMainWindow::BuildMenus() {
+    FPopupMenuMsg = new QMenu(this);
+    FPopupMenuMsg->setObjectName(QStringLiteral("PopupMenuMsg"));
+    TFormMain& f = *FForm;
+    QAction* header = AddAction(FPopupMenuMsg, "Visualizzalintestazionedelmessaggio1",
+                                kCaptionViewHeader, QStringLiteral("view-header"),
+                                [&f] { f.Visualizzalintestazionedelmessaggio1Click(); });
+    QFont bold = header->font();
+    bold.setBold(true);
+    header->setFont(bold);
+    FPopupMenuMsg->setDefaultAction(header);
+    AddAction(FPopupMenuMsg, "Visualizzamessaggio1", kCaptionViewMessage,
+              QStringLiteral("view-message"), [&f] { f.Visualizzamessaggio1Click(); });
+    AddAction(FPopupMenuMsg, "Salva1", kCaptionSave, QStringLiteral("save"),
+              [&f] { f.Salva1Click(); });
+    FPopupMenuMsg->addSeparator();
+    AddAction(FPopupMenuMsg, "Bloccamittente1", kCaptionBlockSender, QStringLiteral("block"),
+              [&f] { f.Bloccamittente1Click(); });
+    AddAction(FPopupMenuMsg, "Bloccaoggetto1", kCaptionBlockSubject, QStringLiteral("block"),
+              [&f] { f.Bloccaoggetto1Click(); });
+    FPopupMenuMsg->addSeparator();
+    AddAction(FPopupMenuMsg, "Accettasempreilmittente1", kCaptionAcceptSender,
+              QStringLiteral("accept"), [&f] { f.Accettasempreilmittente1Click(); });
+    AddAction(FPopupMenuMsg, "Accettasempreloggetto1", kCaptionAcceptSubject,
+              QStringLiteral("accept"), [&f] { f.Accettasempreloggetto1Click(); });
+    FPopupMenuMsg->addSeparator();
+    AddAction(FPopupMenuMsg, "Selezionatutto1", kCaptionSelectAll, QStringLiteral("select-all"),
+              [&f] { f.Selezionatutto1Click(); });
+    AddAction(FPopupMenuMsg, "Deselezionatutto1", kCaptionSelectNone,
+              QStringLiteral("select-none"), [&f] { f.Deselezionatutto1Click(); });
+    AddAction(FPopupMenuMsg, "Invertiselezione1", kCaptionInvertSelection,
+              QStringLiteral("select-invert"), [&f] { f.Invertiselezione1Click(); });
+
+    FPopupMenuTray = new QMenu(this);
+    FPopupMenuTray->setObjectName(QStringLiteral("PopupMenuTray"));
+    FPopupMenuTray->setStyleSheet(QStringLiteral("QMenu { icon-size: 32px; }"));
+    FInfosu1 = AddAction(FPopupMenuTray, "Infosu1", kCaptionTrayInfo, QStringLiteral("info"),
+                         [&f] { f.ShowInfoWindow(); });
+    FPopupMenuTray->addSeparator();
+    QAction* toggle = AddAction(FPopupMenuTray, "RipristinaRiduciaicona1", kCaptionTrayToggle,
+                                QStringLiteral("toggle"), [this] { ToggleMainWindow(); });
+    toggle->setFont(bold);
+    FPopupMenuTray->setDefaultAction(toggle);
+    FControllaposta1 = AddAction(FPopupMenuTray, "Controllaposta1", kCaptionTrayCheck,
+                                 QStringLiteral("check"), [&f] { f.CheckMail(); });
+    AddAction(FPopupMenuTray, "Apricestino1", kCaptionTrayRecycle, QStringLiteral("recycle"),
+              [&f] { f.Apricestino1Click(); });
+    FPopupMenuTray->addSeparator();
+    AddAction(FPopupMenuTray, "Chiudi1", kCaptionTrayClose, QStringLiteral("close"),
+              [this] { close(); });
+    FInfosu1->setEnabled(false);
+    FControllaposta1->setEnabled(false);
+}
+
+void TFormMainWindow::BuildTray() {
+    FTrayIcon1 = new QSystemTrayIcon(ProgramIcon(), this);
+    FTrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
+    FTrayIcon1->setToolTip(Win1252ToQString(kAppTitle));
+    FTrayIcon1->setContextMenu(FPopupMenuTray);
+    FTrayClickTimer = new QTimer(this);
+    FTrayClickTimer->setSingleShot(true);
+    FTrayClickTimer->setInterval(QApplication::doubleClickInterval());
+    connect(FTrayClickTimer, &QTimer::timeout, this, [this] { ToggleMainWindow(); });
+    connect(FTrayIcon1, &QSystemTrayIcon::activated, this, &TFormMainWindow::TrayActivated);
+    // Shown from the start; without a tray host it simply draws nowhere.
+    if (TrayAvailable()) FTrayIcon1->show();
+}
+
+void TFormMainWindow::TrayActivated(QSystemTrayIcon::ActivationReason reason) {
+    // A double click toggles once: the single click waits to see whether a
+    // second one follows.
+    if (reason == QSystemTrayIcon::Trigger) {
+        FTrayClickTimer->start();
+    } else if (reason == QSystemTrayIcon::DoubleClick) {
+        FTrayClickTimer->stop();
+        ToggleMainWindow();
+    }
+}
+
+bool TFormMainWindow::TrayAvailable() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+void TFormMainWindow::Guard(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        FForm->ReportError(e);
+    }
+}
+
+void TFormMainWindow::CenterOnScreen() {
+    QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr) return;
+    const QRect area = screen->availableGeometry();
+    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+}
+
+void TFormMainWindow::KeepOnScreen() {
+    // The saved place counts when the top of the window, where it is
+    // grabbed, lies on some screen; otherwise (a screen unplugged since)
+    // the window is centred.
+    const QRect grip(pos(), QSize(std::min(width(), 120), 24));
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const QRect hit = screen->availableGeometry().intersected(grip);
+        if (hit.width() >= 40 && hit.height() >= 8) return;
+    }
+    CenterOnScreen();
+}
+
+// --- Events ------------------------------------------------------------------
+
+void TFormMainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!FShownOnce) {
+        FShownOnce = true;
+        Guard([this] { FForm->FormShow(); });
+    }
+}
+
+void TFormMainWindow::closeEvent(QCloseEvent* event) {
+    // Refused without a word while a check or a deletion runs.
+    if (!FForm->FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    FForm->FormClose();
+    FTrayIcon1->hide();
+    event->accept();
+    Q_EMIT Closed();
+}
+
+void TFormMainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // The minimise button hides the window into the tray. Without a tray the
+    // window stays minimised in the task bar, where it can be found again.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && TrayAvailable()) {
+        QTimer::singleShot(0, this, [this] {
+            if (!isMinimized()) return;
+            ToggleMainWindow();
+            setWindowState(windowState() & ~Qt::WindowMinimized);
+        });
+    }
+}
+
+bool TFormMainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == FImage1 && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        Guard([this] { FForm->Image1Click(); });
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// --- TScreen -------------------------------------------------------------------
+
+void TFormMainWindow::SetStatusText(const std::string& text) {
+    FStatusLabel->setText(DisplayText(text));
+}
+
+void TFormMainWindow::PumpMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+int32_t TFormMainWindow::ShowMsgBox(const std::string& message, const std::string& title,
+                                    int32_t buttons, int32_t icon, int32_t focusedButton) {
+    return kalmuro::ShowMsgBox(message, title, buttons, icon, focusedButton);
+}
+
+void TFormMainWindow::ShowBalloon(const std::string& title, const std::string& text,
+                                  int32_t timeoutMs) {
+    // An empty text asks to take a balloon away; the desktop does that on
+    // its own when the time is up.
+    if (text.empty()) return;
+    FLastBalloon = NotificationText(DisplayText(text));
+    if (TrayAvailable() && FTrayIcon1->isVisible())
+        FTrayIcon1->showMessage(NotificationText(DisplayText(title)), FLastBalloon,
+                                QSystemTrayIcon::Information, timeoutMs);
+}
+
+void TFormMainWindow::SetCommandState(const TCommandState& state) {
+    FBitBtnCheck->setEnabled(state.Check);
+    FBitBtnElimina->setEnabled(state.Delete);
+    FBitBtnSetup->setEnabled(state.Setup);
+    FBitBtnInfo->setEnabled(state.Info);
+    FInfosu1->setEnabled(state.Info);
+    FControllaposta1->setEnabled(state.Check);
+}
+
+void TFormMainWindow::SetStopButton(bool visible, bool enabled) {
+    FBitBtnStop->setEnabled(enabled);
+    FBitBtnStop->setVisible(visible);
+}
+
+void TFormMainWindow::SetDeleteCaption(const std::string& caption) {
+    FBitBtnElimina->setText(FitCaption(DisplayText(caption), QFontMetrics(FBitBtnElimina->font()),
+                                       FBitBtnElimina->property("captionRoom").toInt()));
+}
+
+void TFormMainWindow::SetAutoCheckTimer(bool enabled, int32_t intervalMs) {
+    if (!enabled) {
+        FTimerAutoCheck->stop();
+        return;
+    }
+    FTimerAutoCheck->setInterval(intervalMs);
+    FTimerAutoCheck->start();
+}
+
+void TFormMainWindow::SetStartTimer(bool enabled) {
+    if (enabled)
+        FTimerStart->start();
+    else
+        FTimerStart->stop();
+}
+
+bool TFormMainWindow::MainWindowVisible() {
+    if (TrayAvailable()) return isVisible();
+    return isVisible() && !isMinimized();
+}
+
+void TFormMainWindow::ToggleMainWindow() {
+    const bool tray = TrayAvailable();
+    if (tray && !FTrayIcon1->isVisible()) FTrayIcon1->show();
+    if (MainWindowVisible()) {
+        if (tray)
+            hide();
+        else
+            showMinimized();
+        return;
+    }
+    if (isMinimized())
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
+}
+
+void TFormMainWindow::SetMailboxes(const std::vector<TMailboxItem>& items, int32_t highlighted,
+                                   bool panelVisible) {
+    const QSignalBlocker blocker(FListViewMailBoxes);
+    FListViewMailBoxes->clear();
+    for (size_t i = 0; i < items.size(); ++i) {
+        auto* item = new QListWidgetItem(
+            PictureIcon(i == 0 ? QStringLiteral("mailbox-all") : QStringLiteral("mailbox")),
+            Win1252ToQString(items[i].Caption));
+        item->setData(Qt::UserRole, items[i].AccountIndex);
+        item->setToolTip(PlainToolTip(Win1252ToQString(items[i].Caption)));
+        FListViewMailBoxes->addItem(item);
+    }
+    if (highlighted >= 0 && highlighted < FListViewMailBoxes->count())
+        FListViewMailBoxes->setCurrentRow(highlighted, QItemSelectionModel::ClearAndSelect);
+    FPanelMailBoxes->setVisible(panelVisible);
+}
+
+void TFormMainWindow::SetListsBusy(bool busy) {
+    FListsBusy = busy;
+    for (QAbstractItemView* view :
+         std::initializer_list<QAbstractItemView*>{FListViewMsg, FListViewMailBoxes}) {
+        QPalette palette = view->palette();
+        palette.setColor(QPalette::Base,
+                         busy ? QApplication::palette().color(QPalette::Button)
+                              : QApplication::palette().color(QPalette::Base));
+        view->setPalette(palette);
+    }
+    FListViewMailBoxes->setEnabled(!busy);
+}
+
+void TFormMainWindow::RowsReset() { FModel->RowsReset(); }
+void TFormMainWindow::RowsAppended(int32_t first, int32_t count) { FModel->RowsAppended(first, count); }
+void TFormMainWindow::RowChanged(int32_t row) { FModel->RowChanged(row); }
+void TFormMainWindow::RowsRepaint() { FModel->RowsRepaint(); }
+
+void TFormMainWindow::ShowMessageViewer(const std::string& caption,
+                                        const std::vector<std::string>& lines) {
+    QDialog viewer(this);
+    viewer.setObjectName(QStringLiteral("FormMessage"));
+    viewer.setWindowTitle(DisplayText(caption));
+    auto* layout = new QVBoxLayout(&viewer);
+    auto* text = new QPlainTextEdit(&viewer);
+    text->setReadOnly(true);
+    text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    QString all;
+    for (const std::string& line : lines) {
+        all += Win1252ToQString(line);
+        all += QLatin1Char('\n');
+    }
+    text->setPlainText(all);
+    layout->addWidget(text);
+    viewer.resize(640, 440);
+    viewer.exec();
+}
+
+bool TFormMainWindow::ExecuteSaveDialog(const TSaveDialogRequest& request, std::string& chosen) {
+    QString filter = Win1252ToQString(request.Filter);
+    const qsizetype bar = filter.indexOf(QLatin1Char('|'));
+    if (bar >= 0)
+        filter = filter.left(bar) + QStringLiteral(" (") + filter.mid(bar + 1) + QLatin1Char(')');
+    QFileDialog dialog(this, DisplayText(request.Title),
+                       QFile::decodeName(QByteArray::fromStdString(request.InitialDir)), filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // The engine asks about an existing file in its own words.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.setDefaultSuffix(QString::fromLatin1(request.DefaultExt.c_str()));
+    dialog.selectFile(QString::fromUtf8(request.FileName.c_str()));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+    chosen = QFile::encodeName(dialog.selectedFiles().first()).toStdString();
+    return true;
+}
+
+std::string TFormMainWindow::DocumentsFolder() {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/'))) folder.chop(1);
+    return QFile::encodeName(folder).toStdString();
+}
+
+bool TFormMainWindow::IsShiftDown() {
+    return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
+}
+
+bool TFormMainWindow::OpenWithShell(const std::string& target, const std::string& parameters,
+                                    bool /*maximised*/) {
+    return OpenWithDesktop(target, parameters);
+}
+
+TWindowBounds TFormMainWindow::WindowBounds() {
+    return {static_cast<int32_t>(x()), static_cast<int32_t>(y()), static_cast<int32_t>(width()),
+            static_cast<int32_t>(height())};
+}
+
+void TFormMainWindow::SetWindowBounds(const TWindowBounds& bounds) {
+    move(bounds.Left, bounds.Top);
+    resize(bounds.Width, bounds.Height);
+}
+
+int32_t TFormMainWindow::ColumnWidth(int32_t column) {
+    if (column < 0 || column >= kColumnCount) return 0;
+    return FListViewMsg->header()->sectionSize(column);
+}
+
+void TFormMainWindow::SetColumnWidth(int32_t column, int32_t width) {
+    // The check-box column keeps its width whatever the settings say.
+    if (column <= 0 || column >= kColumnCount || width < 0) return;
+    FListViewMsg->header()->resizeSection(column, width);
+}
+
+void TFormMainWindow::ShowAboutWindow() {
+    TFormInfo about(TFormInfo::About, this);
+    about.OnImageClick = [this] { Guard([this] { FForm->OpenMakerPage(kMakerPageInfo); }); };
+    about.exec();
+}
+
+bool TFormMainWindow::ExecuteSetupDialog() { return false; }
+
+}  // namespace kalmuro

@@ -1,0 +1,220 @@
+#include "app/msg_box.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <algorithm>
+
+#include "app/pictures.h"
+#include "app/plain_text.h"
+#include "app/qt_text.h"
+#include "engine/form_main.h"
+
+namespace kalmuro {
+
+namespace {
+
+// What a title bar and frame take beyond the client height; the box's
+// overall height stays 20 pixels short of the screen.
+constexpr int kFrameHeight = 30;
+// The frame of the text and its scrolling area inside it, at design size.
+constexpr int kPanelLeft = 44, kPanelTop = 8, kPanelRight = 7, kPanelBottom = 40;
+constexpr int kAreaLeft = 8, kAreaTop = 7, kAreaRight = 8, kAreaBottom = 7;
+constexpr int kButtonBottom = 8;
+
+// "Courier New" where it exists, the desktop's fixed-pitch font otherwise,
+// always 13 pixels high.
+QFont MessageFont() {
+    QFont font(QStringLiteral("Courier New"));
+    font.setStyleHint(QFont::TypeWriter);
+    font.setPixelSize(TqvFormMsgBox::kFontPixelHeight);
+    if (!QFontInfo(font).fixedPitch()) {
+        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        font.setPixelSize(TqvFormMsgBox::kFontPixelHeight);
+    }
+    return font;
+}
+
+QString IconPicture(int32_t icon) {
+    switch (icon) {
+        case miQuestion: return QStringLiteral("question");
+        case miWarning: return QStringLiteral("warning");
+        case miInformation: return QStringLiteral("information");
+        default: return QString();
+    }
+}
+
+}  // namespace
+
+TqvFormMsgBox::TqvFormMsgBox(QWidget* owner, const std::string& message,
+                             const std::string& title, int32_t buttons, int32_t icon,
+                             int32_t focusedButton)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowStaysOnTopHint),
+      FButtonSet(buttons) {
+    setObjectName(QStringLiteral("TqvFormMsgBox"));
+    setModal(true);
+    setWindowTitle(DisplayText(title));
+    FBackground = PicturePixmap(QStringLiteral("paper"), QSize(24, 24));
+
+    FPanel = new QFrame(this);
+    FPanel->setObjectName(QStringLiteral("Panel1"));
+    FPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    FPanel->setAutoFillBackground(true);
+    QPalette white = FPanel->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    white.setColor(QPalette::Base, Qt::white);
+    white.setColor(QPalette::WindowText, Qt::black);
+    FPanel->setPalette(white);
+
+    FScroll = new QScrollArea(FPanel);
+    FScroll->setObjectName(QStringLiteral("ScrollBox1"));
+    FScroll->setFrameShape(QFrame::NoFrame);
+    FScroll->setWidgetResizable(false);
+    FScroll->setPalette(white);
+    auto* content = new QWidget;
+    content->setPalette(white);
+    content->setAutoFillBackground(true);
+    FLabel = new QLabel(content);
+    FLabel->setObjectName(QStringLiteral("LabelMsg"));
+    // The text may come from a server or a message: never markup, never a
+    // link, never wrapped.
+    FLabel->setTextFormat(Qt::PlainText);
+    FLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    FLabel->setWordWrap(false);
+    FLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    FLabel->setFont(MessageFont());
+    FLabel->setText(DisplayText(message));
+    FScroll->setWidget(content);
+
+    const QString picture = IconPicture(icon);
+    if (!picture.isEmpty()) {
+        FIcon = new QLabel(this);
+        FIcon->setObjectName(QStringLiteral("IconKind"));
+        FIcon->setGeometry(6, 8, 32, 32);
+        FIcon->setPixmap(PicturePixmap(picture, QSize(32, 32), devicePixelRatioF()));
+    }
+
+    const TMsgBoxRoles roles = MsgBoxRoles(buttons, focusedButton);
+    FEscapeResult = roles.Buttons.empty() ? mrCancel : roles.EscapeResult;
+    for (const TMsgBoxButton& spec : roles.Buttons) {
+        auto* button = new QPushButton(Win1252ToQString(spec.Caption), this);
+        const bool positive = spec.Result == mrOk || spec.Result == mrYes;
+        button->setIcon(PictureIcon(positive ? QStringLiteral("ok") : QStringLiteral("cancel")));
+        // Enter is handled by the box: it presses the focused button.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        const int32_t result = spec.Result;
+        connect(button, &QPushButton::clicked, this, [this, result] { done(result); });
+        FButtons.append(button);
+    }
+    if (roles.FocusIndex >= 0) FFocused = FButtons[roles.FocusIndex];
+
+    // Laying out the text: its own size, at least the design width; the box
+    // grows by what the text needs beyond the design area, up to the screen
+    // less 20 pixels, and the text scrolls beyond that.
+    QScreen* screen = owner != nullptr ? owner->screen() : QGuiApplication::primaryScreen();
+    const QSize screenSize = screen != nullptr ? screen->size() : QSize(1024, 768);
+    const int maxClientWidth = std::max(kClientWidth, screenSize.width() - 20 - kFrameWidth);
+    const int maxClientHeight = std::max(kClientHeight, screenSize.height() - 20 - kFrameHeight);
+
+    FLabel->adjustSize();
+    QSize text = FLabel->size();
+    if (text.width() < kTextDesignWidth) text.setWidth(kTextDesignWidth);
+    FLabel->resize(text);
+    const int designAreaWidth = kClientWidth - kPanelLeft - kPanelRight - kAreaLeft - kAreaRight;
+    const int designAreaHeight = kClientHeight - kPanelTop - kPanelBottom - kAreaTop - kAreaBottom;
+    int clientWidth = kClientWidth, clientHeight = kClientHeight;
+    if (text.width() > designAreaWidth)
+        clientWidth = std::min(maxClientWidth, clientWidth + text.width() - designAreaWidth);
+    if (text.height() > designAreaHeight)
+        clientHeight = std::min(maxClientHeight, clientHeight + text.height() - designAreaHeight);
+    LayOut(clientWidth, clientHeight);
+
+    const int areaWidth = FScroll->width(), areaHeight = FScroll->height();
+    QPoint at(0, 0);
+    if (text.width() < areaWidth) at.setX((areaWidth - text.width()) / 2);
+    if (text.height() < areaHeight) at.setY((areaHeight - text.height()) / 2);
+    FLabel->move(at);
+    content->resize(std::max(areaWidth, at.x() + text.width()),
+                    std::max(areaHeight, at.y() + text.height()));
+}
+
+void TqvFormMsgBox::LayOut(int clientWidth, int clientHeight) {
+    setFixedSize(clientWidth, clientHeight);
+    FPanel->setGeometry(kPanelLeft, kPanelTop, clientWidth - kPanelLeft - kPanelRight,
+                        clientHeight - kPanelTop - kPanelBottom);
+    FScroll->setGeometry(kAreaLeft, kAreaTop, FPanel->width() - kAreaLeft - kAreaRight,
+                         FPanel->height() - kAreaTop - kAreaBottom);
+
+    // Centred: sets of one or two buttons on the overall width, the set of
+    // three on the client width.
+    const int overall = clientWidth + kFrameWidth;
+    const int count = static_cast<int>(FButtons.size());
+    const int row = count * kButtonWidth + std::max(0, count - 1) * kButtonGap;
+    int left = ((FButtonSet == mbYesNoCancel ? clientWidth : overall) - row) / 2;
+    const int top = clientHeight - kButtonBottom - kButtonHeight;
+    for (QPushButton* button : FButtons) {
+        button->setGeometry(left, top, kButtonWidth, kButtonHeight);
+        left += kButtonWidth + kButtonGap;
+    }
+}
+
+void TqvFormMsgBox::reject() { done(mrCancel); }
+
+void TqvFormMsgBox::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Escape:
+            done(FEscapeResult);
+            return;
+        case Qt::Key_Return:
+        case Qt::Key_Enter: {
+            auto* focused = qobject_cast<QPushButton*>(focusWidget());
+            if (focused == nullptr || !FButtons.contains(focused)) focused = FFocused;
+            if (focused != nullptr) focused->click();
+            return;
+        }
+        default:
+            QDialog::keyPressEvent(event);
+    }
+}
+
+void TqvFormMsgBox::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (FFocused != nullptr) FFocused->setFocus(Qt::OtherFocusReason);
+}
+
+void TqvFormMsgBox::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.drawTiledPixmap(rect(), FBackground);
+}
+
+int32_t ShowMsgBox(const std::string& message, const std::string& title, int32_t buttons,
+                   int32_t icon, int32_t focusedButton) {
+    QWidget* owner = QApplication::activeModalWidget();
+    if (owner == nullptr) owner = QApplication::activeWindow();
+    TqvFormMsgBox box(owner, message, title, buttons, icon, focusedButton);
+    return box.exec();
+}
+
+void ShowInformation(const std::string& message) {
+    ShowMsgBox(message, kTitleInformation, mbOk, miInformation, 0);
+}
+
+bool AskConfirmation(const std::string& message, int32_t focusedButton) {
+    return ShowMsgBox(message, kTitleConfirmation, mbYesNo, miQuestion, focusedButton) == mrYes;
+}
+
+void ShowError(const std::string& message) {
+    ShowMsgBox(message, kTitleError, mbOk, miWarning, 0);
+}
+
+}  // namespace kalmuro
+
