@@ -136,6 +136,34 @@ public:
         return ShellSucceeds;
     }
 
+    // The window's bounds and column widths, every bounds applied in order,
+    // and the about window and settings dialog (OnAbout / OnSetup run while
+    // they are open; SetupAnswer is the dialog's result).
+    TWindowBounds Bounds{208, 177, 603, 422};
+    std::vector<TWindowBounds> BoundsApplied;
+    std::vector<int32_t> Widths{20, 155, 235, 110, 50};
+    int32_t AboutShown = 0, SetupShown = 0;
+    bool SetupAnswer = false;
+    std::function<void()> OnAbout, OnSetup;
+    TWindowBounds WindowBounds() override { return Bounds; }
+    void SetWindowBounds(const TWindowBounds& bounds) override {
+        Bounds = bounds;
+        BoundsApplied.push_back(bounds);
+    }
+    int32_t ColumnWidth(int32_t column) override { return Widths.at(static_cast<size_t>(column)); }
+    void SetColumnWidth(int32_t column, int32_t width) override {
+        Widths.at(static_cast<size_t>(column)) = width;
+    }
+    void ShowAboutWindow() override {
+        ++AboutShown;
+        if (OnAbout) OnAbout();
+    }
+    bool ExecuteSetupDialog() override {
+        ++SetupShown;
+        if (OnSetup) OnSetup();
+        return SetupAnswer;
+    }
+
     std::vector<std::string> BoxMessages() const {
         std::vector<std::string> texts;
         for (const TBox& box : Boxes) texts.push_back(box.Message);
