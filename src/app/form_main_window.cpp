@@ -230,7 +230,8 @@ void TFormMainWindow::BuildMailboxPanel(QWidget* parent) {
     FListViewMailBoxes->setResizeMode(QListView::Adjust);
     FListViewMailBoxes->setFlow(QListView::LeftToRight);
     FListViewMailBoxes->setWrapping(true);
-    FListViewMailBoxes->setGridSize(QSize(96, 56));
+    // Room for "Tutti gli accounts" and most account names on one line.
+    FListViewMailBoxes->setGridSize(QSize(128, 58));
     FListViewMailBoxes->setWordWrap(true);
     FListViewMailBoxes->setTextElideMode(Qt::ElideRight);
     FListViewMailBoxes->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -451,10 +452,28 @@ bool TFormMainWindow::eventFilter(QObject* watched, QEvent* event) {
 // --- TScreen -------------------------------------------------------------------
 
 void TFormMainWindow::SetStatusText(const std::string& text) {
-    FStatusLabel->setText(DisplayText(text));
+    FPendingStatus = DisplayText(text);
+    FStatusPending = true;
+    const bool busy = FForm != nullptr && (FForm->Checking || FForm->Deleting);
+    if (!busy || !FStatusClock.isValid() || FStatusClock.elapsed() >= kStatusPaintMs) ApplyStatus();
 }
 
-void TFormMainWindow::PumpMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void TFormMainWindow::ApplyStatus() {
+    if (!FStatusPending) return;
+    FStatusPending = false;
+    FStatusClock.restart();
+    FStatusLabel->setText(FPendingStatus);
+}
+
+void TFormMainWindow::PumpMessages() {
+    // A text held back while the operation ran is shown once it is due, and
+    // always when the operation is over.
+    if (FStatusPending) {
+        const bool busy = FForm->Checking || FForm->Deleting;
+        if (!busy || FStatusClock.elapsed() >= kStatusPaintMs) ApplyStatus();
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 int32_t TFormMainWindow::ShowMsgBox(const std::string& message, const std::string& title,
                                     int32_t buttons, int32_t icon, int32_t focusedButton) {

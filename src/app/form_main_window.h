@@ -6,6 +6,7 @@
 // show() it, and drive the engine through Form() or the widgets.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QSystemTrayIcon>
@@ -48,6 +49,9 @@ public:
     QListWidget* ListViewMailBoxes() const { return FListViewMailBoxes; }
     QWidget* PanelMailBoxes() const { return FPanelMailBoxes; }
     QLabel* StatusLabel() const { return FStatusLabel; }
+    // The status bar's text as the engine last set it (the label may show it
+    // a moment later while a long operation runs).
+    const QString& StatusText() const { return FPendingStatus; }
     QToolButton* BitBtnStop() const { return FBitBtnStop; }
     QToolButton* BitBtnRecycle() const { return FBitBtnRecycle; }
     QToolButton* BitBtnInfo() const { return FBitBtnInfo; }
@@ -151,6 +155,14 @@ private:
     // A single click on the tray icon waits this long for a second one.
     QTimer* FTrayClickTimer = nullptr;
     QString FLastBalloon;
+    // While a long operation runs, the status bar is painted at most every
+    // kStatusPaintMs with its latest text, so that a check of thousands of
+    // messages is not spent painting texts nobody can read.
+    static constexpr int kStatusPaintMs = 40;
+    QString FPendingStatus;
+    bool FStatusPending = false;
+    QElapsedTimer FStatusClock;
+    void ApplyStatus();
     bool FShownOnce = false;
     bool FListsBusy = false;
 };

@@ -16,7 +16,12 @@ QColor ColorFromSettings(int32_t value) {
                   static_cast<int>((bits >> 16) & 0xFF));
 }
 
-TMessageModel::TMessageModel(QObject* parent) : QAbstractTableModel(parent) {}
+TMessageModel::TMessageModel(QObject* parent) : QAbstractTableModel(parent) {
+    FBatchTimer.setSingleShot(true);
+    FBatchTimer.setInterval(kBatchMs);
+    connect(&FBatchTimer, &QTimer::timeout, this, &TMessageModel::FlushAppended);
+    FSinceFlush.start();
+}
 
 int TMessageModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : FRows;
@@ -85,13 +90,14 @@ Qt::ItemFlags TMessageModel::flags(const QModelIndex& index) const {
 QVariant TMessageModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount)
         return QVariant();
+    // Captions keep to the left, so a narrow column cuts their end, not
+    // their start.
     if (role == Qt::DisplayRole) return Win1252ToQString(kColumnCaptions[static_cast<size_t>(section)]);
-    if (role == Qt::TextAlignmentRole && section == 1 + mcSize)
-        return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
     return QVariant();
 }
 
 void TMessageModel::RowsReset() {
+    FBatchTimer.stop();
     beginResetModel();
     FRows = 0;
     ++FResets;
@@ -100,25 +106,41 @@ void TMessageModel::RowsReset() {
 
 void TMessageModel::RowsAppended(int32_t first, int32_t count) {
     if (count <= 0) return;
-    if (first != FRows) {
+    if (first < FRows) {
         // Not the tail the views know: start them again from the list.
+        FBatchTimer.stop();
         beginResetModel();
         FRows = FForm != nullptr ? static_cast<int>(FForm->List().Rows.size()) : 0;
         ++FResets;
         endResetModel();
         return;
     }
-    beginInsertRows(QModelIndex(), first, first + count - 1);
-    FRows = first + count;
+    // A list filled from empty shows at once; rows that follow shortly
+    // after wait for the batch.
+    if (first == 0 || (FSinceFlush.elapsed() >= kBatchMs && !FBatchTimer.isActive()))
+        FlushAppended();
+    else if (!FBatchTimer.isActive())
+        FBatchTimer.start();
+}
+
+void TMessageModel::FlushAppended() {
+    FBatchTimer.stop();
+    FSinceFlush.restart();
+    const int rows = FForm != nullptr ? static_cast<int>(FForm->List().Rows.size()) : 0;
+    if (rows <= FRows) return;
+    beginInsertRows(QModelIndex(), FRows, rows - 1);
+    FRows = rows;
     endInsertRows();
 }
 
 void TMessageModel::RowChanged(int32_t row) {
+    if (row >= FRows) FlushAppended();
     if (row < 0 || row >= FRows) return;
     Q_EMIT dataChanged(index(row, 0), index(row, kColumnCount - 1));
 }
 
 void TMessageModel::RowsRepaint() {
+    FlushAppended();
     if (FRows > 0) Q_EMIT dataChanged(index(0, 0), index(FRows - 1, kColumnCount - 1));
 }
 

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <cstdint>
 
 namespace kalmuro {
@@ -33,6 +35,8 @@ public:
     // How often the whole model was reset: a scroll or a repaint must not
     // add to it.
     int64_t ResetCount() const { return FResets; }
+    // Tells the views of rows the engine appended since the last time.
+    void FlushAppended();
 
 private:
     bool Valid(const QModelIndex& index) const;
@@ -42,6 +46,12 @@ private:
     // between its change and the notification that follows at once.
     int FRows = 0;
     int64_t FResets = 0;
+    // Rows appended one by one during a check reach the views in batches,
+    // at most every kBatchMs: a view lays out all its rows again for every
+    // insertion, which one row at a time would make quadratic.
+    static constexpr int kBatchMs = 40;
+    QTimer FBatchTimer;
+    QElapsedTimer FSinceFlush;
 };
 
 // 0x00BBGGRR, as the settings keep a colour.

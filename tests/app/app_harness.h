@@ -81,6 +81,15 @@ inline QPoint CheckBoxCenter(QTreeView* view, int row) {
         .center();
 }
 
+// With KALMURO_GRAB_DIR set, saves a picture of the widget there (to look
+// at the window while working on it).
+inline void Grab(QWidget& widget, const char* name) {
+    const QByteArray dir = qgetenv("KALMURO_GRAB_DIR");
+    if (!dir.isEmpty())
+        widget.grab().save(QString::fromLocal8Bit(dir) + QLatin1Char('/') +
+                           QString::fromLatin1(name) + QStringLiteral(".png"));
+}
+
 inline QString Ini(const char* key) {
     return Win1252ToQString(ReadIniString(kSectionSetup, key, "<none>"));
 }

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "app/app_harness.h"
 #include "app/msg_box.h"
 #include "app/plain_text.h"
 #include "app/qt_text.h"
@@ -69,6 +70,7 @@ private Q_SLOTS:
         QFETCH(QList<int>, lefts);
         TqvFormMsgBox box(nullptr, "Ciao", "Titolo", set, miInformation, 0);
         QCOMPARE(Captions(box), captions);
+        apptest::Grab(box, QTest::currentDataTag());
         QCOMPARE(Lefts(box), lefts);
         // A one-word text keeps the design size, with the buttons at 53.
         QCOMPARE(box.size(), QSize(242, 86));
@@ -146,6 +148,7 @@ private Q_SLOTS:
         QVERIFY(textWidth >= metrics.horizontalAdvance(QString(60, QLatin1Char('x'))));
         QCOMPARE(box.width(), 242 + textWidth - 175);
         QCOMPARE(box.height(), 86 + label->height() - 24);
+        apptest::Grab(box, "box-three-lines");
         QCOMPARE(label->pos(), QPoint(0, 0));
         // The OK button follows the bottom edge and the centre.
         QCOMPARE(box.Buttons()[0]->y(), box.height() - 33);
