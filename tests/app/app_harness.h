@@ -70,6 +70,21 @@ private:
     QTimer FTimer;
 };
 
+// Runs `act` on the next modal window as soon as it is open (polling, since
+// it opens inside a nested event loop), however late that is.
+inline void OnNextModal(const std::function<void(QWidget*)>& act) {
+    auto* poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, act] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr) return;
+        poll->stop();
+        poll->deleteLater();
+        act(modal);
+    });
+    poll->start();
+}
+
 // The centre of a row's check box, where a click ticks it.
 inline QPoint CheckBoxCenter(QTreeView* view, int row) {
     QStyleOptionViewItem option;

@@ -217,11 +217,9 @@ private Q_SLOTS:
 
         // A double click shows the header.
         QString viewerTitle;
-        QTimer::singleShot(50, [&] {
-            if (QWidget* viewer = QApplication::activeModalWidget()) {
-                viewerTitle = viewer->windowTitle();
-                viewer->close();
-            }
+        OnNextModal([&](QWidget* viewer) {
+            viewerTitle = viewer->windowTitle();
+            viewer->close();
         });
         const QRect cell = w.ListViewMsg()->visualRect(w.Model().index(1, 2));
         // As the display server sends it: a click, then the second press
@@ -283,10 +281,18 @@ private Q_SLOTS:
         qint64 handledAt = 0;
         connect(w.BitBtnStop(), &QToolButton::clicked, [&] { handledAt = clock.elapsed(); });
         QToolButton* stop = w.BitBtnStop();
+        // The window is read on its own thread only; the user's thread learns
+        // from a flag that the engine now waits for the server.
+        std::atomic<bool> waiting{false};
+        QTimer watch;
+        watch.setInterval(5);
+        connect(&watch, &QTimer::timeout, [&] {
+            if (w.StatusText() == QStringLiteral("Conteggio dei messaggi presenti sul server..."))
+                waiting = true;
+        });
+        watch.start();
         std::thread user([&] {
-            while (w.StatusLabel()->text() !=
-                   QStringLiteral("Conteggio dei messaggi presenti sul server..."))
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            while (!waiting) std::this_thread::sleep_for(std::chrono::milliseconds(5));
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             const QPointF at(10, 10);
             postedAt = clock.elapsed();

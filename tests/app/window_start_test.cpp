@@ -201,9 +201,12 @@ private Q_SLOTS:
         bool timerWhileOpen = true;
         QString caption;
         bool okShown = false;
-        QTimer::singleShot(50, [&] {
-            auto* about = qobject_cast<TFormInfo*>(QApplication::activeModalWidget());
-            QVERIFY(about != nullptr);
+        OnNextModal([&](QWidget* modal) {
+            auto* about = qobject_cast<TFormInfo*>(modal);
+            if (about == nullptr) {
+                modal->close();
+                return;
+            }
             caption = about->windowTitle();
             okShown = about->BitBtn1()->isVisible();
             timerWhileOpen = w.TimerAutoCheck()->isActive();
