@@ -584,8 +584,7 @@ void TFormMainWindow::RowsAppended(int32_t first, int32_t count) { FModel->RowsA
 void TFormMainWindow::RowChanged(int32_t row) { FModel->RowChanged(row); }
 void TFormMainWindow::RowsRepaint() { FModel->RowsRepaint(); }
 
-void TFormMainWindow::ShowMessageViewer(const std::string& caption,
-                                        const std::vector<std::string>& lines) {
+void TFormMainWindow::ShowMessageViewer(const std::string& caption, const std::string& message) {
     QDialog viewer(this);
     viewer.setObjectName(QStringLiteral("FormMessage"));
     viewer.setWindowTitle(DisplayText(caption));
@@ -594,11 +593,8 @@ void TFormMainWindow::ShowMessageViewer(const std::string& caption,
     text->setReadOnly(true);
     text->setLineWrapMode(QPlainTextEdit::NoWrap);
     text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    QString all;
-    for (const std::string& line : lines) {
-        all += Win1252ToQString(line);
-        all += QLatin1Char('\n');
-    }
+    QString all = Win1252ToQString(message);
+    all.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text->setPlainText(all);
     layout->addWidget(text);
     viewer.resize(640, 440);

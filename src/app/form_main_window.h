@@ -92,8 +92,7 @@ public:
     void RowsAppended(int32_t first, int32_t count) override;
     void RowChanged(int32_t row) override;
     void RowsRepaint() override;
-    void ShowMessageViewer(const std::string& caption,
-                           const std::vector<std::string>& lines) override;
+    void ShowMessageViewer(const std::string& caption, const std::string& text) override;
     bool ExecuteSaveDialog(const TSaveDialogRequest& request, std::string& chosen) override;
     std::string DocumentsFolder() override;
     bool IsShiftDown() override;
