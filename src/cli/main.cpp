@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -60,6 +61,34 @@ int Usage(const char* problem) {
     if (problem != nullptr) std::fprintf(stderr, "kalmuro: %s\n", problem);
     std::fputs(kUsage, stderr);
     return 2;
+}
+
+// An installed copy sits in a folder its user cannot write (/usr/bin): its
+// settings, rule lists and recycle folder then live in the user's data
+// folder instead, created on first use. A copy in a folder of its own keeps
+// everything beside it. Empty: keep the program's folder.
+std::string InstalledHome() {
+    char exe[4096];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return std::string();
+    std::string dir(exe, static_cast<size_t>(n));
+    dir.erase(dir.rfind('/') + 1);
+    if (access(dir.c_str(), W_OK) == 0) return std::string();
+    std::string base;
+    const char* data = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    if (data != nullptr && data[0] == '/')
+        base = data;
+    else if (home != nullptr && home[0] == '/')
+        base = std::string(home) + "/.local/share";
+    else
+        return std::string();
+    const std::string folder = base + "/kalmuro";
+    // Each level in turn; an existing one is fine.
+    for (size_t at = 1; (at = folder.find('/', at)) != std::string::npos; ++at)
+        mkdir(folder.substr(0, at).c_str(), 0700);
+    mkdir(folder.c_str(), 0700);
+    return folder;
 }
 
 bool IsDirectory(const std::string& path) {
@@ -149,6 +178,10 @@ int main(int argc, char** argv) {
 #else
     if (!options.Check) return Usage(nullptr);
 #endif
+    if (!options.HasHome) {
+        options.Home = InstalledHome();
+        options.HasHome = !options.Home.empty();
+    }
     if (options.HasHome && !IsDirectory(options.Home))
         return Usage(("la cartella non esiste: " + options.Home).c_str());
 #if KALMURO_WITH_DESKTOP

@@ -1,7 +1,10 @@
 // The program's message box: buttons and their places, Enter and Escape for
 // every button set, the focused button, the text's layout and growth, and
 // text shown as written.
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QPainter>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -13,6 +16,7 @@
 
 #include "app/app_harness.h"
 #include "app/msg_box.h"
+#include "app/pictures.h"
 #include "app/plain_text.h"
 #include "app/qt_text.h"
 #include "engine/form_main.h"
@@ -225,6 +229,39 @@ private Q_SLOTS:
         // The ICU decoder agrees where Qt has one.
         QStringDecoder icu("windows-1252");
         if (icu.isValid()) QCOMPARE(QString(icu(QByteArray::fromStdString(all))), text);
+    }
+
+    void everyPictureDraws() {
+        // Every picture compiled in draws something; the program's icon has
+        // the tray's small sizes drawn from its simplified picture.
+        const QDir pictures(QStringLiteral(":/pictures"));
+        PicturePixmap(QStringLiteral("kalmuro"), QSize(1, 1));  // registers the pictures
+        const QStringList names = QDir(QStringLiteral(":/pictures")).entryList();
+        QVERIFY(names.size() >= 25);
+        QImage sheet(40 * (names.size() + 2), 40, QImage::Format_ARGB32);
+        sheet.fill(Qt::lightGray);
+        QPainter painter(&sheet);
+        int x = 0;
+        for (const QString& file : names) {
+            const QImage image =
+                PicturePixmap(QFileInfo(file).completeBaseName(), QSize(32, 32)).toImage();
+            int opaque = 0;
+            for (int py = 0; py < 32; ++py)
+                for (int px = 0; px < 32; ++px) opaque += qAlpha(image.pixel(px, py)) > 128;
+            QVERIFY2(opaque > 20, qPrintable(file));
+            painter.drawImage(x + 4, 4, image);
+            x += 40;
+        }
+        const QIcon icon = ProgramIcon();
+        for (const int size : {16, 22}) {
+            const QImage small = icon.pixmap(size, size).toImage();
+            QCOMPARE(small.size(), QSize(size, size));
+            painter.drawImage(x + 4, 4, small);
+            x += 30;
+        }
+        painter.end();
+        const QByteArray dir = qgetenv("KALMURO_GRAB_DIR");
+        if (!dir.isEmpty()) sheet.save(QString::fromLocal8Bit(dir) + QStringLiteral("/pictures.png"));
     }
 
     void plainTextHelpers() {
