@@ -27,11 +27,14 @@
 #include <exception>
 
 #include "app/form_info.h"
+#include "app/form_message.h"
+#include "app/form_setup.h"
 #include "app/message_model.h"
 #include "app/msg_box.h"
 #include "app/pictures.h"
 #include "app/plain_text.h"
 #include "app/qt_text.h"
+#include "app/save_dialog.h"
 #include "app/shell.h"
 #include "mail/settings.h"
 
@@ -584,39 +587,13 @@ void TFormMainWindow::RowsAppended(int32_t first, int32_t count) { FModel->RowsA
 void TFormMainWindow::RowChanged(int32_t row) { FModel->RowChanged(row); }
 void TFormMainWindow::RowsRepaint() { FModel->RowsRepaint(); }
 
-void TFormMainWindow::ShowMessageViewer(const std::string& caption, const std::string& message) {
-    QDialog viewer(this);
-    viewer.setObjectName(QStringLiteral("FormMessage"));
-    viewer.setWindowTitle(DisplayText(caption));
-    auto* layout = new QVBoxLayout(&viewer);
-    auto* text = new QPlainTextEdit(&viewer);
-    text->setReadOnly(true);
-    text->setLineWrapMode(QPlainTextEdit::NoWrap);
-    text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    QString all = Win1252ToQString(message);
-    all.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text->setPlainText(all);
-    layout->addWidget(text);
-    viewer.resize(640, 440);
-    viewer.exec();
+void TFormMainWindow::ShowMessageViewer(const std::string& caption, const std::string& text) {
+    kalmuro::ShowMessageViewer(this, caption, text);
 }
 
 bool TFormMainWindow::ExecuteSaveDialog(const TSaveDialogRequest& request, std::string& chosen) {
-    QString filter = Win1252ToQString(request.Filter);
-    const qsizetype bar = filter.indexOf(QLatin1Char('|'));
-    if (bar >= 0)
-        filter = filter.left(bar) + QStringLiteral(" (") + filter.mid(bar + 1) + QLatin1Char(')');
-    QFileDialog dialog(this, DisplayText(request.Title),
-                       QFile::decodeName(QByteArray::fromStdString(request.InitialDir)), filter);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    // The engine asks about an existing file in its own words.
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-    dialog.setDefaultSuffix(QString::fromLatin1(request.DefaultExt.c_str()));
-    dialog.selectFile(QString::fromUtf8(request.FileName.c_str()));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
-    chosen = QFile::encodeName(dialog.selectedFiles().first()).toStdString();
-    return true;
+    return kalmuro::ExecuteSaveDialog(this, request, chosen,
+                                      [this](const std::string& text) { FForm->ShowError(text); });
 }
 
 std::string TFormMainWindow::DocumentsFolder() {
@@ -661,6 +638,6 @@ void TFormMainWindow::ShowAboutWindow() {
     about.exec();
 }
 
-bool TFormMainWindow::ExecuteSetupDialog() { return false; }
+bool TFormMainWindow::ExecuteSetupDialog() { return kalmuro::ExecuteSetupDialog(*FForm, this); }
 
 }  // namespace kalmuro
