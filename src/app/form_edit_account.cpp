@@ -1,6 +1,7 @@
 #include "app/form_edit_account.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -42,6 +43,16 @@ TFormEditAccount::TFormEditAccount(QWidget* owner) : QDialog(owner) {
     // One "*" per character, whatever the style would draw.
     FEditPwd->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
     FCheckBoxIsAttivo = NewCheckBox(this, "CheckBoxIsAttivo", "Account attivo");
+    FComboBoxSicurezza = new QComboBox(this);
+    FComboBoxSicurezza->setObjectName(QStringLiteral("ComboBoxSicurezza"));
+    // In the order of the stored values 0, 1, 2.
+    FComboBoxSicurezza->addItems({QStringLiteral("Nessuna"), QStringLiteral("STARTTLS"),
+                                  QStringLiteral("SSL/TLS")});
+    // The usual port follows the choice; a port typed by hand stays.
+    connect(FComboBoxSicurezza, &QComboBox::activated, this, [this](int index) {
+        FEditPorta->setText(Win1252ToQString(PortForSecurity(
+            QStringToWin1252(FEditPorta->text()), static_cast<TSecurity>(index))));
+    });
 
     FFields = new QFormLayout;
     FFields->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
@@ -54,6 +65,10 @@ TFormEditAccount::TFormEditAccount(QWidget* owner) : QDialog(owner) {
     portRow->addWidget(FCheckBoxAPOP);
     portRow->addStretch(1);
     FFields->addRow(QStringLiteral("Porta"), portRow);
+    auto* securityRow = new QHBoxLayout;
+    securityRow->addWidget(FComboBoxSicurezza);
+    securityRow->addStretch(1);
+    FFields->addRow(QStringLiteral("Sicurezza"), securityRow);
     FFields->addRow(QStringLiteral("Nome utente"), FEditUser);
     FFields->addRow(QStringLiteral("Password"), FEditPwd);
     FFields->addRow(QString(), FCheckBoxIsAttivo);
@@ -82,7 +97,8 @@ TFormEditAccount::TFormEditAccount(QWidget* owner) : QDialog(owner) {
     setTabOrder(FEditAccount, FEditServer);
     setTabOrder(FEditServer, FEditPorta);
     setTabOrder(FEditPorta, FCheckBoxAPOP);
-    setTabOrder(FCheckBoxAPOP, FEditUser);
+    setTabOrder(FCheckBoxAPOP, FComboBoxSicurezza);
+    setTabOrder(FComboBoxSicurezza, FEditUser);
     setTabOrder(FEditUser, FEditPwd);
     setTabOrder(FEditPwd, FCheckBoxIsAttivo);
     setTabOrder(FCheckBoxIsAttivo, FBitBtnAnnulla);
@@ -91,6 +107,8 @@ TFormEditAccount::TFormEditAccount(QWidget* owner) : QDialog(owner) {
 }
 
 void TFormEditAccount::SetAccount(const TMailAccount& account) {
+    FAccount = account;
+    FComboBoxSicurezza->setCurrentIndex(static_cast<int>(account.Security));
     FEditAccount->setText(Win1252ToQString(account.AccountName));
     FEditServer->setText(Win1252ToQString(account.PopServer));
     FEditPorta->setText(Win1252ToQString(account.Port));
@@ -101,7 +119,8 @@ void TFormEditAccount::SetAccount(const TMailAccount& account) {
 }
 
 TMailAccount TFormEditAccount::Account() const {
-    TMailAccount account;
+    TMailAccount account = FAccount;
+    account.Security = static_cast<TSecurity>(FComboBoxSicurezza->currentIndex());
     account.AccountName = QStringToWin1252(FEditAccount->text());
     account.PopServer = QStringToWin1252(FEditServer->text());
     account.Port = QStringToWin1252(FEditPorta->text());

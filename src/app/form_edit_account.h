@@ -8,6 +8,7 @@
 #include "mail/accounts.h"
 
 class QCheckBox;
+class QComboBox;
 class QFormLayout;
 class QLineEdit;
 class QPushButton;
@@ -29,6 +30,7 @@ public:
     QLineEdit* EditUser() const { return FEditUser; }
     QLineEdit* EditPwd() const { return FEditPwd; }
     QCheckBox* CheckBoxIsAttivo() const { return FCheckBoxIsAttivo; }
+    QComboBox* ComboBoxSicurezza() const { return FComboBoxSicurezza; }
     QPushButton* BitBtnOk() const { return FBitBtnOk; }
     QPushButton* BitBtnAnnulla() const { return FBitBtnAnnulla; }
     // One row per field, label on the left: a new field is one more row.
@@ -43,6 +45,10 @@ private:
     QLineEdit* FEditUser = nullptr;
     QLineEdit* FEditPwd = nullptr;
     QCheckBox* FCheckBoxIsAttivo = nullptr;
+    QComboBox* FComboBoxSicurezza = nullptr;
+    // The account as it came in: what the editor has no control for (the
+    // accepted certificate, where it was stored) goes back out unchanged.
+    TMailAccount FAccount;
     QPushButton* FBitBtnOk = nullptr;
     QPushButton* FBitBtnAnnulla = nullptr;
 };

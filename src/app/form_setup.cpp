@@ -259,6 +259,8 @@ QWidget* TFormSetup::BuildOptions() {
     autoDelete->addWidget(danger);
     autoDelete->addStretch(1);
     layout->addLayout(autoDelete, row++, 0, 1, 4);
+    addRow(AddCheckBox(group, "CheckBoxDecodeUTF8", "Decodifica i testi codificati in UTF-8",
+                       nullptr, &TSetupOptions::DecodeUtf8));
 
     auto* timeout = new QHBoxLayout;
     QLabel* timeoutLabel = NewLabel(group, "Attesa massima nelle operazioni con il server");

@@ -5,6 +5,7 @@
 // server; and the timer armed again whatever the answer.
 #include <QCheckBox>
 #include <QColorDialog>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -383,6 +384,47 @@ private Q_SLOTS:
         Run(w, again);
         QVERIFY(!IniText().contains(QStringLiteral("PopServer2")));
         QVERIFY(!IniText().contains(QStringLiteral("Senza server")));
+    }
+
+    void securityChoiceMovesThePortAndEditingKeepsTheCertificate() {
+        THome home;
+        TMailAccount secure = Account("Casa", "pop.casa.it", "mario", "uno");
+        secure.Security = TSecurity::Tls;
+        secure.Port = "995";
+        secure.Fingerprint = "AB:CD";
+        SaveAccounts({secure});
+        TFormMainWindow w(home.Dir());
+        Start(w);
+        TDialogDriver driver;
+        driver.On<TFormSetup>([](TFormSetup& s) { TDialogDriver::Click(s.BitBtnEdit()); })
+            .On<TFormEditAccount>([](TFormEditAccount& e) {
+                QCOMPARE(e.ComboBoxSicurezza()->currentText(), QStringLiteral("SSL/TLS"));
+                Type(e.EditAccount(), QStringLiteral("Casa mia"));
+                TDialogDriver::Click(e.BitBtnOk());
+            })
+            .On<TFormSetup>([](TFormSetup& s) { TDialogDriver::Click(s.BitBtnOk()); });
+        Run(w, driver);
+        // A field edited elsewhere loses neither the security nor the certificate.
+        QVERIFY(IniText().contains(QStringLiteral("Sicurezza1=2")));
+        QVERIFY(IniText().contains(QStringLiteral("Impronta1=AB:CD")));
+
+        TDialogDriver back;
+        back.On<TFormSetup>([](TFormSetup& s) { TDialogDriver::Click(s.BitBtnEdit()); })
+            .On<TFormEditAccount>([](TFormEditAccount& e) {
+                QComboBox* combo = e.ComboBoxSicurezza();
+                combo->setCurrentIndex(1);
+                emit combo->activated(1);
+                QCOMPARE(e.EditPorta()->text(), QStringLiteral("110"));
+                Type(e.EditPorta(), QStringLiteral("1995"));
+                combo->setCurrentIndex(2);
+                emit combo->activated(2);
+                QCOMPARE(e.EditPorta()->text(), QStringLiteral("1995"));  // typed by hand
+                TDialogDriver::Click(e.BitBtnOk());
+            })
+            .On<TFormSetup>([](TFormSetup& s) { TDialogDriver::Click(s.BitBtnOk()); });
+        Run(w, back);
+        QCOMPARE(w.Form().Accounts.at(0).Security, TSecurity::Tls);
+        QCOMPARE(w.Form().Accounts.at(0).Port, std::string("1995"));
     }
 
     void accountsThatFailToLoadCannotBeEditedNorErased() {
