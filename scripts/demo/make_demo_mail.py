@@ -149,8 +149,8 @@ def attachment(rng, kib):
     return head, body, tail + b64 + ["--" + boundary + "--"]
 
 
-def build(account, index, spec, now, rng):
-    minutes, sender, subject, text, extra = spec
+def build(account, index, entry, now, rng):
+    minutes, sender, subject, text, extra = entry
     rcpt = RCPT[account]
     domain = rcpt.split("@")[1].rstrip(">")
     lines = ["Return-Path: <%s>" % (sender.split("<")[-1].rstrip(">") if sender else ""),
@@ -193,8 +193,8 @@ def main():
     for sub in ("cur", "new", "tmp"):
         makedirs_owned(os.path.join(a.maildir, sub))
     messages = CASA if a.account == "casa" else UFFICIO
-    for i, spec in enumerate(messages, 1):
-        data = build(a.account, i, spec, now, rng)
+    for i, entry in enumerate(messages, 1):
+        data = build(a.account, i, entry, now, rng)
         # Names sort in delivery order, so POP3 message n is entry n.
         path = os.path.join(a.maildir, "new", "%d.M%06dP1.demo" % (now - 86400 + i, i))
         with open(path, "wb") as f:

@@ -104,14 +104,14 @@ TqvFormMsgBox::TqvFormMsgBox(QWidget* owner, const std::string& message,
 
     const TMsgBoxRoles roles = MsgBoxRoles(buttons, focusedButton);
     FEscapeResult = roles.Buttons.empty() ? mrCancel : roles.EscapeResult;
-    for (const TMsgBoxButton& spec : roles.Buttons) {
-        auto* button = new QPushButton(Win1252ToQString(spec.Caption), this);
-        const bool positive = spec.Result == mrOk || spec.Result == mrYes;
+    for (const TMsgBoxButton& kind : roles.Buttons) {
+        auto* button = new QPushButton(Win1252ToQString(kind.Caption), this);
+        const bool positive = kind.Result == mrOk || kind.Result == mrYes;
         button->setIcon(PictureIcon(positive ? QStringLiteral("ok") : QStringLiteral("cancel")));
         // Enter is handled by the box: it presses the focused button.
         button->setAutoDefault(false);
         button->setDefault(false);
-        const int32_t result = spec.Result;
+        const int32_t result = kind.Result;
         connect(button, &QPushButton::clicked, this, [this, result] { done(result); });
         FButtons.append(button);
     }
