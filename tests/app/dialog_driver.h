@@ -12,12 +12,17 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMetaObject>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 #include <deque>
 #include <functional>
 #include <vector>
+
+#include "app/msg_box.h"
 
 namespace kalmuro::apptest {
 
@@ -60,6 +65,32 @@ public:
     // A click that may open a modal window: delivered from the event loop.
     static void Click(QObject* button) {
         QMetaObject::invokeMethod(button, "click", Qt::QueuedConnection);
+    }
+
+    // Clicks the message box button whose caption, without its access key
+    // mark, is the one given.
+    static void Press(TqvFormMsgBox& box, const char* caption) {
+        for (QPushButton* button : box.Buttons())
+            if (button->text().remove(QLatin1Char('&')) == QLatin1String(caption)) Click(button);
+    }
+
+    // Types a path into a file dialog's name field, as a user does, and
+    // accepts it. selectFile() would not do: it leaves the field alone once
+    // the field has the focus, and the dialog's folder listing, arriving from
+    // a thread of its own, may put the dialog's proposal back. So the path is
+    // typed again until the dialog reports it (or it with the default
+    // extension), and only then accepted.
+    static void ChooseFile(QFileDialog& dialog, const QString& path, int tries = 50) {
+        if (auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            name->setText(path);
+        QTimer::singleShot(20, &dialog, [d = QPointer<QFileDialog>(&dialog), path, tries] {
+            if (d.isNull() || !d->isVisible()) return;
+            const QStringList files = d->selectedFiles();
+            const QString withSuffix = path + QLatin1Char('.') + d->defaultSuffix();
+            if (files.size() == 1 && (files.front() == path || files.front() == withSuffix))
+                QMetaObject::invokeMethod(d, "accept", Qt::QueuedConnection);
+            else if (tries > 0) ChooseFile(*d, path, tries - 1);
+        });
     }
 
 private:

@@ -66,11 +66,7 @@ void SelectRow(TFormSetup& s, int row) {
 }
 
 // Presses the box's button with this caption (its access-key marker aside).
-void Press(TqvFormMsgBox& box, const char* caption) {
-    for (QPushButton* button : box.Buttons())
-        if (button->text().remove(QLatin1Char('&')) == QLatin1String(caption))
-            TDialogDriver::Click(button);
-}
+constexpr auto Press = &TDialogDriver::Press;
 
 void Type(QLineEdit* edit, const QString& text) {
     edit->selectAll();
