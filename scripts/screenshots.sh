@@ -8,6 +8,9 @@
 #     message-box.png  the delete confirmation
 #     tray-menu.png    the tray icon's menu, open
 #     about.png        the about window
+#     settings.png     the settings dialog with the demo's two accounts
+#     account-editor.png  the account editor over it, on the first account
+#     header-viewer.png   the header viewer of a blocked message
 # Each picture is one shot_* function below; add a function and its name to
 # SHOTS for another. Environment: KALMURO_EXE (use this program, skip the build).
 set -euo pipefail
@@ -23,7 +26,8 @@ else
 fi
 . scripts/demo/demo_lib.sh
 
-SHOTS=(shot_main_window shot_message_box shot_tray_menu shot_about)
+SHOTS=(shot_main_window shot_message_box shot_tray_menu shot_about shot_settings shot_account_editor
+       shot_header_viewer)
 work=$(mktemp -d /tmp/kshots.XXXXXX)
 pids=()
 cleanup() {
@@ -106,8 +110,10 @@ capture_window() { import -frame -window "$1" "$out/$2"; echo "wrote $out/$2"; }
 # Positions in the main window (client pixels): the buttons of the top
 # panel, and the message list below the top panel (109) and the mailbox
 # panel (77); a row of the list, counted from 1.
-readonly ELIMINA_X=471 ELIMINA_Y=77 INFO_X=553 INFO_Y=24
+readonly ELIMINA_X=471 ELIMINA_Y=77 INFO_X=553 INFO_Y=24 SETUP_X=553 SETUP_Y=77
 readonly LIST_TOP=186 HEADER_H=17 ROW_H=14 CHECK_X=10
+# The settings dialog's accounts grid: a point on its first account's row.
+readonly GRID_ROW1_X=120 GRID_ROW1_Y=60
 row_y() { echo $((LIST_TOP + HEADER_H + ($1 - 1) * ROW_H + ROW_H / 2)); }
 
 shot_main_window() {
@@ -146,6 +152,45 @@ shot_about() {
   capture_window "$front_window" about.png
   xdotool key Escape
   wait_for "the about window to close" main_in_front
+}
+
+# The settings dialog in front; its window id in $front_window.
+open_settings() {
+  click_main "$SETUP_X" "$SETUP_Y"
+  wait_front_window
+}
+
+shot_settings() {
+  open_settings
+  capture_window "$front_window" settings.png
+  xdotool key Escape
+  wait_for "the settings dialog to close" main_in_front
+}
+
+shot_account_editor() {
+  open_settings
+  local settings=$front_window
+  # A double click on the first account's row of the grid edits it.
+  xdotool mousemove --window "$settings" "$GRID_ROW1_X" "$GRID_ROW1_Y" click --repeat 2 --delay 80 1
+  wait_for "the account editor" sh -c "[ \"\$(xdotool getactivewindow)\" != $settings ]"
+  sleep 0.5
+  capture_window "$(xdotool getactivewindow)" account-editor.png
+  xdotool key Escape
+  wait_for "the account editor to close" sh -c "[ \"\$(xdotool getactivewindow)\" = $settings ]"
+  xdotool key Escape
+  wait_for "the settings dialog to close" main_in_front
+}
+
+shot_header_viewer() {
+  # The highlighted row's menu; its first item shows the header.
+  click_main 200 "$(row_y 5)"
+  click_main 200 "$(row_y 5)" 3
+  sleep 0.5
+  xdotool key Down Return
+  wait_front_window
+  capture_window "$front_window" header-viewer.png
+  xdotool key Escape
+  wait_for "the header viewer to close" main_in_front
 }
 
 start_display
