@@ -162,6 +162,8 @@ private:
     bool FStatusPending = false;
     QElapsedTimer FStatusClock;
     void ApplyStatus();
+    static constexpr int kPumpGapMs = 5;
+    QElapsedTimer FPumpClock;
     bool FShownOnce = false;
     bool FListsBusy = false;
 };
