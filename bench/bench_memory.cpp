@@ -161,7 +161,7 @@ pid_t StartServer(TServe mode, size_t megabytes, int& port) {
 
 // ------------------------------------------------------------------ client
 
-class TQuietScreen : public TScreen {
+class TQuietScreen : public TWindowlessScreen {
 public:
     std::string SaveTo;
     size_t ViewerBytes = 0;
@@ -173,20 +173,6 @@ public:
         std::fprintf(stderr, "box: %s\n", message.c_str());
         return mrOk;
     }
-    void ShowBalloon(const std::string&, const std::string&, int32_t) override {}
-    void SetCommandState(const TCommandState&) override {}
-    void SetStopButton(bool, bool) override {}
-    void SetDeleteCaption(const std::string&) override {}
-    void SetAutoCheckTimer(bool, int32_t) override {}
-    void SetStartTimer(bool) override {}
-    bool MainWindowVisible() override { return true; }
-    void ToggleMainWindow() override {}
-    void SetMailboxes(const std::vector<TMailboxItem>&, int32_t, bool) override {}
-    void SetListsBusy(bool) override {}
-    void RowsReset() override {}
-    void RowsAppended(int32_t, int32_t) override {}
-    void RowChanged(int32_t) override {}
-    void RowsRepaint() override {}
     void ShowMessageViewer(const std::string&, const std::string& text) override {
         ViewerBytes = text.size();
     }

@@ -19,7 +19,7 @@ class TFormMain;
 // turns into a click on Stop. A second Ctrl-C ends the program as usual.
 void InstallInterruptHandler();
 
-class TConsoleScreen : public TScreen {
+class TConsoleScreen : public TWindowlessScreen {
 public:
     TConsoleScreen(std::FILE* err, bool verbose) : FErr(err), FVerbose(verbose) {}
 
@@ -31,21 +31,6 @@ public:
     void PumpMessages() override;
     int32_t ShowMsgBox(const std::string& message, const std::string& title, int32_t buttons,
                        int32_t icon, int32_t focusedButton) override;
-    void ShowBalloon(const std::string&, const std::string&, int32_t) override {}
-    void SetCommandState(const TCommandState&) override {}
-    void SetStopButton(bool, bool) override {}
-    void SetDeleteCaption(const std::string&) override {}
-    void SetAutoCheckTimer(bool, int32_t) override {}
-    // One check and done: no timers, no window.
-    void SetStartTimer(bool) override {}
-    bool MainWindowVisible() override { return false; }
-    void ToggleMainWindow() override {}
-    void SetMailboxes(const std::vector<TMailboxItem>&, int32_t, bool) override {}
-    void SetListsBusy(bool) override {}
-    void RowsReset() override {}
-    void RowsAppended(int32_t, int32_t) override {}
-    void RowChanged(int32_t) override {}
-    void RowsRepaint() override {}
     // Nobody reads a viewer or picks a file here.
     void ShowMessageViewer(const std::string&, const std::string&) override {}
     bool ExecuteSaveDialog(const TSaveDialogRequest&, std::string&) override { return false; }

@@ -142,4 +142,24 @@ public:
     virtual bool ExecuteSetupDialog() { return false; }
 };
 
+// A screen without a window (the headless check, a benchmark): what only a
+// window draws or times is dropped, and the main window counts as hidden.
+class TWindowlessScreen : public TScreen {
+public:
+    void ShowBalloon(const std::string&, const std::string&, int32_t) override {}
+    void SetCommandState(const TCommandState&) override {}
+    void SetStopButton(bool, bool) override {}
+    void SetDeleteCaption(const std::string&) override {}
+    void SetAutoCheckTimer(bool, int32_t) override {}
+    void SetStartTimer(bool) override {}
+    bool MainWindowVisible() override { return false; }
+    void ToggleMainWindow() override {}
+    void SetMailboxes(const std::vector<TMailboxItem>&, int32_t, bool) override {}
+    void SetListsBusy(bool) override {}
+    void RowsReset() override {}
+    void RowsAppended(int32_t, int32_t) override {}
+    void RowChanged(int32_t) override {}
+    void RowsRepaint() override {}
+};
+
 }  // namespace kalmuro
