@@ -50,6 +50,12 @@ constexpr int kMailboxPanelHeight = 77;
 constexpr int kButtonWidth = 80;
 constexpr int kUpperButtonHeight = 43, kLowerButtonHeight = 59;
 
+// The design's 8-point sans-serif, or the desktop's own font when smaller.
+QFont DesignFont(QFont font) {
+    font.setPointSizeF(std::min<qreal>(font.pointSizeF(), 8.0));
+    return font;
+}
+
 // A caption that fits its button: each line wider than the room is broken
 // at its blanks. The caption itself is the engine's; only the breaks are
 // added here.
@@ -177,8 +183,7 @@ void TFormMainWindow::BuildTopPanel(QWidget* parent) {
 
     // The design's 8-point sans-serif, so that the captions keep their
     // buttons' size.
-    QFont buttonFont = font();
-    buttonFont.setPointSizeF(std::min<qreal>(buttonFont.pointSizeF(), 8.0));
+    const QFont buttonFont = DesignFont(font());
     const auto makeButton = [&](const char* name, const char* caption, const char* hint,
                                 const QString& picture, int left, bool lower) {
         auto* button = new QToolButton(panel);
@@ -253,6 +258,9 @@ void TFormMainWindow::BuildMailboxPanel(QWidget* parent) {
 void TFormMainWindow::BuildMessageList(QWidget* parent) {
     FListViewMsg = new TMessageListView(parent);
     FListViewMsg->setObjectName(QStringLiteral("ListViewMsg"));
+    // The columns' default widths were made for this size: a date and time
+    // fits its column.
+    FListViewMsg->setFont(DesignFont(FListViewMsg->font()));
     FListViewMsg->setModel(FModel);
     FListViewMsg->setItemDelegate(new TGridDelegate(FListViewMsg));
     FListViewMsg->setRootIsDecorated(false);
