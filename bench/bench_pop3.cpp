@@ -1,9 +1,8 @@
 // The header-only road of a mailbox check against a POP3 server, timed:
-// login, STAT, then for every message TOP n 0, LIST n, UIDL n, one after the
-// other, then QUIT.
+// login, STAT, then for every message TOP n 0, LIST n, UIDL n, then QUIT.
 //
 //   bench_pop3 --port P --user U --password PW [--host H] [--mode M] [--runs R]
-//              [--hook 1]
+//              [--hook 1] [--pipeline 1] [--window W]
 //
 // Modes:
 //   ours   the project's POP3 client; every header is interpreted
@@ -11,21 +10,28 @@
 //          active idle hook that does nothing, as a front end would.
 //   floor  a bare loop with blocking socket calls: the same commands, each
 //          reply read up to its end ("\r\n", or "\r\n.\r\n" after TOP) and
-//          nothing parsed. What round trips alone cost.
+//          nothing parsed. What round trips alone cost. It asks CAPA after
+//          the login, as the program does. With --pipeline 1 the commands
+//          of up to W messages (default 256) are written ahead of their
+//          answers, which are read in order as they come: what the link and
+//          the server alone cost on the pipelined road.
 // Each run prints "run=i seconds=S"; the last line is
 //   mode=M messages=N median_s=S runs=R
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mail/mime/mail_message.h"
@@ -42,6 +48,8 @@ struct TOptions {
     std::string Mode = "ours";
     int Runs = 1;
     bool Hook = false;
+    bool Pipeline = false;
+    int Window = 256;
 };
 
 // Points a client at the server of the options, with generous timeouts.
@@ -121,6 +129,54 @@ public:
         return Buffer[0];
     }
 
+    // TOP n 0, LIST n and UIDL n for n = 1..count, the commands of at most
+    // window messages ahead of the answers read; sends never block, so
+    // neither side can wait for the other with full buffers.
+    void Pipelined(int count, int window) {
+        std::string out;
+        size_t used = 0, at = 0;  // bytes in Buffer; start of the next answer
+        int next = 1, done = 1, part = 0;  // part: 0 TOP, 1 LIST, 2 UIDL
+        while (done <= count) {
+            for (; next <= count && next - done < window; ++next) {
+                const std::string number = std::to_string(next);
+                out += "TOP " + number + " 0\r\nLIST " + number + "\r\nUIDL " + number + "\r\n";
+            }
+            pollfd p{Fd, static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0};
+            if (poll(&p, 1, 60000) <= 0) throw std::runtime_error("floor: no answer");
+            if ((p.revents & POLLOUT) != 0) {
+                const ssize_t n = send(Fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (n < 0 && errno != EAGAIN) throw std::runtime_error("floor: send failed");
+                if (n > 0) out.erase(0, static_cast<size_t>(n));
+            }
+            if ((p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+            if (used == Buffer.size()) Buffer.resize(Buffer.size() * 2);
+            const ssize_t n = recv(Fd, Buffer.data() + used, Buffer.size() - used, MSG_DONTWAIT);
+            if (n == 0) throw std::runtime_error("floor: connection closed");
+            if (n < 0) continue;
+            used += static_cast<size_t>(n);
+            // Every whole answer in the buffer, in order.
+            const std::string_view data(Buffer.data(), used);
+            for (;;) {
+                size_t end = data.find("\r\n", at);
+                if (end == std::string_view::npos) break;
+                if (part == 0 && data[at] == '+') {
+                    end = data.find("\r\n.\r\n", end);
+                    if (end == std::string_view::npos) break;
+                    end += 3;
+                }
+                at = end + 2;
+                if (++part == 3) {
+                    part = 0;
+                    ++done;
+                }
+            }
+            Total += at;
+            std::memmove(Buffer.data(), Buffer.data() + at, used - at);
+            used -= at;
+            at = 0;
+        }
+    }
+
     size_t Total = 0;
 
 private:
@@ -134,12 +190,17 @@ int RunFloor(const TOptions& o, uint64_t& checksum, int count) {
     s.Command("USER " + o.User, false);
     if (s.Command("PASS " + o.Password, false) != '+')
         throw std::runtime_error("floor: login refused");
+    s.Command("CAPA", true);
     s.Command("STAT", false);
-    for (int n = 1; n <= count; ++n) {
-        const std::string number = std::to_string(n);
-        s.Command("TOP " + number + " 0", true);
-        s.Command("LIST " + number, false);
-        s.Command("UIDL " + number, false);
+    if (o.Pipeline) {
+        s.Pipelined(count, o.Window);
+    } else {
+        for (int n = 1; n <= count; ++n) {
+            const std::string number = std::to_string(n);
+            s.Command("TOP " + number + " 0", true);
+            s.Command("LIST " + number, false);
+            s.Command("UIDL " + number, false);
+        }
     }
     s.Command("QUIT", false);
     checksum += s.Total;
@@ -159,7 +220,7 @@ int CountOnce(const TOptions& o) {
 [[noreturn]] void Usage() {
     std::fprintf(stderr,
                  "usage: bench_pop3 --port P --user U --password PW [--host H]"
-                 " [--mode ours|floor] [--runs R] [--hook 1]\n");
+                 " [--mode ours|floor] [--runs R] [--hook 1] [--pipeline 1] [--window W]\n");
     std::exit(2);
 }
 
@@ -185,6 +246,10 @@ int main(int argc, char** argv) {
             o.Runs = std::max(1, std::atoi(v.c_str()));
         else if (a == "--hook")
             o.Hook = v == "1";
+        else if (a == "--pipeline")
+            o.Pipeline = v == "1";
+        else if (a == "--window")
+            o.Window = std::max(1, std::atoi(v.c_str()));
         else
             Usage();
     }
@@ -202,8 +267,8 @@ int main(int argc, char** argv) {
             std::printf("run=%d seconds=%.4f\n", run, s);
         }
         std::sort(seconds.begin(), seconds.end());
-        std::printf("mode=%s messages=%d median_s=%.4f runs=%d checksum=%llu\n", o.Mode.c_str(),
-                    messages, seconds[seconds.size() / 2], o.Runs,
+        std::printf("mode=%s pipeline=%d messages=%d median_s=%.4f runs=%d checksum=%llu\n",
+                    o.Mode.c_str(), o.Pipeline ? 1 : 0, messages, seconds[seconds.size() / 2], o.Runs,
                     static_cast<unsigned long long>(checksum));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_pop3: %s\n", e.what());

@@ -3,9 +3,13 @@
 and the four rule lists with COUNT entries each (Windows-1252, CR LF).
 
     make_check_home.py HOME PORT USER PASSWORD [--count 1000]
+                       [--setup KEY=VALUE]... [--blocked-senders FILE]
 
 Most entries match nothing, so every message is compared with every list;
 the last entry of each blocked list catches the generator's spam.
+--setup adds a key to the [Setup] section (repeatable). --blocked-senders
+makes the blocked-sender list exactly the lines of FILE and leaves the other
+three lists empty, so that just the messages those lines catch are ticked.
 """
 import argparse
 import os
@@ -35,7 +39,11 @@ def main():
     p.add_argument("user")
     p.add_argument("password")
     p.add_argument("--count", type=int, default=1000)
+    p.add_argument("--setup", action="append", default=[], metavar="KEY=VALUE")
+    p.add_argument("--blocked-senders", metavar="FILE")
     a = p.parse_args()
+    if any("=" not in kv for kv in a.setup):
+        p.error("--setup wants KEY=VALUE")
     os.makedirs(a.home, exist_ok=True)
     rng = random.Random(5)
     n = a.count
@@ -44,17 +52,24 @@ def main():
     def word(i):
         return "%s%d%s" % (rng.choice(words), i, rng.choice(["", "-x", "_it"]))
 
-    write_lines(os.path.join(a.home, "Mittenti.txt"),
-                ["@%s.spam-%d.example" % (word(i), i) for i in range(n - 1)] + ["cheap-pills"])
-    write_lines(os.path.join(a.home, "MittentiOk.txt"),
-                ["amico%d@fidato-%d.example" % (i, i) for i in range(n)])
-    write_lines(os.path.join(a.home, "Oggetti.txt"),
-                ["%s imperdibile %d" % (word(i), i) for i in range(n - 1)] + ["90% off"])
-    write_lines(os.path.join(a.home, "OggettiOk.txt"),
-                ["fattura n. %d del cliente" % i for i in range(n)])
-    ini = ("[Setup]\r\nNotifyBalloon=1\r\n[Accounts]\r\nPopServer1=127.0.0.1\r\nUserId1=%s\r\n"
+    if a.blocked_senders:
+        with open(a.blocked_senders, encoding="utf-8") as f:
+            write_lines(os.path.join(a.home, "Mittenti.txt"), f.read().splitlines())
+        for name in ("MittentiOk.txt", "Oggetti.txt", "OggettiOk.txt"):
+            write_lines(os.path.join(a.home, name), [])
+    else:
+        write_lines(os.path.join(a.home, "Mittenti.txt"),
+                    ["@%s.spam-%d.example" % (word(i), i) for i in range(n - 1)] + ["cheap-pills"])
+        write_lines(os.path.join(a.home, "MittentiOk.txt"),
+                    ["amico%d@fidato-%d.example" % (i, i) for i in range(n)])
+        write_lines(os.path.join(a.home, "Oggetti.txt"),
+                    ["%s imperdibile %d" % (word(i), i) for i in range(n - 1)] + ["90% off"])
+        write_lines(os.path.join(a.home, "OggettiOk.txt"),
+                    ["fattura n. %d del cliente" % i for i in range(n)])
+    setup = "".join("%s\r\n" % kv for kv in ["NotifyBalloon=1"] + a.setup)
+    ini = ("[Setup]\r\n%s[Accounts]\r\nPopServer1=127.0.0.1\r\nUserId1=%s\r\n"
            "UserPwd1=%s\r\nPorta1=%d\r\nAPOP1=0\r\nAttivo1=1\r\nAccount1=Benchmark\r\n"
-           % (a.user, scrambled(a.password), a.port))
+           % (setup, a.user, scrambled(a.password), a.port))
     with open(os.path.join(a.home, "kalmuro.ini"), "wb") as f:
         f.write(ini.encode("cp1252"))
 
