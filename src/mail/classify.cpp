@@ -42,7 +42,7 @@ public:
             scan_ = true;
             return;
         }
-        Build(lines);
+        Build(lines, total);
     }
 
     // The first matching line as the list held it, or null.
@@ -90,7 +90,11 @@ private:
         return next_[static_cast<size_t>(node) * classes_ + static_cast<size_t>(cls)];
     }
 
-    void Build(const std::vector<std::string>& lines) {
+    void Build(const std::vector<std::string>& lines, size_t total) {
+        // A node per character at most, and the root: the table is never
+        // moved while it grows.
+        next_.reserve((total + 1) * static_cast<size_t>(classes_));
+        first_.reserve(total + 1);
         NewNode();  // the root
         for (size_t i = 0; i < lines.size(); ++i) {
             if (lines[i].empty()) continue;  // an empty line matches nothing
@@ -117,13 +121,17 @@ private:
                 queue.push_back(Next(0, c));
             }
         }
+        const size_t width = static_cast<size_t>(classes_);
         for (size_t q = 0; q < queue.size(); ++q) {
             const int32_t u = queue[q];
-            for (int c = 0; c < classes_; ++c) {
-                const int32_t v = Next(u, c);
-                const int32_t viaFail = Next(fail[static_cast<size_t>(u)], c);
+            // Rows by pointer: this loop visits every cell of the table.
+            int32_t* row = &next_[static_cast<size_t>(u) * width];
+            const int32_t* failRow = &next_[static_cast<size_t>(fail[static_cast<size_t>(u)]) * width];
+            for (size_t c = 0; c < width; ++c) {
+                const int32_t v = row[c];
+                const int32_t viaFail = failRow[c];
                 if (v < 0) {
-                    Next(u, c) = viaFail;
+                    row[c] = viaFail;
                     continue;
                 }
                 fail[static_cast<size_t>(v)] = viaFail;

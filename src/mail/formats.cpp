@@ -31,6 +31,24 @@ std::string Fields(const char* pattern, Ints... fields) {
     return buffer;
 }
 
+// Appends value as printf's "%0<width>d" writes it: a minus sign first when
+// negative, then the digits, with zeros after the sign up to width in all.
+void AppendDecimal(std::string& out, int value, int width) {
+    char digits[12];
+    int count = 0;
+    uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    do {
+        digits[count++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) {
+        out += '-';
+        --width;
+    }
+    if (width > count) out.append(static_cast<size_t>(width - count), '0');
+    while (count > 0) out += digits[--count];
+}
+
 constexpr int64_t kPowersOfTen[] = {1, 10, 100, 1000, 10000};
 
 // Currency-style fixed point: the value in ten-thousandths, a half going to
@@ -68,9 +86,23 @@ size_t Utf8Length(unsigned char c) {
 }  // namespace
 
 std::string DateText(TDateTime value) {
+    // Every row of every check shows one: written digit by digit, as
+    // " %d/%02d/%02d %02d:%02d" would write them.
     const TDateParts p = DecodeDateTime(value);
-    return std::string(kShortDayNames[DayOfWeek(value) - 1]) +
-           Fields(" %d/%02d/%02d %02d:%02d", p.Day, p.Month, p.Year % 100, p.Hour, p.Minute);
+    std::string text;
+    text.reserve(24);  // "Dom 30/12/99 00:00" and room to spare: grown once
+    text += kShortDayNames[DayOfWeek(value) - 1];
+    text += ' ';
+    AppendDecimal(text, p.Day, 1);
+    text += '/';
+    AppendDecimal(text, p.Month, 2);
+    text += '/';
+    AppendDecimal(text, p.Year % 100, 2);
+    text += ' ';
+    AppendDecimal(text, p.Hour, 2);
+    text += ':';
+    AppendDecimal(text, p.Minute, 2);
+    return text;
 }
 
 std::string SummaryTimeText(TDateTime value) {

@@ -44,18 +44,36 @@ int HexDigit(char c) {
 
 }  // namespace
 
-std::string Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
-
-std::string TrimLeft(std::string_view s) {
+std::string_view TrimLeftView(std::string_view s) {
     size_t i = 0;
     while (i < s.size() && IsBlankOrControl(s[i])) ++i;
-    return std::string(s.substr(i));
+    return s.substr(i);
 }
 
-std::string TrimRight(std::string_view s) {
+namespace {
+
+std::string_view TrimRightView(std::string_view s) {
     size_t n = s.size();
     while (n > 0 && IsBlankOrControl(s[n - 1])) --n;
-    return std::string(s.substr(0, n));
+    return s.substr(0, n);
+}
+
+}  // namespace
+
+std::string_view TrimView(std::string_view s) { return TrimRightView(TrimLeftView(s)); }
+
+std::string Trim(std::string_view s) { return std::string(TrimView(s)); }
+
+std::string TrimLeft(std::string_view s) { return std::string(TrimLeftView(s)); }
+
+std::string TrimRight(std::string_view s) { return std::string(TrimRightView(s)); }
+
+void TrimInPlace(std::string& s) {
+    const std::string_view kept = TrimView(s);
+    if (kept.size() == s.size()) return;
+    const size_t start = static_cast<size_t>(kept.data() - s.data());
+    if (start > 0) s.erase(0, start);
+    s.resize(kept.size());
 }
 
 std::string UpperCase(std::string_view s) {
@@ -159,10 +177,23 @@ char32_t Cp1252ToUnicode(unsigned char c) {
     return c;
 }
 
+void AppendCp1252ToUtf8(std::string& out, std::string_view s) {
+    // Runs of ASCII, which is most text, go over whole.
+    size_t i = 0;
+    while (i < s.size()) {
+        size_t run = i;
+        while (run < s.size() && static_cast<unsigned char>(s[run]) < 0x80) ++run;
+        out.append(s, i, run - i);
+        if (run == s.size()) break;
+        AppendUtf8(out, Cp1252ToUnicode(static_cast<unsigned char>(s[run])));
+        i = run + 1;
+    }
+}
+
 std::string Cp1252ToUtf8(std::string_view s) {
     std::string out;
     out.reserve(s.size() + s.size() / 8);
-    for (unsigned char c : s) AppendUtf8(out, Cp1252ToUnicode(c));
+    AppendCp1252ToUtf8(out, s);
     return out;
 }
 

@@ -12,6 +12,11 @@ namespace kalmuro {
 std::string Trim(std::string_view s);
 std::string TrimLeft(std::string_view s);
 std::string TrimRight(std::string_view s);
+// The same without a copy: the part of s that Trim would return.
+std::string_view TrimView(std::string_view s);
+std::string_view TrimLeftView(std::string_view s);
+// Trim in place, without a new string.
+void TrimInPlace(std::string& s);
 
 // Changes only the letters a-z (respectively A-Z); every other byte is kept.
 std::string UpperCase(std::string_view s);
@@ -40,6 +45,8 @@ std::string ExpandNewlines(std::string_view s);
 // Windows-1252 leaves undefined map to U+0081 and friends), so decoding never
 // fails; encoding replaces a character Windows-1252 cannot hold with '?'.
 std::string Cp1252ToUtf8(std::string_view s);
+// Cp1252ToUtf8 appended to out.
+void AppendCp1252ToUtf8(std::string& out, std::string_view s);
 std::string Utf8ToCp1252(std::string_view s);
 // The Unicode code point of one Windows-1252 byte.
 char32_t Cp1252ToUnicode(unsigned char c);

@@ -26,6 +26,20 @@ TEST(TerminalText, ConvertsAndNeutralisesControls) {
     }
 }
 
+TEST(CheckRowLine, ColumnsAreTheirTerminalText) {
+    std::string every;
+    for (int c = 0; c < 256; ++c) every += static_cast<char>(c);
+    TMessageEntry entry;
+    entry.SpamNote = every + every;
+    TMessageRow row;
+    for (std::string& column : row.Columns) column = every;
+    const std::string line = CheckRowLine(entry, row);
+    std::string expected = "0\t0\t-\t-";
+    for (size_t i = 0; i < row.Columns.size(); ++i) expected += "\t" + TerminalText(every);
+    expected += "\t" + TerminalText(entry.SpamNote);
+    EXPECT_EQ(line, expected);
+}
+
 TEST(CheckRowLine, NineFieldsSeparatedByTabs) {
     struct Case {
         const char* Name;

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdio>
 
 #include "mail/text.h"
 #include "support/case_name.h"
@@ -54,6 +55,19 @@ INSTANTIATE_TEST_SUITE_P(
         DateCase{"negative_with_time", -1.25, "Ven 29/12/99 06:00", "06:00:00", "18991229_060000"},
         DateCase{"offset_only", 1.0 / 24.0, "Sab 30/12/99 01:00", "01:00:00", "18991230_010000"}),
     testcase::RowName);
+
+// Written digit by digit, the date text must be what the printf pattern
+// " %d/%02d/%02d %02d:%02d" after the day's name gives, for any date.
+TEST(DateTexts, MatchThePrintfPattern) {
+    for (double day = -693593; day < 2958466; day += 97.3) {
+        const TDateParts p = DecodeDateTime(day);
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "%s %d/%02d/%02d %02d:%02d",
+                      kShortDayNames[DayOfWeek(day) - 1], p.Day, p.Month, p.Year % 100, p.Hour,
+                      p.Minute);
+        ASSERT_EQ(DateText(day), expected) << day;
+    }
+}
 
 struct SizeCase {
     const char* name;

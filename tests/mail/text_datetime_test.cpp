@@ -98,6 +98,19 @@ TEST(Text, TrimUpperAndSameTextTouchOnlyTheirCharacters) {
     EXPECT_FALSE(SameText("a", "ab"));
 }
 
+TEST(Text, TrimViewAndTrimInPlaceAgreeWithTrim) {
+    for (const std::string s : {std::string(), std::string(" "), std::string("\x01\x20\t"),
+                                std::string("a"), std::string(" a"), std::string("a\t"),
+                                std::string("\x1F a b \x20"), std::string("\xA0x\xA0 ")}) {
+        SCOPED_TRACE(s);
+        EXPECT_EQ(TrimView(s), Trim(s));
+        EXPECT_EQ(TrimLeftView(s), TrimLeft(s));
+        std::string inPlace = s;
+        TrimInPlace(inPlace);
+        EXPECT_EQ(inPlace, Trim(s));
+    }
+}
+
 struct ExpandCase {
     const char* name;
     std::string text;

@@ -53,7 +53,7 @@ void AddParsed(std::string_view text, TEmailAddressList& list) {
 void TEmailAddress::SetText(std::string_view text) {
     Name.clear();
     Address.clear();
-    const std::string trimmed = Trim(text);
+    const std::string_view trimmed = TrimView(text);
     if (trimmed.empty()) return;
     if (kOutside.FindIn(trimmed) == npos) {
         Address = trimmed;
@@ -82,7 +82,7 @@ void TEmailAddress::SetText(std::string_view text) {
             case '\t':
                 if (p > 0) {
                     if (afterAt)
-                        Address += Trim(before);
+                        Address += TrimView(before);
                     else
                         Name += through;
                 }
@@ -92,7 +92,7 @@ void TEmailAddress::SetText(std::string_view text) {
                 ++depth;
                 if (p > 0) {
                     if (inAddress)
-                        Address += Trim(before);
+                        Address += TrimView(before);
                     else if (depth == 1)
                         Name += before;
                 }
@@ -105,9 +105,9 @@ void TEmailAddress::SetText(std::string_view text) {
             case '"':
                 if (quote) {
                     if (angle)
-                        Address += Trim(before);
+                        Address += TrimView(before);
                     else
-                        Name += Trim(before);
+                        Name += TrimView(before);
                     r = after;
                     quote = false;
                 } else {
@@ -118,7 +118,7 @@ void TEmailAddress::SetText(std::string_view text) {
                 break;
             case '.':
                 if (angle) {
-                    Address += Trim(before);
+                    Address += TrimView(before);
                     Address += '.';
                     r = SkipBlanks(after);
                 } else {
@@ -128,7 +128,7 @@ void TEmailAddress::SetText(std::string_view text) {
                 break;
             case '<':
                 if (p > 0) Name += before;
-                Name = Trim(Name);
+                TrimInPlace(Name);
                 angle = true;
                 inAddress = true;
                 r = after;
@@ -136,7 +136,7 @@ void TEmailAddress::SetText(std::string_view text) {
             case '>':
                 inAddress = false;
                 afterAt = false;
-                Address += Trim(before);
+                Address += TrimView(before);
                 r = after;
                 break;
             case '@':
@@ -160,19 +160,20 @@ void TEmailAddress::SetText(std::string_view text) {
             }
         }
     }
-    if (inAddress && !angle) Address += Trim(r);
+    if (inAddress && !angle) Address += TrimView(r);
 }
 
 void ParseAddressList(std::string_view value, TEmailAddressList& list) {
     list.clear();
-    if (Trim(value).empty()) return;
+    if (TrimView(value).empty()) return;
     if (kListOutside.FindIn(value) == npos) {
-        AddParsed(TrimLeft(value), list);
+        AddParsed(TrimLeftView(value), list);
         return;
     }
 
     std::string_view s = value;
     std::string item;
+    item.reserve(value.size());
     bool quote = false;
     size_t depth = 0;
     for (;;) {
@@ -209,15 +210,18 @@ void ParseAddressList(std::string_view value, TEmailAddressList& list) {
                 break;
             case ';':
                 item += before;
-                if (!Trim(item).empty()) {
-                    AddParsed(TrimLeft(item), list);
+                if (!TrimView(item).empty()) {
+                    AddParsed(TrimLeftView(item), list);
                     item.clear();
                 }
                 break;
         }
         s = after;
     }
-    if (!Trim(item).empty() || !Trim(s).empty()) AddParsed(item + TrimLeft(s), list);
+    if (!TrimView(item).empty() || !TrimView(s).empty()) {
+        item += TrimLeftView(s);
+        AddParsed(item, list);
+    }
 }
 
 }  // namespace kalmuro

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <utility>
 
 #include "mail/errors.h"
 #include "mail/text.h"
@@ -103,13 +104,15 @@ std::string JisToShiftJis(std::string_view in) {
 // The first start of "=?" + name (name in capitals, matched without regard
 // to case) in [from, limit) of text.
 size_t FindWord(std::string_view text, std::string_view name, size_t from, size_t limit = npos) {
-    // A plain loop: Q-encoded text is full of '=', which makes a search for
-    // "=?" stop at nearly every character.
     const size_t end = std::min(limit, text.size() >= 1 ? text.size() - 1 : 0);
-    for (size_t at = from; at < end; ++at) {
-        if (text[at] == '=' && text[at + 1] == '?' &&
-            SameText(text.substr(at + 2, name.size()), name))
-            return at;
+    // By the '?': Q-encoded text is full of '=', but a word has only four
+    // '?', so a search for it skips plain and encoded text alike quickly.
+    for (size_t at = from; at < end;) {
+        const size_t mark = text.find('?', at + 1);
+        if (mark == npos || mark - 1 >= end) return npos;
+        at = mark - 1;
+        if (text[at] == '=' && SameText(text.substr(at + 2, name.size()), name)) return at;
+        at = mark;
     }
     return npos;
 }
@@ -272,7 +275,7 @@ bool IsValidUtf8(std::string_view s) {
 
 // Replaces every readable "=?UTF-8?Q?...?=" and "=?UTF-8?B?...?=" (any
 // case) by its text in Windows-1252. Decoded text is not scanned again.
-std::string DecodeUtf8Words(const std::string& text) {
+std::string DecodeUtf8Words(std::string text) {
     if (FindWord(text, "UTF-8?", 0) == npos) return text;
     std::string out;
     out.reserve(text.size());
@@ -314,11 +317,26 @@ std::string DecodeUtf8Words(const std::string& text) {
 
 std::string DecodeIsoAndWindowsWords(std::string_view input);
 
+// Whether DecodeIsoAndWindowsWords would leave the text as it is.
+bool NoIsoOrWindowsWords(std::string_view text) {
+    return FindWord(text, "ISO", 0) == npos && FindWord(text, "WINDOWS", 0) == npos &&
+           text.find('\0') == npos;
+}
+
 }  // namespace
 
 std::string DecodeEncodedWords(std::string_view input, bool decodeUtf8) {
     std::string text = DecodeIsoAndWindowsWords(input);
-    return decodeUtf8 ? DecodeUtf8Words(text) : text;
+    if (!decodeUtf8) return text;
+    return DecodeUtf8Words(std::move(text));
+}
+
+std::string_view DecodeEncodedWordsView(std::string_view text, bool decodeUtf8,
+                                        std::string& storage) {
+    if (NoIsoOrWindowsWords(text) && (!decodeUtf8 || FindWord(text, "UTF-8?", 0) == npos))
+        return text;
+    storage = DecodeEncodedWords(text, decodeUtf8);
+    return storage;
 }
 
 namespace {
@@ -339,9 +357,7 @@ std::string DecodeIsoAndWindowsWords(std::string_view input) {
     // Two bounds keep hostile values (thousands of words) near linear:
     // no ISO word at or after isoLimit can be decoded, and no WINDOWS word
     // starts before windowsFloor. Each decoding moves them as the text moves.
-    if (FindWord(input, "ISO", 0) == npos && FindWord(input, "WINDOWS", 0) == npos &&
-        input.find('\0') == npos)
-        return std::string(input);  // the common case: nothing to decode
+    if (NoIsoOrWindowsWords(input)) return std::string(input);  // the common case
 
     TCursorText text(input);
     size_t from = 0;

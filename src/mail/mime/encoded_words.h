@@ -17,4 +17,9 @@ namespace kalmuro {
 // whose encoding or bytes are not valid stays as it is, and raises nothing.
 std::string DecodeEncodedWords(std::string_view text, bool decodeUtf8 = false);
 
+// The same result without a copy when there is nothing to decode: text
+// itself then, else a view of storage, which receives the decoded text.
+std::string_view DecodeEncodedWordsView(std::string_view text, bool decodeUtf8,
+                                        std::string& storage);
+
 }  // namespace kalmuro

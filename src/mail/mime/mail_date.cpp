@@ -55,9 +55,8 @@ std::string_view SkipBlanks(std::string_view s) {
 }
 
 int MonthNumber(std::string_view field) {
-    const std::string upper = UpperCase(field);
     for (int m = 0; m < 12; ++m)
-        if (upper == kMonthNames[m]) return m + 1;
+        if (SameText(field, kMonthNames[m])) return m + 1;
     return 0;
 }
 
@@ -69,14 +68,13 @@ TDateTime HoursMinutes(int hours, int minutes) {
 
 TDateTime ParseDateText(std::string_view text, std::string& rest) {
     rest.clear();
-    const std::string trimmed = Trim(text);
-    std::string_view v = trimmed;
+    std::string_view v = TrimView(text);
     if (v.empty()) return 0;
 
     if (v.size() >= 3) {
-        const std::string head = UpperCase(v.substr(0, 3));
+        const std::string_view head = v.substr(0, 3);
         for (std::string_view day : kDayNames) {
-            if (head != day) continue;
+            if (!SameText(head, day)) continue;
             // The whole first word goes, so "Friday," does too.
             const size_t blank = v.find(' ');
             if (blank != npos) v = v.substr(blank + 1);
@@ -152,11 +150,11 @@ TDateTime ParseDateText(std::string_view text, std::string& rest) {
 }
 
 TDateTime ParseZoneOffset(std::string_view text) {
-    const std::string s = Trim(text).substr(0, 5);
+    const std::string_view s = TrimView(text).substr(0, 5);
     if (s.empty() || (s[0] != '+' && s[0] != '-')) return 0;
     int32_t hours = 0, minutes = 0;
     if (!ReadDecimal(s.substr(1, 2), hours) ||
-        !ReadDecimal(s.size() > 3 ? s.substr(3, 2) : std::string(), minutes))
+        !ReadDecimal(s.size() > 3 ? s.substr(3, 2) : std::string_view(), minutes))
         return 0;
     if (hours < 0 || hours > 23 || minutes < 0 || minutes > 59) return 0;
     const TDateTime offset = HoursMinutes(hours, minutes);

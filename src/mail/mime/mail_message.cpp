@@ -8,25 +8,37 @@ namespace kalmuro {
 
 namespace {
 
-// The value after NAME= in a content type: between double quotes when it
-// starts with one, else up to the next ';'.
-std::string Parameter(const std::string& value, std::string_view upperName) {
-    const std::string upper = UpperCase(value);
-    const size_t at = upper.find(upperName);
-    if (at == std::string::npos) return std::string();
-    const std::string_view rest = std::string_view(value).substr(at + upperName.size());
-    if (!rest.empty() && rest[0] == '"') return std::string(rest.substr(1, rest.find('"', 1) - 1));
-    return std::string(rest.substr(0, rest.find(';')));
+// Where upperName (capitals, digits and signs only) first occurs in text with
+// the letters a-z of text taken as capitals; npos when it does not.
+size_t FindFolded(std::string_view text, std::string_view upperName) {
+    if (upperName.empty() || text.size() < upperName.size()) return std::string_view::npos;
+    const char first = upperName.front();
+    const char firstLower = first >= 'A' && first <= 'Z' ? static_cast<char>(first - 'A' + 'a') : first;
+    for (size_t at = 0; at + upperName.size() <= text.size(); ++at)
+        if ((text[at] == first || text[at] == firstLower) &&
+            SameText(text.substr(at, upperName.size()), upperName))
+            return at;
+    return std::string_view::npos;
 }
 
-std::vector<std::string> SplitNewsGroups(const std::string& value) {
+// The value after NAME= in a content type: between double quotes when it
+// starts with one, else up to the next ';'. NAME is matched in any case.
+std::string_view Parameter(std::string_view value, std::string_view upperName) {
+    const size_t at = FindFolded(value, upperName);
+    if (at == std::string_view::npos) return std::string_view();
+    const std::string_view rest = value.substr(at + upperName.size());
+    if (!rest.empty() && rest[0] == '"') return rest.substr(1, rest.find('"', 1) - 1);
+    return rest.substr(0, rest.find(';'));
+}
+
+std::vector<std::string> SplitNewsGroups(std::string_view value) {
     std::vector<std::string> groups;
     size_t start = 0;
     for (;;) {
         const size_t comma = value.find(',', start);
-        std::string group = Trim(std::string_view(value).substr(
-            start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (!group.empty()) groups.push_back(std::move(group));
+        const std::string_view group = TrimView(
+            value.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (!group.empty()) groups.emplace_back(group);
         if (comma == std::string::npos) break;
         start = comma + 1;
     }
@@ -39,28 +51,38 @@ void TMailMessage::InterpretHeaders() {
     // The order matters: an error ends the work at its header, and what the
     // check cycle reads (Subject, From, Date) must be set exactly as far as
     // the steps before the error went.
-    const THeaderList& h = HeaderLines;
-    ContentType = h.HeaderValue("Content-Type");
-    CharSet = Parameter(UpperCase(ContentType), "CHARSET=");
-    ContentTransferEncoding = h.HeaderValue("Content-Transfer-Encoding");
-    ContentDisposition = h.HeaderValue("Content-Disposition");
-    Subject = DecodeEncodedWords(h.HeaderValue("Subject"), DecodeUtf8);
-    From.SetText(DecodeEncodedWords(h.HeaderValue("From"), DecodeUtf8));
-    MsgId = h.HeaderValue("Message-Id");
-    NewsGroups = SplitNewsGroups(h.HeaderValue("Newsgroups"));
-    ParseAddressList(DecodeEncodedWords(h.HeaderValue("To"), DecodeUtf8), Recipients);
-    ParseAddressList(DecodeEncodedWords(h.HeaderValue("Cc"), DecodeUtf8), CCList);
-    Organization = h.HeaderValue("Organization");
-    ReceiptRecipient.SetText(h.HeaderValue("Disposition-Notification-To"));
+    //
+    // Every value is read as a view into the header lines (or into one of
+    // the two buffers below) and used before the next one is read: a copy
+    // is made only where a member keeps the text.
+    std::string folded, decoded;
+    const auto value = [&](std::string_view name) {
+        return HeaderLines.HeaderValueView(name, folded);
+    };
+    const auto decodedValue = [&](std::string_view name) {
+        return DecodeEncodedWordsView(value(name), DecodeUtf8, decoded);
+    };
+    ContentType = value("Content-Type");
+    CharSet = UpperCase(Parameter(ContentType, "CHARSET="));
+    ContentTransferEncoding = value("Content-Transfer-Encoding");
+    ContentDisposition = value("Content-Disposition");
+    Subject = decodedValue("Subject");
+    From.SetText(decodedValue("From"));
+    MsgId = value("Message-Id");
+    NewsGroups = SplitNewsGroups(value("Newsgroups"));
+    ParseAddressList(decodedValue("To"), Recipients);
+    ParseAddressList(decodedValue("Cc"), CCList);
+    Organization = value("Organization");
+    ReceiptRecipient.SetText(value("Disposition-Notification-To"));
     if (ReceiptRecipient.Name.empty() && ReceiptRecipient.Address.empty())
-        ReceiptRecipient.SetText(h.HeaderValue("Return-Receipt-To"));
-    References = h.HeaderValue("References");
-    ParseAddressList(h.HeaderValue("Reply-To"), ReplyTo);  // not decoded
-    Date = ParseMailDate(h.HeaderValue("Date"));
-    Sender.SetText(h.HeaderValue("Sender"));
-    Priority = h.HeaderValue("Priority");
-    if (Priority.empty()) Priority = h.HeaderValue("X-Priority");
-    MIMEBoundary = Trim(Parameter(ContentType, "BOUNDARY="));
+        ReceiptRecipient.SetText(value("Return-Receipt-To"));
+    References = value("References");
+    ParseAddressList(value("Reply-To"), ReplyTo);  // not decoded
+    Date = ParseMailDate(value("Date"));
+    Sender.SetText(value("Sender"));
+    Priority = value("Priority");
+    if (Priority.empty()) Priority = value("X-Priority");
+    MIMEBoundary = TrimView(Parameter(ContentType, "BOUNDARY="));
 }
 
 }  // namespace kalmuro

@@ -23,6 +23,8 @@ class DecodeTest : public ::testing::TestWithParam<DecodeRow> {};
 TEST_P(DecodeTest, Decodes) {
     const DecodeRow& row = GetParam();
     EXPECT_EQ(DecodeEncodedWords(row.text), row.expected);
+    std::string storage;
+    EXPECT_EQ(DecodeEncodedWordsView(row.text, false, storage), row.expected);
 }
 
 const DecodeRow kDecodeRows[] = {
@@ -137,6 +139,20 @@ TEST_P(Utf8Words, DecodeOnlyWithTheOption) {
     EXPECT_EQ(DecodeEncodedWords(row.text, true), row.on);
     EXPECT_EQ(DecodeEncodedWords(row.text, false), row.off.empty() ? row.text : row.off);
     EXPECT_EQ(DecodeEncodedWords(row.text), row.off.empty() ? row.text : row.off);
+    std::string storage;
+    EXPECT_EQ(DecodeEncodedWordsView(row.text, true, storage), row.on);
+    EXPECT_EQ(DecodeEncodedWordsView(row.text, false, storage), row.off.empty() ? row.text : row.off);
+}
+
+TEST(DecodeEncodedWordsView, GivesTheTextItselfWhenNothingChanges) {
+    std::string storage = "old";
+    const std::string plain = "Re: =?KOI8-R?Q?x?= a=b ?= =?";
+    EXPECT_EQ(DecodeEncodedWordsView(plain, true, storage).data(), plain.data());
+    EXPECT_EQ(storage, "old");
+    const std::string encoded = "=?ISO-8859-1?Q?a?=";
+    const std::string_view decoded = DecodeEncodedWordsView(encoded, false, storage);
+    EXPECT_EQ(decoded, "a");
+    EXPECT_EQ(decoded.data(), storage.data());
 }
 
 const Utf8Row kUtf8Rows[] = {

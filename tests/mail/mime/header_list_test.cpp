@@ -32,6 +32,20 @@ TEST(HeaderListText, KeepsDuplicatesAndOrder) {
     EXPECT_EQ(list[2], "B: 3");
 }
 
+TEST(HeaderListText, ManyLongLinesKeptExactly) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < 300; ++i) lines.push_back("X-Line-" + std::to_string(i) + ": " +
+                                                  std::string(static_cast<size_t>(i), 'a' + i % 26));
+    lines.push_back(std::string("Bare\rCR and \0 NUL", 18));
+    const THeaderList list = Make(lines);
+    EXPECT_EQ(list.Lines(), lines);
+    std::string text;
+    for (const std::string& line : lines) text += line + "\r\n";
+    EXPECT_EQ(list.Text(), text);
+    EXPECT_EQ(list[299], lines[299]);
+    EXPECT_EQ(list.HeaderValue("x-line-299"), std::string(299, 'a' + 299 % 26));
+}
+
 struct ValueRow {
     const char* name;
     std::vector<std::string> lines;
@@ -43,7 +57,10 @@ class HeaderValueTest : public ::testing::TestWithParam<ValueRow> {};
 
 TEST_P(HeaderValueTest, Value) {
     const ValueRow& row = GetParam();
-    EXPECT_EQ(Make(row.lines).HeaderValue(row.asked), row.expected);
+    const THeaderList list = Make(row.lines);
+    EXPECT_EQ(list.HeaderValue(row.asked), row.expected);
+    std::string scratch = "left over";
+    EXPECT_EQ(list.HeaderValueView(row.asked, scratch), row.expected);
 }
 
 const ValueRow kValueRows[] = {
@@ -75,6 +92,10 @@ const ValueRow kValueRows[] = {
     {"line_without_colon_skipped", {"garbage line", "Subject: s"}, "Subject", "s"},
     {"empty_value", {"Subject:"}, "Subject", ""},
     {"control_characters_trimmed", {std::string("Subject: \x01x\x1f")}, "Subject", "x"},
+    // Same length, first and last letters as the name asked for.
+    {"look_alike_name_passed_over", {"Sinder: x", "SENDER: y"}, "Sender", "y"},
+    {"empty_name_is_a_line_without_colon", {"no colon", "X: 1"}, "", ""},
+    {"colon_first_has_the_empty_name", {": value"}, "", "value"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, HeaderValueTest, ::testing::ValuesIn(kValueRows), testcase::RowName);

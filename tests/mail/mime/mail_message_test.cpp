@@ -79,6 +79,15 @@ TEST_F(MailMessageTest, ReadsARealisticHeader) {
     EXPECT_EQ(m.MIMEBoundary, "--=_b1");
 }
 
+TEST_F(MailMessageTest, ContentTypeParametersInAnyCase) {
+    TMailMessage m;
+    Fill(m, {"Content-Type: text/plain; ChArSeT=utf-8;", "\tBoUnDaRy=\" b;1 \""});
+    m.InterpretHeaders();
+    EXPECT_EQ(m.ContentType, "text/plain; ChArSeT=utf-8; BoUnDaRy=\" b;1 \"");
+    EXPECT_EQ(m.CharSet, "UTF-8");
+    EXPECT_EQ(m.MIMEBoundary, "b;1");
+}
+
 TEST_F(MailMessageTest, EmptyHeaderGivesTheOffsetAsDate) {
     TMailMessage m;
     m.InterpretHeaders();
