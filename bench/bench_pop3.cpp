@@ -10,11 +10,11 @@
 //          active idle hook that does nothing, as a front end would.
 //   floor  a bare loop with blocking socket calls: the same commands, each
 //          reply read up to its end ("\r\n", or "\r\n.\r\n" after TOP) and
-//          nothing parsed. What round trips alone cost. It asks CAPA after
-//          the login, as the program does. With --pipeline 1 the commands
-//          of up to W messages (default 256) are written ahead of their
-//          answers, which are read in order as they come: what the link and
-//          the server alone cost on the pipelined road.
+//          nothing parsed. What round trips alone cost. With --pipeline 1
+//          it asks CAPA after the login, as the program does on that road,
+//          and the commands of up to W messages (default 256) are written
+//          ahead of their answers, which are read in order as they come:
+//          what the link and the server alone cost on the pipelined road.
 // Each run prints "run=i seconds=S"; the last line is
 //   mode=M messages=N median_s=S runs=R
 #include <arpa/inet.h>
@@ -190,7 +190,8 @@ int RunFloor(const TOptions& o, uint64_t& checksum, int count) {
     s.Command("USER " + o.User, false);
     if (s.Command("PASS " + o.Password, false) != '+')
         throw std::runtime_error("floor: login refused");
-    s.Command("CAPA", true);
+    // The program asks CAPA only on its pipelined road.
+    if (o.Pipeline) s.Command("CAPA", true);
     s.Command("STAT", false);
     if (o.Pipeline) {
         s.Pipelined(count, o.Window);

@@ -165,7 +165,7 @@ b=$(printf '%s\n' "${offs[@]}" | best)
 c=$(printf '%s\n' "${del_ons[@]}" | best)
 d=$(printf '%s\n' "${del_offs[@]}" | best)
 awk -v a="$a" -v b="$b" -v fa="$fa" -v fb="$fb" 'BEGIN {
-  printf "bare loop (login, CAPA, STAT, the same commands, nothing parsed): pipelined_s=%.3f sequential_s=%.3f check/bare: pipelined=%.2f sequential=%.2f\n",
+  printf "bare loop (login, STAT, the same commands, nothing parsed; CAPA on the pipelined road): pipelined_s=%.3f sequential_s=%.3f check/bare: pipelined=%.2f sequential=%.2f\n",
          fa, fb, a / fa, b / fb }'
 awk -v n="$n" -v r="$rtt" -v a="$a" -v b="$b" -v c="$c" -v d="$d" 'BEGIN {
   printf "messages=%d rtt_ms=%d pipelined_s=%.3f sequential_s=%.3f speedup=%.1f delete_pipelined_s=%.3f delete_sequential_s=%.3f\n",
