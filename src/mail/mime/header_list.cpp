@@ -68,8 +68,10 @@ std::string THeaderList::HeaderValue(std::string_view name) const {
 std::string_view THeaderList::HeaderValueView(std::string_view name, std::string& scratch) const {
     // Scanned from the top on every call: the first line of the name wins.
     const size_t key = NameKey(name);
-    for (size_t i = 0; i < Lines_.size(); ++i) {
-        if (Lines_[i].NameKey != key) continue;
+    const TLine* const lines = Lines_.data();
+    const size_t count = Lines_.size();
+    for (size_t i = 0; i < count; ++i) {
+        if (lines[i].NameKey != key) continue;  // most lines: one comparison
         const std::string_view line = Line(Lines_[i]);
         const size_t colon = Lines_[i].NameEnd;
         // A line without ':' has the empty name.
