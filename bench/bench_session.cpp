@@ -24,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 using namespace kalmuro;
 
 // Draws nothing; notes the boxes and when a check starts.
-class TBenchScreen : public TScreen {
+class TBenchScreen : public TWindowlessScreen {
 public:
     int Boxes = 0;
     bool SawCheckStart = false;
@@ -38,15 +38,6 @@ public:
         std::fprintf(stderr, "box: %s: %s\n", title.c_str(), message.c_str());
         return buttons == mbOk ? mrOk : buttons == mbYesNo ? mrNo : mrCancel;
     }
-    void ShowBalloon(const std::string&, const std::string&, int32_t) override {}
-    void SetCommandState(const TCommandState&) override {}
-    void SetStopButton(bool, bool) override {}
-    void SetDeleteCaption(const std::string&) override {}
-    void SetAutoCheckTimer(bool, int32_t) override {}
-    void SetStartTimer(bool) override {}
-    bool MainWindowVisible() override { return false; }
-    void ToggleMainWindow() override {}
-    void SetMailboxes(const std::vector<TMailboxItem>&, int32_t, bool) override {}
     // A check marks the lists busy first thing.
     void SetListsBusy(bool busy) override {
         if (busy && !SawCheckStart) {
@@ -54,10 +45,6 @@ public:
             CheckStart = Clock::now();
         }
     }
-    void RowsReset() override {}
-    void RowsAppended(int32_t, int32_t) override {}
-    void RowChanged(int32_t) override {}
-    void RowsRepaint() override {}
     void ShowMessageViewer(const std::string&, const std::string&) override {}
     bool ExecuteSaveDialog(const TSaveDialogRequest&, std::string&) override { return false; }
     std::string DocumentsFolder() override { return std::string(); }
