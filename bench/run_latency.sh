@@ -90,23 +90,11 @@ make_home check-off check 0
 make_home del-on del 1
 make_home del-off del 0
 
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-best() { sort -n | head -n 1; }
-now() { date +%s.%N; }
-
-# One `kalmuro --check` of a home; prints its seconds. Exit 1 without a box
-# only says that some header was unreadable; anything more fails.
+. "$here/timing.sh"
+# One `kalmuro --check` of a home; prints its seconds.
 check() {
-  local home=$homes/$1 status=0 t0 t1 rows
-  t0=$(now)
-  "$kalmuro" --check --home "$home" >"$home/out" 2>"$home/err" || status=$?
-  t1=$(now)
-  if [ "$status" -gt 1 ] || [ -s "$home/err" ]; then
-    echo "kalmuro --check failed (exit $status):" >&2; cat "$home/err" >&2; return 1
-  fi
-  rows=$(($(wc -l <"$home/out") - 1))
-  if [ "$rows" -ne "$n" ]; then echo "kalmuro --check listed $rows rows, not $n" >&2; return 1; fi
-  awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.4f\n", b - a}'
+  home=$homes/$1
+  timed_check "$kalmuro"
 }
 
 floor_road() {  # PIPELINE
