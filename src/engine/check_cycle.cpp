@@ -1,6 +1,6 @@
 // The check cycle: every active account in turn, one session each, one TOP,
-// LIST and UIDL per message, then the classification, the rebuilt list and
-// the summary.
+// LIST and UIDL per message (sent ahead of their answers where the server
+// takes that), then the classification, the rebuilt list and the summary.
 #include <algorithm>
 #include <climits>
 
@@ -64,6 +64,7 @@ void TFormMain::CheckMail(TAutoDeletion autoDeletion) {
         UpdateCommands();
 
         FDecodeUtf8 = ReadIniBool(kSectionSetup, kKeyDecodeUtf8, false);
+        FPipelining = ReadIniBool(kSectionSetup, kKeyPipelining, true);
         RunCheckAccounts(errorFlag);
 
         ShowStatus(kClassifyStatus);
@@ -130,11 +131,20 @@ void TFormMain::RunCheckAccounts(bool& errorFlag) {
 }
 
 void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
+    const bool ahead = SessionTakesPipelining();
     ShowStatus("Conteggio dei messaggi presenti sul server...");
     const int32_t count = Pop3Client1.CountMessages();
     ClearStatus();
+    int32_t next = 1;  // the first message whose commands have not gone out
     for (int32_t n = 1; n <= count; ++n) {
-        if (StopRequested()) break;
+        if (StopRequested()) {
+            // What was asked for is read and dropped, so that QUIT ends the
+            // session in step.
+            DropAheadQuietly();
+            break;
+        }
+        // The answers are read below exactly as one command at a time.
+        if (ahead) next = SendCheckAhead(next, count);
         TMailMessage message;
         message.DecodeUtf8 = FDecodeUtf8;
         ShowStatus("Lettura messaggio " + IntToStr(n) + " su " + IntToStr(count) + " dal server " +
@@ -178,6 +188,37 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
         Messages.push_back(std::move(entry));
         AddMessageRow(static_cast<int32_t>(Messages.size()) - 1);
         ClearStatus();
+    }
+}
+
+int32_t TFormMain::SendCheckAhead(int32_t next, int32_t count) {
+    // A connection already lost is left for the reading to report, as the
+    // command itself would.
+    try {
+        for (; next <= count; ++next) {
+            const std::string k = std::to_string(next);
+            if (!Pop3Client1.AheadRoom(3, 3 * (k.size() + 8))) break;
+            Pop3Client1.SendAhead("TOP " + k + " 0");
+            Pop3Client1.SendAhead("LIST " + k);
+            Pop3Client1.SendAhead("UIDL " + k);
+        }
+    } catch (const std::exception&) {
+        return count + 1;
+    }
+    return next;
+}
+
+bool TFormMain::SessionTakesPipelining() {
+    return FPipelining && Pop3Client1.QueryPipelining();
+}
+
+void TFormMain::DropAheadQuietly() {
+    if (Pop3Client1.AheadCount() == 0) return;
+    try {
+        Pop3Client1.DropAhead();
+    } catch (const std::exception&) {
+        // Nothing more can be said in step: the session just ends.
+        Pop3Client1.CloseConnection();
     }
 }
 

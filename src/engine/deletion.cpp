@@ -1,8 +1,11 @@
 // Deletion of the ticked messages on their servers: one session per
-// message, the unique id checked again, the copy in the recycle folder made
-// durable before DELE, and a new check after every run.
+// message, or, where the server takes commands ahead of their answers, one
+// per account with each step's commands sent together; the unique id checked
+// again, the copy in the recycle folder made durable before DELE, and a new
+// check after every run.
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <exception>
 #include <functional>
 #include <optional>
@@ -72,6 +75,8 @@ bool SameHeaderBlock(std::string_view headerText, std::string_view messageText) 
 
 namespace {
 
+constexpr const char* kDeleteFailed = "Rilevati errori durante l'eliminazione";
+
 }  // namespace
 
 std::string DeleteQuestion(bool copyToRecycle, int32_t count) {
@@ -137,6 +142,7 @@ void TFormMain::RunDeletion(TAutoDeletion checkAfter,
 }
 
 void TFormMain::WalkTickedRows(bool copyToRecycle) {
+    FPipelining = ReadIniBool(kSectionSetup, kKeyPipelining, true);
     ShowStopButton();
     bool ambiguous = false;
     try {
@@ -155,7 +161,7 @@ void TFormMain::WalkTickedRows(bool copyToRecycle) {
                 ambiguous = true;
                 continue;
             }
-            if (!DeleteMessage(static_cast<int32_t>(row), copyToRecycle)) break;
+            if (!DeleteFromRow(row, copyToRecycle, ambiguous, true)) break;
         }
     } catch (...) {
         HideStopButton();
@@ -179,7 +185,13 @@ bool TFormMain::UidIsAmbiguous(int32_t recordIndex) const {
 }
 
 bool TFormMain::DeleteMessage(int32_t row, bool copyToRecycle) {
-    const int32_t index = PosMsgInArray(row);
+    int64_t at = row;
+    bool ambiguous = false;
+    return DeleteFromRow(at, copyToRecycle, ambiguous, false);
+}
+
+bool TFormMain::DeleteFromRow(int64_t& row, bool copyToRecycle, bool& ambiguous, bool gather) {
+    const int32_t index = PosMsgInArray(static_cast<int32_t>(row));
     if (index < 0 || !IsInSelectedMailbox(index)) return false;
     // An id the server gave to two messages cannot tell them apart once the
     // numbering shifts: such messages are never deleted.
@@ -192,22 +204,24 @@ bool TFormMain::DeleteMessage(int32_t row, bool copyToRecycle) {
     bool result = false;
     try {
         if (ConnectAccountForMessage(entry.AccountIndex)) {
+            if (SessionTakesPipelining())
+                return DeleteBatch(gather ? BatchFromRow(entry, row, ambiguous)
+                                          : std::vector<TMessageEntry>{entry},
+                                   copyToRecycle);
             // Only the message the check saw is deleted: same number, same
             // unique id, same header. Without an id there is nothing to
             // compare with.
             bool exists = false;
             if (!entry.UidlText.empty()) {
                 ShowStatus("Verifica esistenza del messaggio " + MessageLabel(entry));
-                std::vector<std::string> reply;
-                if (Pop3Client1.MessageUid(reply, entry.MsgNumber))
-                    exists = !reply.empty() && reply.front() == entry.UidlText;
+                exists = UidUnchanged(entry);
             }
             if (exists) exists = copyToRecycle ? CopyToRecycleFolder(entry) : HeaderUnchanged(entry);
             if (exists) {
                 ShowStatus("Eliminazione del messaggio " + MessageLabel(entry));
                 result = Pop3Client1.DeleteMessageOnServer(entry.MsgNumber);
             } else {
-                ShowError("Rilevati errori durante l'eliminazione");
+                ShowError(kDeleteFailed);
             }
             ClearStatus();
         }
@@ -223,6 +237,183 @@ bool TFormMain::DeleteMessage(int32_t row, bool copyToRecycle) {
     return result;
 }
 
+bool TFormMain::UidUnchanged(const TMessageEntry& entry) {
+    std::vector<std::string> reply;
+    return Pop3Client1.MessageUid(reply, entry.MsgNumber) && !reply.empty() &&
+           reply.front() == entry.UidlText;
+}
+
+std::vector<TMessageEntry> TFormMain::BatchFromRow(const TMessageEntry& first, int64_t& row,
+                                                  bool& ambiguous) {
+    std::vector<TMessageEntry> batch{first};
+    const int32_t account = first.AccountIndex;
+    // The ticked rows that follow in the walk, as long as they are this
+    // account's; the walk goes on from the first that is not.
+    for (int64_t next = row - 1; next >= 0; --next) {
+        const TMessageRow& item = FList.Rows[static_cast<size_t>(next)];
+        if (!item.Checked) {
+            row = next;
+            continue;
+        }
+        const int32_t index = item.RecordIndex;
+        if (index < 0 || static_cast<size_t>(index) >= Messages.size() ||
+            !IsInSelectedMailbox(index) || Messages[static_cast<size_t>(index)].AccountIndex != account)
+            break;
+        row = next;
+        if (UidIsAmbiguous(index)) {
+            ambiguous = true;
+            continue;
+        }
+        batch.push_back(Messages[static_cast<size_t>(index)]);
+    }
+    return batch;
+}
+
+// Each step's commands go out together and their answers are read in the
+// walk's order; a message goes on only when every step before succeeded for
+// it and for every message before it, so that exactly the messages the walk
+// one at a time would delete are deleted, the others untouched. Boxes wait
+// until the session has ended, so that nobody's reading holds deletions
+// uncommitted.
+bool TFormMain::DeleteBatch(const std::vector<TMessageEntry>& batch, bool copyToRecycle) {
+    size_t go = batch.size();  // messages [0, go) are still on their way
+    size_t failed = batch.size();
+    std::vector<std::string> boxes;
+    auto fail = [&](size_t i, std::vector<std::string> reasons) {
+        go = failed = i;
+        boxes = std::move(reasons);
+        boxes.push_back(kDeleteFailed);
+    };
+    // Stop takes effect between two messages of a step; the message in hand
+    // when it was pressed is finished.
+    bool stopped = false;
+    auto stopBefore = [&](size_t i) {
+        if (stopped || i == 0 || !StopRequested()) return false;
+        stopped = true;
+        go = i;
+        if (failed >= i) {
+            failed = batch.size();
+            boxes.clear();
+        }
+        return true;
+    };
+    // One step: its commands sent ahead as the window allows, the answers
+    // read in order; a step that ends early drops the answers still ahead.
+    auto step = [&](const std::function<std::string(const TMessageEntry&)>& command,
+                    const std::function<bool(size_t)>& answer) {
+        size_t sent = 0;
+        for (size_t i = 0; i < go; ++i) {
+            if (stopBefore(i)) break;
+            try {
+                for (; sent < go; ++sent) {
+                    const std::string line = command(batch[sent]);
+                    if (!Pop3Client1.AheadRoom(1, line.size() + 2)) break;
+                    Pop3Client1.SendAhead(line);
+                }
+            } catch (const std::exception&) {
+                sent = go;  // the reading reports the lost connection
+            }
+            if (!answer(i)) break;
+        }
+        DropAheadQuietly();
+    };
+    auto number = [](const char* verb) {
+        return [verb](const TMessageEntry& e) { return verb + std::to_string(e.MsgNumber); };
+    };
+
+    for (size_t i = 0; i < batch.size(); ++i)
+        if (batch[i].UidlText.empty()) {
+            fail(i, {});
+            break;
+        }
+    step(number("UIDL "), [&](size_t i) {
+        ShowStatus("Verifica esistenza del messaggio " + MessageLabel(batch[i]));
+        if (UidUnchanged(batch[i])) return true;
+        fail(i, {});
+        return false;
+    });
+    std::vector<std::string> copies(batch.size());
+    if (copyToRecycle) {
+        step(number("RETR "), [&](size_t i) {
+            std::vector<std::string> reasons;
+            if (CopyToRecycleFolder(batch[i], &reasons, &copies[i])) return true;
+            fail(i, std::move(reasons));
+            return false;
+        });
+    } else {
+        step([](const TMessageEntry& e) { return "TOP " + std::to_string(e.MsgNumber) + " 0"; },
+             [&](size_t i) {
+                 if (HeaderUnchanged(batch[i])) return true;
+                 fail(i, {});
+                 return false;
+             });
+    }
+    // A step that lost the connection leaves nothing that could be deleted.
+    if (go > 0 && Pop3Client1.IsConnected()) {
+        DeleteVerified(batch, go, copies);
+        ClearStatus();
+        try {
+            CommitAndDisconnect();
+        } catch (...) {
+            // Nothing was deleted: one at a time, only the first message
+            // would have been copied before the refusal.
+            KeepAfter(copies, 0, go);
+            throw;
+        }
+    } else {
+        ClearStatus();
+        DisconnectServer();
+    }
+    for (const std::string& box : boxes) ShowError(box);
+    return go == batch.size();
+}
+
+void TFormMain::DeleteVerified(const std::vector<TMessageEntry>& batch, size_t count,
+                               const std::vector<std::string>& copies) {
+    for (size_t i = 0; i < count; ++i) {
+        try {
+            if (Pop3Client1.AheadRoom(1, 16)) Pop3Client1.SendAhead("DELE " + std::to_string(batch[i].MsgNumber));
+        } catch (const std::exception&) {
+            break;  // the reading reports it
+        }
+    }
+    size_t i = 0;
+    try {
+        for (; i < count; ++i) {
+            ShowStatus("Eliminazione del messaggio " + MessageLabel(batch[i]));
+            Pop3Client1.DeleteMessageOnServer(batch[i].MsgNumber);
+        }
+    } catch (const EProtocolReplyError&) {
+        // Refused: the messages before it go, as one at a time they would
+        // have; the ones after it, already marked, are restored first.
+        KeepAfter(copies, i, count);
+        try {
+            Pop3Client1.DropAhead();
+            constexpr int32_t kOk = 1;
+            Pop3Client1.SendCommand("RSET", {kOk});
+            for (size_t k = 0; k < i; ++k)
+                Pop3Client1.SendAhead("DELE " + std::to_string(batch[k].MsgNumber));
+            for (size_t k = 0; k < i; ++k) Pop3Client1.DeleteMessageOnServer(batch[k].MsgNumber);
+            CommitAndDisconnect();
+        } catch (const std::exception&) {
+            // Without QUIT the server deletes nothing at all.
+            Pop3Client1.CloseConnection();
+        }
+        throw;
+    } catch (...) {
+        KeepAfter(copies, i, count);
+        Pop3Client1.CloseConnection();
+        throw;
+    }
+}
+
+void TFormMain::KeepAfter(const std::vector<std::string>& copies, size_t failed, size_t count) {
+    // The copies of the messages that stay on the server and that one at a
+    // time would never have been copied.
+    for (size_t k = failed + 1; k < count && k < copies.size(); ++k)
+        if (!copies[k].empty()) std::remove(copies[k].c_str());
+}
+
 bool TFormMain::HeaderUnchanged(const TMessageEntry& entry) {
     THeaderList lines;
     try {
@@ -234,16 +425,23 @@ bool TFormMain::HeaderUnchanged(const TMessageEntry& entry) {
     return !entry.HeaderText.empty() && lines.Text() == entry.HeaderText;
 }
 
-bool TFormMain::CopyToRecycleFolder(const TMessageEntry& entry) {
+bool TFormMain::CopyToRecycleFolder(const TMessageEntry& entry, std::vector<std::string>* boxes,
+                                    std::string* written) {
+    auto report = [&](const char* text) {
+        if (boxes != nullptr)
+            boxes->push_back(text);
+        else
+            ShowError(text);
+    };
     ShowStatus("Copia nel cestino del messaggio " + MessageLabel(entry));
     std::string text;
     try {
         if (!FetchWholeMessage(entry, text)) {
-            ShowError("Rilevati errori durante la ricezione del messaggio");
+            report("Rilevati errori durante la ricezione del messaggio");
             return false;
         }
     } catch (const std::exception&) {
-        ShowError("Rilevati errori durante la copia del messaggio nel cestino");
+        report("Rilevati errori durante la copia del messaggio nel cestino");
         return false;
     }
     // Another message under the same number and id is not copied, and not
@@ -253,14 +451,15 @@ bool TFormMain::CopyToRecycleFolder(const TMessageEntry& entry) {
     // Deleted mail is private: only its owner may open the folder.
     if (!FolderExists(folder)) mkdir(folder.c_str(), 0700);
     if (!FolderExists(folder)) {
-        ShowError("Impossibile accedere alla cartella del Cestino");
+        report("Impossibile accedere alla cartella del Cestino");
         return false;
     }
     std::string path;
     if (WriteNewMessageFile(folder, BaseFileName(entry), text, path) != 0) {
-        ShowError("Rilevati errori durante la scrittura del messaggio nel cestino");
+        report("Rilevati errori durante la scrittura del messaggio nel cestino");
         return false;
     }
+    if (written != nullptr) *written = path;
     return true;
 }
 

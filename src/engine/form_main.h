@@ -315,8 +315,33 @@ private:
                      const std::function<std::optional<bool>()>& copyChoice);
     void WalkTickedRows(bool copyToRecycle);
     // The copy of one message in the recycle folder, whole and flushed to
-    // disk; false (after its error box) when there is none.
-    bool CopyToRecycleFolder(const TMessageEntry& entry);
+    // disk; false (after its error box) when there is none. With boxes the
+    // error texts go there instead of on screen; written gets the file's
+    // path.
+    bool CopyToRecycleFolder(const TMessageEntry& entry,
+                             std::vector<std::string>* boxes = nullptr,
+                             std::string* written = nullptr);
+    // Deletes from a ticked row on: the message of that row in a session of
+    // its own, or, with gather on a server that takes commands ahead, with
+    // the ticked rows of the same account that follow it in the walk (row
+    // is moved to the last of them; ambiguous ids among them are passed
+    // over and noted). False when the walk ends here.
+    bool DeleteFromRow(int64_t& row, bool copyToRecycle, bool& ambiguous, bool gather);
+    std::vector<TMessageEntry> BatchFromRow(const TMessageEntry& first, int64_t& row,
+                                            bool& ambiguous);
+    // One account's messages in one session, each step's commands together:
+    // UIDL, then RETR for the copies (or the header check), then DELE of
+    // those that passed, then QUIT awaited. False when the walk ends here.
+    bool DeleteBatch(const std::vector<TMessageEntry>& batch, bool copyToRecycle);
+    // DELE of the first count messages of the batch, read in order. A
+    // refusal keeps every message from the refused one on; a lost
+    // connection deletes nothing. Raises what it met.
+    void DeleteVerified(const std::vector<TMessageEntry>& batch, size_t count,
+                        const std::vector<std::string>& copies);
+    // Removes the copies of the messages after the failed one.
+    void KeepAfter(const std::vector<std::string>& copies, size_t failed, size_t count);
+    // UIDL of the record's number gives the reply the check stored.
+    bool UidUnchanged(const TMessageEntry& entry);
     // RETR of the record's number into one text, bounded by the size the
     // check listed (see RetrieveLimit); as FetchRaw.
     bool FetchWholeMessage(const TMessageEntry& entry, std::string& text);
@@ -339,6 +364,17 @@ private:
     void ReadAccountMessages(int32_t accountIndex, bool& errorFlag);
     // "DecodeUTF8" as read at the start of the running check.
     bool FDecodeUtf8 = false;
+    // "Pipelining" as read at the start of the running check or deletion.
+    bool FPipelining = true;
+    // After the login: CAPA, when "Pipelining" is on; whether commands may
+    // go ahead of their answers in this session.
+    bool SessionTakesPipelining();
+    // Sends the commands of messages next.. ahead while the window has
+    // room; returns the first message not sent.
+    int32_t SendCheckAhead(int32_t next, int32_t count);
+    // Reads and drops the answers still ahead; on failure the connection is
+    // closed without another word.
+    void DropAheadQuietly();
     void FinishCheck(size_t previousCount, bool errorFlag);
 
     TScreen& Screen;

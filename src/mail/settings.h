@@ -20,6 +20,9 @@ inline constexpr const char* kSectionAccounts = "Accounts";
 inline constexpr const char* kSectionMainSetup = "MainSetup";
 // "Setup": decode encoded words in UTF-8 too (default off).
 inline constexpr const char* kKeyDecodeUtf8 = "DecodeUTF8";
+// "Setup": send commands ahead of their answers where the server lists
+// PIPELINING (default on).
+inline constexpr const char* kKeyPipelining = "Pipelining";
 inline constexpr const char* kKeyBackSlash = "BackSlash";
 // The separator appended by IncludeBackslash when "BackSlash" is not set.
 inline constexpr const char* kDefaultPathSeparator = "/";

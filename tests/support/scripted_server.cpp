@@ -185,6 +185,28 @@ TScript LoggedIn(const std::string& welcome) {
 
 // ---------------------------------------------------------------- base
 
+TCapa DefaultCapa() {
+    const char* value = std::getenv("KALMURO_TEST_PIPELINING");
+    return value != nullptr && std::string(value) == "1" ? TCapa::Pipelining : TCapa::Plain;
+}
+
+bool TTestServerBase::AnswerCapa(int fd, const std::string& line, ssl_st* tls) {
+    if (!SameText(line, "CAPA")) return false;
+    ++FCapaRequests;
+    switch (Capa.load()) {
+        case TCapa::Refused:
+            SendAll(fd, "-ERR Unknown command: CAPA\r\n", tls);
+            break;
+        case TCapa::Plain:
+            SendAll(fd, "+OK\r\nCAPA\r\nTOP\r\nUIDL\r\nUSER\r\n.\r\n", tls);
+            break;
+        case TCapa::Pipelining:
+            SendAll(fd, "+OK\r\nCAPA\r\nTOP\r\nUIDL\r\nRESP-CODES\r\nPIPELINING\r\nUSER\r\n.\r\n", tls);
+            break;
+    }
+    return true;
+}
+
 TTestServerBase::TTestServerBase() { FListen = ListenOnLoopback(16, FPort); }
 
 TTestServerBase::~TTestServerBase() { Stop(); }
@@ -311,7 +333,8 @@ void TScriptedServer::Serve(int fd, size_t session) {
     std::string pending, line;
     std::unique_ptr<SSL, decltype(&SSL_free)> tls(nullptr, SSL_free);
     auto readRest = [&] {
-        while (RecvLine(fd, line, pending, tls.get())) Record(session, line);
+        while (RecvLine(fd, line, pending, tls.get()))
+            if (!AnswerCapa(fd, line, tls.get())) Record(session, line);
     };
     for (const TScript::TStep& step : FScripts[session].Steps) {
         switch (step.Kind) {
@@ -329,8 +352,13 @@ void TScriptedServer::Serve(int fd, size_t session) {
                 }
                 break;
             case TScript::TStep::Expect:
-            case TScript::TStep::Read:
-                if (!RecvLine(fd, line, pending, tls.get())) {
+            case TScript::TStep::Read: {
+                bool got;
+                while ((got = RecvLine(fd, line, pending, tls.get())) &&
+                       !(step.Kind == TScript::TStep::Expect && step.Text == line) &&
+                       AnswerCapa(fd, line, tls.get())) {
+                }
+                if (!got) {
                     if (step.Kind == TScript::TStep::Expect)
                         Fail("session " + std::to_string(session) + ": expected \"" + step.Text +
                              "\", client closed");
@@ -341,6 +369,7 @@ void TScriptedServer::Serve(int fd, size_t session) {
                     Fail("session " + std::to_string(session) + ": expected \"" + step.Text +
                          "\", got \"" + line + "\"");
                 break;
+            }
             case TScript::TStep::Pause: {
                 const auto until =
                     std::chrono::steady_clock::now() + std::chrono::milliseconds(step.Ms);
@@ -376,7 +405,8 @@ void TScriptedServer::Serve(int fd, size_t session) {
                     const ssize_t n = recv(fd, buf, sizeof buf, 0);
                     if (n <= 0) return;
                     pending.append(buf, static_cast<size_t>(n));
-                    while (TakeLine(pending, line)) Record(session, line);
+                    while (TakeLine(pending, line))
+                        if (!AnswerCapa(fd, line)) Record(session, line);
                 }
                 return;
         }
@@ -443,6 +473,10 @@ void TFakePop3Server::Serve(int fd, size_t session) {
         return true;
     };
     while (RecvLine(fd, line, pending)) {
+        {
+            std::lock_guard<std::mutex> lock(FBoxMutex);
+            if (FOverrides.count(line) == 0 && AnswerCapa(fd, line)) continue;
+        }
         Record(session, line);
         {
             std::unique_lock<std::mutex> lock(FBoxMutex);

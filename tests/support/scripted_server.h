@@ -79,10 +79,24 @@ private:
 // the server's last answer being `welcome`.
 TScript LoggedIn(const std::string& welcome = "+OK Logged in.");
 
+// What a server answers to CAPA: a refusal, a list without PIPELINING, or
+// one with it.
+enum class TCapa { Refused, Plain, Pipelining };
+// The answer servers give unless told otherwise: Plain, so that scripted
+// conversations stay one command at a time; KALMURO_TEST_PIPELINING=1 in the
+// environment makes it Pipelining, for a run of every test on that road.
+TCapa DefaultCapa();
+
 // A listener thread that hands every accepted connection to Serve().
 class TTestServerBase {
 public:
     TTestServerBase();
+    // CAPA is answered by the server itself at any point of a conversation
+    // (a script may still expect it) and is neither recorded nor a failure:
+    // conversations read the same whether the client asks it or not.
+    std::atomic<TCapa> Capa{DefaultCapa()};
+    // How many times CAPA was asked, over all sessions.
+    size_t CapaRequests() const { return FCapaRequests; }
     virtual ~TTestServerBase();
     TTestServerBase(const TTestServerBase&) = delete;
     TTestServerBase& operator=(const TTestServerBase&) = delete;
@@ -111,6 +125,8 @@ protected:
     // Reads one line (without its CR LF); false when the client closed.
     bool RecvLine(int fd, std::string& line, std::string& pending, ssl_st* tls = nullptr);
     void Record(size_t session, const std::string& line);
+    // When line is CAPA: answers it as Capa says and returns true.
+    bool AnswerCapa(int fd, const std::string& line, ssl_st* tls = nullptr);
     void Fail(const std::string& what);
     bool Stopping() const { return FStopping; }
 
@@ -127,6 +143,7 @@ private:
     std::vector<int> FConnections;
     std::vector<std::pair<size_t, std::string>> FReceived;
     std::vector<std::string> FFailures;
+    std::atomic<size_t> FCapaRequests{0};
     size_t FAccepted = 0;
     size_t FEnded = 0;
 };

@@ -74,6 +74,8 @@ int32_t TPop3Client::ReadResponse() {
 }
 
 void TPop3Client::Login(int32_t timeout) {
+    FAhead.clear();
+    FAheadBytes = 0;
     OpenConnection(timeout);
     try {
         if (Security == TSecurity::Tls) StartTls(Host, Fingerprint);
@@ -118,17 +120,17 @@ int32_t ListReplySize(const std::string& text) {
 }
 
 int32_t TPop3Client::CountMessages() {
-    SendCommand("STAT", {OkCode});
+    Command("STAT", {OkCode});
     return StatReplyCount(FirstLine(LastReply));
 }
 
 int32_t TPop3Client::MessageSize(int32_t n) {
-    SendCommand("LIST " + std::to_string(n), {OkCode});
+    Command("LIST " + std::to_string(n), {OkCode});
     return ListReplySize(FirstLine(LastReply));
 }
 
 bool TPop3Client::MessageUid(std::vector<std::string>& list, int32_t n) {
-    if (SendCommand("UIDL " + std::to_string(n), {}) != OkCode) return false;
+    if (Command("UIDL " + std::to_string(n), {}) != OkCode) return false;
     list = LastReply.Text;
     return true;
 }
@@ -150,7 +152,7 @@ bool TPop3Client::FetchHeader(int32_t n, TMailMessage& message) {
 }
 
 void TPop3Client::FetchHeaderLines(int32_t n, THeaderList& lines) {
-    SendCommand("TOP " + std::to_string(n) + " 0", {OkCode});
+    Command("TOP " + std::to_string(n) + " 0", {OkCode});
     BeginWork(TWorkMode::wmRead);
     const uint64_t start = ConsumedBytes();
     const uint64_t budget = static_cast<uint64_t>(std::max<int64_t>(0, MaxHeaderBytes));
@@ -207,7 +209,7 @@ bool TPop3Client::FetchRaw(int32_t n, std::vector<std::string>& lines) {
 }
 
 bool TPop3Client::FetchRaw(int32_t n, std::string& text, int64_t maximum) {
-    if (SendCommand("RETR " + std::to_string(n), {}) != OkCode) return false;
+    if (Command("RETR " + std::to_string(n), {}) != OkCode) return false;
     CaptureText(text, maximum);
     return true;
 }
@@ -220,7 +222,7 @@ int64_t RetrieveLimit(int64_t listSize) {
 }
 
 bool TPop3Client::DeleteMessageOnServer(int32_t n) {
-    SendCommand("DELE " + std::to_string(n), {OkCode});
+    Command("DELE " + std::to_string(n), {OkCode});
     return true;
 }
 
@@ -234,6 +236,95 @@ void TPop3Client::Quit() {
         }
     }
     CloseConnection();
+}
+
+bool TPop3Client::QueryPipelining() {
+    // Nothing of this exchange may pass for a later refusal by the server.
+    const TServerReply before = LastReply;
+    if (Command("CAPA", {}) != OkCode) {
+        LastReply = before;
+        return false;
+    }
+    const uint64_t start = ConsumedBytes();
+    bool listed = false;
+    for (;;) {
+        const std::string line = ReadLine();
+        if (line == ".") break;
+        if (MaxReplyBytes > 0 && ConsumedBytes() - start > static_cast<uint64_t>(MaxReplyBytes)) {
+            CloseConnection();
+            throw EAnswerTooLong();
+        }
+        const std::string_view name = std::string_view(line).substr(0, line.find(' '));
+        if (SameText(name, "PIPELINING")) listed = true;
+    }
+    LastReply = before;
+    return listed;
+}
+
+bool TPop3Client::AheadRoom(size_t commands, size_t bytes) const {
+    if (FAhead.empty()) return true;
+    return FAhead.size() + commands <= WindowCommands && FAheadBytes + bytes <= WindowBytes;
+}
+
+void TPop3Client::SendAhead(std::string command) {
+    const std::string_view verb = std::string_view(command).substr(0, command.find(' '));
+    const bool bare = command.find(' ') == std::string::npos;
+    const bool multi = SameText(verb, "TOP") || SameText(verb, "RETR") || SameText(verb, "CAPA") ||
+                       (bare && (SameText(verb, "LIST") || SameText(verb, "UIDL")));
+    const uint64_t mark = QueueLine(command);
+    FAheadBytes += command.size() + 2;
+    FAhead.push_back({std::move(command), mark, multi});
+}
+
+void TPop3Client::Issue(const std::string& line) {
+    if (!FAhead.empty() && FAhead.front().Line == line) {
+        const uint64_t mark = FAhead.front().Mark;
+        FAheadBytes -= line.size() + 2;
+        FAhead.pop_front();
+        Flush(mark);
+        return;
+    }
+    // Another command than the one ahead: the answers before it go first.
+    if (!FAhead.empty()) DropAhead();
+    SendLine(line);
+}
+
+int32_t TPop3Client::Command(const std::string& line, const std::vector<int32_t>& allowed) {
+    Issue(line);
+    return GetResponse(allowed);
+}
+
+void TPop3Client::DropAhead() {
+    while (!FAhead.empty()) {
+        const TAhead ahead = FAhead.front();
+        Issue(ahead.Line);
+        if (GetResponse({}) != OkCode || !ahead.MultiLine) continue;
+        const bool header = SameText(std::string_view(ahead.Line).substr(0, 4), "TOP ");
+        const int64_t budget = header ? MaxHeaderBytes : RetrieveLimit(-1);
+        const uint64_t start = ConsumedBytes();
+        const uint64_t limit = static_cast<uint64_t>(std::max<int64_t>(0, budget));
+        auto spent = [&] { return ConsumedBytes() - start; };
+        for (;;) {
+            std::string line;
+            try {
+                line = ReadLine();
+            } catch (const EMaxLineLengthExceeded&) {
+                if (DiscardLine(static_cast<int64_t>(limit - std::min(limit, spent())))) continue;
+                line.clear();
+            }
+            if (line == ".") break;
+            if (spent() > limit) {
+                CloseConnection();
+                throw EAnswerTooLong();
+            }
+        }
+    }
+}
+
+void TPop3Client::CloseConnection() {
+    FAhead.clear();
+    FAheadBytes = 0;
+    TTcpClient::CloseConnection();
 }
 
 }  // namespace kalmuro

@@ -1,8 +1,14 @@
-// The POP3 client: one session at a time, one command and its reply at a
-// time. LastReply codes: 1 = +OK, 2 = -ERR.
+// The POP3 client: one session at a time, and the replies read one at a
+// time in the order of the commands. LastReply codes: 1 = +OK, 2 = -ERR.
+//
+// On a server that lists PIPELINING, commands may be sent ahead of their
+// answers (SendAhead). Every command function below then finds its command
+// already sent when it is the next one ahead, and reads its answer exactly
+// as it would have after sending it: one reading road for both ways.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -67,8 +73,47 @@ public:
     // Sends QUIT when connected (its answer is never read), then closes.
     void Quit();
 
+    // CAPA: whether the server lists PIPELINING. A refusal says no and
+    // leaves LastReply as it was; so does an answer, which is read whole (at
+    // most MaxReplyBytes, else the session is closed and EAnswerTooLong
+    // raised). A lost connection raises as any command would.
+    bool QueryPipelining();
+
+    // Most commands, and most bytes of them, sent ahead and not yet
+    // answered. The socket buffers need not hold a window: output goes out
+    // only as the socket takes it, while the answers are read.
+    size_t WindowCommands = 1024;
+    size_t WindowBytes = 16384;
+    // Queues a command ahead of its answer; it goes out at the next read or
+    // flush. The command function that reads its answer must follow in the
+    // same order.
+    void SendAhead(std::string command);
+    // Whether `commands` more commands of about `bytes` bytes fit in the
+    // window. One message's worth always fits when nothing is ahead.
+    bool AheadRoom(size_t commands, size_t bytes) const;
+    size_t AheadCount() const { return FAhead.size(); }
+    // Reads and drops the answers of every command still ahead, so that the
+    // session can go on or end in step. A multi-line answer over the
+    // command's own bound closes the session and raises EAnswerTooLong.
+    void DropAhead();
+    // Sends a command (or finds it already sent ahead) and reads its reply,
+    // as SendCommand.
+    int32_t Command(const std::string& line, const std::vector<int32_t>& allowed);
+    void CloseConnection() override;
+
 protected:
     int32_t ReadResponse() override;
+
+private:
+    struct TAhead {
+        std::string Line;
+        uint64_t Mark;      // the output mark of its last byte
+        bool MultiLine;     // +OK brings lines up to "."
+    };
+    // Sends the command, or takes it off the front of the commands ahead.
+    void Issue(const std::string& line);
+    std::deque<TAhead> FAhead;
+    size_t FAheadBytes = 0;
 };
 
 // The number of messages in a STAT reply's first text line: 0 when empty,

@@ -131,6 +131,7 @@ TTcpConnection::TTcpConnection() = default;
 TTcpConnection::~TTcpConnection() { CloseSocket(); }
 
 void TTcpConnection::CloseSocket() {
+    DropOutput();
     if (FTls) {
         FTls->Shutdown();
         FTls.reset();
@@ -225,6 +226,9 @@ int32_t TTcpConnection::ReceiveData(bool raiseWhenDisconnected, int32_t timeout,
         if (raiseWhenDisconnected) throw ENotConnected();
         return 0;
     }
+    // Commands queued ahead keep going out while their answers come in.
+    while (PendingOutput() > 0 && SendQueued(false)) {
+    }
     const size_t chunk = static_cast<size_t>(std::max<int32_t>(1, RecvBufferSize));
     const bool sliced = AntiFreeze != nullptr && AntiFreeze->Engaged();
     const int64_t slice = sliced ? std::max<int32_t>(1, AntiFreeze->IdleTimeOut) : 0;
@@ -288,6 +292,84 @@ ssize_t TTcpConnection::RawSend(const char* data, size_t size) {
     return send(FSocket, data, size, MSG_NOSIGNAL);
 }
 
+void TTcpConnection::DropOutput() {
+    FOutput.clear();
+    FOutputPos = 0;
+}
+
+bool TTcpConnection::SendQueued(bool raise) {
+    const size_t left = PendingOutput();
+    if (left == 0 || FSocket < 0) return false;
+    const char* data = FOutput.data() + FOutputPos;
+    const ssize_t n = FTls ? FTls->Write(data, left, true)
+                           : send(FSocket, data, left, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n <= 0) {
+        const int err = n < 0 ? errno : EPIPE;
+        if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR || !raise) return false;
+        const int32_t number = WinsockErrorFromErrno(err);
+        if (number == 10058 || number == 10053 || number == 10054) CloseSocket();
+        RaiseSocketError(err);
+    }
+    FOutputPos += static_cast<size_t>(n);
+    FSentTotal += static_cast<uint64_t>(n);
+    if (FOutputPos == FOutput.size()) {
+        DropOutput();
+    } else if (FOutputPos >= CompactThreshold) {
+        // The TLS layer accepts the rest from a moved buffer.
+        FOutput.erase(0, FOutputPos);
+        FOutputPos = 0;
+    }
+    DoWork(TWorkMode::wmWrite, n);
+    return true;
+}
+
+uint64_t TTcpConnection::QueueLine(std::string_view text) {
+    CheckForDisconnect(true, true);
+    if (!(FHandler && FSocket >= 0)) throw ENotConnected();
+    FOutput.append(text);
+    FOutput.append("\r\n");
+    FQueuedTotal += text.size() + 2;
+    return FQueuedTotal;
+}
+
+void TTcpConnection::Flush(uint64_t mark) {
+    while (SendQueued(FSentTotal < mark)) {
+    }
+    const bool sliced = AntiFreeze != nullptr && AntiFreeze->Engaged();
+    const int64_t slice = sliced ? std::max<int32_t>(1, AntiFreeze->IdleTimeOut) : -1;
+    int64_t remaining = ReadTimeout == 0 ? -1 : ReadTimeout;
+    // What arrives meanwhile is taken in up to a bound: a server that sends
+    // without end must not grow the buffer without end either.
+    constexpr size_t kInputWhileWriting = size_t{4} << 20;
+    while (FSentTotal < mark) {
+        CheckForDisconnect(true, true);
+        if (FSocket < 0) throw ENotConnected();
+        const bool room = InputBufferSize() < kInputWhileWriting;
+        int64_t wait = remaining;
+        if (sliced && (wait < 0 || wait > slice)) wait = slice;
+        pollfd p{FSocket, static_cast<short>(POLLOUT | (room ? POLLIN : 0)), 0};
+        const int64_t started = NowMs();
+        const int rc = poll(&p, 1, static_cast<int>(std::min<int64_t>(wait, INT32_MAX)));
+        if (rc < 0) {
+            if (errno == EINTR) continue;
+            RaiseSocketError(errno);
+        }
+        if (rc > 0) {
+            if ((p.revents & (POLLOUT | POLLERR | POLLHUP)) && SendQueued(true)) continue;
+            if (room && (p.revents & (POLLIN | POLLERR | POLLHUP))) {
+                ReceiveData(true, 0, false);
+                continue;
+            }
+        }
+        if (remaining > 0) remaining = std::max<int64_t>(0, remaining - (NowMs() - started));
+        if (sliced) {
+            AntiFreeze->DoIdle();
+            if (FSocket < 0) throw ENotConnected();  // the hook closed us
+        }
+        if (remaining == 0) throw EReadTimeout();
+    }
+}
+
 void TTcpConnection::SetReceiveTimeout(int32_t ms) {
     if (ms == FReceiveTimeout) return;
     timeval tv{};
@@ -298,6 +380,10 @@ void TTcpConnection::SetReceiveTimeout(int32_t ms) {
 }
 
 void TTcpConnection::SendLine(std::string_view text) {
+    if (PendingOutput() > 0) {
+        Flush(QueueLine(text));
+        return;
+    }
     CheckForDisconnect(true, true);
     if (!(FHandler && FSocket >= 0)) throw ENotConnected();
     std::string block;
@@ -559,6 +645,8 @@ void TTcpConnection::Connect(const std::string& host, int32_t port, int32_t time
     FInputPos = FInputEnd = 0;
     FClosedGracefully = false;
     FLost = false;
+    DropOutput();
+    FQueuedTotal = FSentTotal = 0;
     FSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (FSocket < 0) throw EInvalidSocket();
     FReceiveTimeout = 0;  // a new socket waits without limit

@@ -111,8 +111,21 @@ public:
     // -1 on a time-out that does not raise.
     int32_t ReceiveData(bool raiseWhenDisconnected = true, int32_t timeout = -1,
                         bool raiseOnTimeout = true);
-    // Sends text followed by CR LF as one block.
+    // Sends text followed by CR LF as one block (after any output queued
+    // before it).
     void SendLine(std::string_view text);
+    // Output written ahead of the answers. QueueLine appends text and CR LF
+    // to what is still to go out and returns its mark: the count of bytes
+    // queued on this connection up to its end. Flush sends what the socket
+    // takes without waiting, and waits only while the bytes up to `mark`
+    // are not all out (each wait bounded by ReadTimeout and sliced for the
+    // anti-freeze), taking in whatever arrives meanwhile: a write never
+    // blocks while answers wait to be read, so neither side can stall the
+    // other on full buffers. Every receive also sends what it can first.
+    uint64_t QueueLine(std::string_view text);
+    void Flush(uint64_t mark = 0);
+    // Bytes queued and not yet handed to the socket.
+    size_t PendingOutput() const { return FOutput.size() - FOutputPos; }
     // Closes the socket; raises nothing. Keeps LastReply and the buffer.
     virtual void CloseConnection();
 
@@ -181,6 +194,11 @@ private:
     // reading as a close and marking the connection lost.
     ssize_t RawReceive(char* buffer, size_t size, bool dontWait);
     ssize_t RawSend(const char* data, size_t size);
+    // One send of queued output without waiting: true when bytes went out.
+    // A failed send raises when asked to; otherwise the output stays for a
+    // Flush that needs it to raise.
+    bool SendQueued(bool raise);
+    void DropOutput();
     void TimedConnect(const void* addr, int32_t timeout);
     enum class TWait { Ready, TimedOut, Closed };
     TWait WaitFor(short events, int32_t timeout);
@@ -204,6 +222,12 @@ private:
     bool FReadLnSplit = false;
     bool FReadLnTimedOut = false;
     uint64_t FConsumedTotal = 0;
+    // Output still to go: bytes [FOutputPos, end) of FOutput; the totals
+    // queued and sent since the connection opened give the marks.
+    std::string FOutput;
+    size_t FOutputPos = 0;
+    uint64_t FQueuedTotal = 0;
+    uint64_t FSentTotal = 0;
     int32_t FWorkDepth[2] = {0, 0};
     int64_t FWorkTotal[2] = {0, 0};
 

@@ -33,7 +33,8 @@ int BioWrite(BIO* bio, const char* data, int size) {
     TTlsTransport* t = Owner(bio);
     BIO_clear_retry_flags(bio);
     for (;;) {
-        const ssize_t n = send(t->Fd(), data, static_cast<size_t>(size), MSG_NOSIGNAL);
+        const ssize_t n = send(t->Fd(), data, static_cast<size_t>(size),
+                               MSG_NOSIGNAL | (t->DontWait() ? MSG_DONTWAIT : 0));
         if (n >= 0) return static_cast<int>(n);
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK)
@@ -245,6 +246,9 @@ TTlsTransport::TTlsTransport(int fd, const std::string& serverName, const std::s
         SSL_set_tlsext_host_name(FSsl, serverName.c_str());
     }
     SSL_set_connect_state(FSsl);
+    // Output written ahead goes out in parts, from a buffer that may move
+    // between the attempts.
+    SSL_set_mode(FSsl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
 }
 
 TTlsTransport::~TTlsTransport() { SSL_free(FSsl); }
@@ -323,13 +327,19 @@ ssize_t TTlsTransport::Read(char* buffer, size_t size, bool dontWait, bool& lost
     return 0;
 }
 
-ssize_t TTlsTransport::Write(const char* data, size_t size) {
+ssize_t TTlsTransport::Write(const char* data, size_t size, bool dontWait) {
     FLastErrno = 0;
     ERR_clear_error();
+    FDontWait = dontWait;
     const int n = SSL_write(FSsl, data, static_cast<int>(std::min<size_t>(size, INT_MAX)));
+    FDontWait = false;
     if (n > 0) return n;
     const int error = SSL_get_error(FSsl, n);
     ERR_clear_error();
+    if (error == SSL_ERROR_WANT_WRITE || error == SSL_ERROR_WANT_READ) {
+        errno = EAGAIN;
+        return -1;
+    }
     errno = error == SSL_ERROR_SYSCALL && FLastErrno != 0 ? FLastErrno : ECONNABORTED;
     return -1;
 }

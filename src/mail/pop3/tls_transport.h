@@ -88,9 +88,11 @@ public:
     // `lost` set when it ended without the server's close-notify or with a
     // TLS failure; -1 with errno (EAGAIN when nothing came in time).
     ssize_t Read(char* buffer, size_t size, bool dontWait, bool& lost);
-    // Like send: the whole block or -1 with errno (ECONNABORTED for a TLS
-    // failure).
-    ssize_t Write(const char* data, size_t size);
+    // Like send: the count of plain bytes taken, or -1 with errno
+    // (ECONNABORTED for a TLS failure; EAGAIN with dontWait when the socket
+    // takes nothing now, after which the next Write must start with the same
+    // bytes).
+    ssize_t Write(const char* data, size_t size, bool dontWait = false);
     // Sends the close-notify, without waiting for the server's.
     void Shutdown();
 
