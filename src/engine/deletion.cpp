@@ -272,82 +272,51 @@ std::vector<TMessageEntry> TFormMain::BatchFromRow(const TMessageEntry& first, i
 // Each step's commands go out together and their answers are read in the
 // walk's order; a message goes on only when every step before succeeded for
 // it and for every message before it, so that exactly the messages the walk
-// one at a time would delete are deleted, the others untouched. Boxes wait
-// until the session has ended, so that nobody's reading holds deletions
+// one at a time would delete are deleted, the others untouched. The unique
+// ids are all read first; then each message in turn shows its texts as the
+// walk one at a time would, and Stop takes effect between two of them. Boxes
+// wait until the session has ended, so that nobody's reading holds deletions
 // uncommitted.
 bool TFormMain::DeleteBatch(const std::vector<TMessageEntry>& batch, bool copyToRecycle) {
-    size_t go = batch.size();  // messages [0, go) are still on their way
-    size_t failed = batch.size();
-    std::vector<std::string> boxes;
-    auto fail = [&](size_t i, std::vector<std::string> reasons) {
-        go = failed = i;
-        boxes = std::move(reasons);
-        boxes.push_back(kDeleteFailed);
-    };
-    // Stop takes effect between two messages of a step; the message in hand
-    // when it was pressed is finished.
-    bool stopped = false;
-    auto stopBefore = [&](size_t i) {
-        if (stopped || i == 0 || !StopRequested()) return false;
-        stopped = true;
-        go = i;
-        if (failed >= i) {
-            failed = batch.size();
-            boxes.clear();
-        }
-        return true;
-    };
-    // One step: its commands sent ahead as the window allows, the answers
-    // read in order; a step that ends early drops the answers still ahead.
-    auto step = [&](const std::function<std::string(const TMessageEntry&)>& command,
-                    const std::function<bool(size_t)>& answer) {
-        size_t sent = 0;
-        for (size_t i = 0; i < go; ++i) {
-            if (stopBefore(i)) break;
-            try {
-                for (; sent < go; ++sent) {
-                    const std::string line = command(batch[sent]);
-                    if (!Pop3Client1.AheadRoom(1, line.size() + 2)) break;
-                    Pop3Client1.SendAhead(line);
-                }
-            } catch (const std::exception&) {
-                sent = go;  // the reading reports the lost connection
-            }
-            if (!answer(i)) break;
-        }
-        DropAheadQuietly();
-    };
-    auto number = [](const char* verb) {
-        return [verb](const TMessageEntry& e) { return verb + std::to_string(e.MsgNumber); };
-    };
-
-    for (size_t i = 0; i < batch.size(); ++i)
-        if (batch[i].UidlText.empty()) {
-            fail(i, {});
-            break;
-        }
-    step(number("UIDL "), [&](size_t i) {
-        ShowStatus("Verifica esistenza del messaggio " + MessageLabel(batch[i]));
+    size_t verified = 0;  // messages [0, verified) have their unique id
+    while (verified < batch.size() && !batch[verified].UidlText.empty()) ++verified;
+    ReadAheadInOrder(batch, verified, [](const TMessageEntry& e) {
+        return "UIDL " + std::to_string(e.MsgNumber);
+    }, [&](size_t i) {
         if (UidUnchanged(batch[i])) return true;
-        fail(i, {});
+        verified = i;
         return false;
     });
+
+    // The copies (or the header checks) of the verified messages; the one
+    // that failed verification, if any, comes last to show why.
+    size_t go = std::min(batch.size(), verified + 1);
+    std::vector<std::string> boxes;
     std::vector<std::string> copies(batch.size());
-    if (copyToRecycle) {
-        step(number("RETR "), [&](size_t i) {
-            std::vector<std::string> reasons;
-            if (CopyToRecycleFolder(batch[i], &reasons, &copies[i])) return true;
-            fail(i, std::move(reasons));
+    auto fail = [&](size_t i, std::vector<std::string> reasons) {
+        go = i;
+        boxes = std::move(reasons);
+        boxes.push_back(kDeleteFailed);
+        return false;
+    };
+    ReadAheadInOrder(batch, std::min(go, verified), [copyToRecycle](const TMessageEntry& e) {
+        const std::string n = std::to_string(e.MsgNumber);
+        return copyToRecycle ? "RETR " + n : "TOP " + n + " 0";
+    }, [&](size_t i) {
+        // Stop between two messages; the one in hand is finished.
+        if (i > 0 && StopRequested()) {
+            go = i;
             return false;
-        });
-    } else {
-        step([](const TMessageEntry& e) { return "TOP " + std::to_string(e.MsgNumber) + " 0"; },
-             [&](size_t i) {
-                 if (HeaderUnchanged(batch[i])) return true;
-                 fail(i, {});
-                 return false;
-             });
-    }
+        }
+        if (!batch[i].UidlText.empty())
+            ShowStatus("Verifica esistenza del messaggio " + MessageLabel(batch[i]));
+        if (i == verified) return fail(i, {});
+        if (!copyToRecycle) return HeaderUnchanged(batch[i]) || fail(i, {});
+        std::vector<std::string> reasons;
+        return CopyToRecycleFolder(batch[i], &reasons, &copies[i]) || fail(i, std::move(reasons));
+    }, go);
+    go = std::min(go, verified);
+
     // A step that lost the connection leaves nothing that could be deleted.
     if (go > 0 && Pop3Client1.IsConnected()) {
         DeleteVerified(batch, go, copies);
@@ -365,7 +334,28 @@ bool TFormMain::DeleteBatch(const std::vector<TMessageEntry>& batch, bool copyTo
         DisconnectServer();
     }
     for (const std::string& box : boxes) ShowError(box);
-    return go == batch.size();
+    return boxes.empty() && go == batch.size();
+}
+
+void TFormMain::ReadAheadInOrder(const std::vector<TMessageEntry>& batch, size_t count,
+                                 const std::function<std::string(const TMessageEntry&)>& command,
+                                 const std::function<bool(size_t)>& answer, size_t turns) {
+    size_t sent = 0;
+    for (size_t i = 0; i < std::max(count, turns); ++i) {
+        // A connection already lost is left for the reading to report.
+        try {
+            for (; sent < count; ++sent) {
+                const std::string line = command(batch[sent]);
+                if (!Pop3Client1.AheadRoom(1, line.size() + 2)) break;
+                Pop3Client1.SendAhead(line);
+            }
+        } catch (const std::exception&) {
+            sent = count;
+        }
+        if (!answer(i)) break;
+    }
+    // Answers asked for and no longer wanted are read and dropped.
+    DropAheadQuietly();
 }
 
 void TFormMain::DeleteVerified(const std::vector<TMessageEntry>& batch, size_t count,

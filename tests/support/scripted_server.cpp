@@ -221,6 +221,10 @@ void TTestServerBase::AcceptLoop() {
         if (poll(&p, 1, 20) <= 0) continue;
         const int fd = accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
+        if (const int size = SocketBuffer; size > 0) {
+            setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+            setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+        }
         std::lock_guard<std::mutex> lock(FMutex);
         const size_t session = FAccepted++;
         FConnections.push_back(fd);
@@ -301,7 +305,10 @@ bool TTestServerBase::SendAll(int fd, const std::string& bytes, ssl_st* tls) {
 
 bool TTestServerBase::RecvLine(int fd, std::string& line, std::string& pending, ssl_st* tls) {
     for (;;) {
-        if (TakeLine(pending, line)) return true;
+        if (TakeLine(pending, line)) {
+            if (pending.find('\n') != std::string::npos) ++FLinesAhead;
+            return true;
+        }
         char buf[4096];
         const ssize_t n = tls != nullptr ? SSL_read(tls, buf, sizeof buf) : recv(fd, buf, sizeof buf, 0);
         if (n < 0 && errno == EINTR) continue;

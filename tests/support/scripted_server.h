@@ -97,6 +97,12 @@ public:
     std::atomic<TCapa> Capa{DefaultCapa()};
     // How many times CAPA was asked, over all sessions.
     size_t CapaRequests() const { return FCapaRequests; }
+    // How many lines were already waiting, whole, when the line before them
+    // was taken: commands the client sent ahead of their answers.
+    size_t LinesAhead() const { return FLinesAhead; }
+    // When set, the size of both socket buffers of every accepted
+    // connection: small buffers fill at once.
+    std::atomic<int32_t> SocketBuffer{0};
     virtual ~TTestServerBase();
     TTestServerBase(const TTestServerBase&) = delete;
     TTestServerBase& operator=(const TTestServerBase&) = delete;
@@ -144,6 +150,7 @@ private:
     std::vector<std::pair<size_t, std::string>> FReceived;
     std::vector<std::string> FFailures;
     std::atomic<size_t> FCapaRequests{0};
+    std::atomic<size_t> FLinesAhead{0};
     size_t FAccepted = 0;
     size_t FEnded = 0;
 };

@@ -650,6 +650,8 @@ void TTcpConnection::Connect(const std::string& host, int32_t port, int32_t time
     FSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (FSocket < 0) throw EInvalidSocket();
     FReceiveTimeout = 0;  // a new socket waits without limit
+    if (SocketSendBuffer > 0)
+        setsockopt(FSocket, SOL_SOCKET, SO_SNDBUF, &SocketSendBuffer, sizeof SocketSendBuffer);
     try {
         sockaddr_in local{};
         local.sin_family = AF_INET;

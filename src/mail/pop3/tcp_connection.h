@@ -69,6 +69,9 @@ public:
     // Largest chunk taken from the socket by one receive call.
     int32_t RecvBufferSize = 32768;
     int32_t SendBufferSize = 32768;
+    // When above 0, the socket's own send buffer in bytes instead of the
+    // system's growing one: lets tests fill it at once.
+    int32_t SocketSendBuffer = 0;
     // Longest line ReadLine accepts (0 = no limit) and what a longer one causes.
     int32_t MaxLineLength = 16384;
     TMaxLineAction MaxLineAction = TMaxLineAction::maException;
