@@ -360,19 +360,15 @@ void TFormMain::ReadAheadInOrder(const std::vector<TMessageEntry>& batch, size_t
 
 void TFormMain::DeleteVerified(const std::vector<TMessageEntry>& batch, size_t count,
                                const std::vector<std::string>& copies) {
-    for (size_t i = 0; i < count; ++i) {
-        try {
-            if (Pop3Client1.AheadRoom(1, 16)) Pop3Client1.SendAhead("DELE " + std::to_string(batch[i].MsgNumber));
-        } catch (const std::exception&) {
-            break;  // the reading reports it
-        }
-    }
     size_t i = 0;
     try {
-        for (; i < count; ++i) {
-            ShowStatus("Eliminazione del messaggio " + MessageLabel(batch[i]));
-            Pop3Client1.DeleteMessageOnServer(batch[i].MsgNumber);
-        }
+        ReadAheadInOrder(batch, count, [](const TMessageEntry& e) {
+            return "DELE " + std::to_string(e.MsgNumber);
+        }, [&](size_t k) {
+            i = k;
+            ShowStatus("Eliminazione del messaggio " + MessageLabel(batch[k]));
+            return Pop3Client1.DeleteMessageOnServer(batch[k].MsgNumber);
+        });
     } catch (const EProtocolReplyError&) {
         // Refused: the messages before it go, as one at a time they would
         // have; the ones after it, already marked, are restored first.

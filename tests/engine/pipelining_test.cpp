@@ -179,11 +179,13 @@ TEST_F(Pipelining, DeletionsMatchOneMessageAtATime) {
         long long WriteFailure;
         std::string StopAt;
         bool SameStatuses = true;
+        size_t Window = 0;  // commands ahead at most; 0: as it comes
     };
     const std::string label = "Verifica esistenza del messaggio Message 4 di User 4 (user4@example.com)";
     const std::vector<Case> cases = {
         {"copies", true, {}, {}, -1, ""},
         {"no-copies", false, {}, {}, -1, ""},
+        {"small-window", true, {{"UIDL 2", "-ERR no\r\n"}}, {}, -1, "", true, 2},
         {"uidl-refused-at-3", true, {{"UIDL 3", "-ERR no\r\n"}}, {}, -1, ""},
         {"removed-by-another-client", true, {},
          [](TFakePop3Server& s) {
@@ -215,6 +217,7 @@ TEST_F(Pipelining, DeletionsMatchOneMessageAtATime) {
             for (const TOverride& o : c.Overrides) run.Server.Override(o.Command, o.Reply, o.Close);
             if (c.AfterCheck) c.AfterCheck(run.Server);
             if (!c.StopAt.empty()) run.StopAt(c.StopAt);
+            if (c.Window > 0) run.Form.Pop3Client1.WindowCommands = c.Window;
             SetWriteFailureForTesting(c.WriteFailure);
             run.Screen.Boxes.clear();
             run.Screen.Statuses.clear();
