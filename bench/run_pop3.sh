@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# The header-only road against a local Dovecot, side by side:
+# The header-only road against a local Dovecot, side by side, on each road
+# (commands one at a time, and pipelined: sent ahead of their answers):
 #   ours    bench_pop3 --mode ours   (the project's client, headers interpreted)
 #   floor   bench_pop3 --mode floor  (a bare loop, same commands, no parsing)
-#   python  pop3_peer.py --mode parse (poplib + email.policy.default)
+#   python  pop3_peer.py --mode parse (poplib + email.policy.default; one at a time)
 # for 1,000 and 10,000 messages, runs interleaved, median of RUNS (default 5).
+# Each road's ours is compared with the floor of the same road.
 # Starts and stops its own server in a fresh /tmp dir.
-# Last line: messages=10000 ours_s=A floor_s=B python_s=C floor_ratio=A/B python_speedup=C/A
+# Last line: messages=10000 ours_s=A floor_s=B python_s=C floor_ratio=A/B
+#   python_speedup=C/A pipelined_ours_s=D pipelined_floor_s=E pipelined_floor_ratio=D/E
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 src=${KALMURO_SOURCE_DIR:-$(cd "$here/.." && pwd)}
@@ -34,23 +37,30 @@ started=1
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 seconds() { sed -n 's/^run=1 seconds=//p'; }
 
+echo "load: $(uptime)"
 last=
 for n in $sizes; do
   common=(--port "$port" --user "u$n" --password secret)
   # The first session on a new Maildir builds the server's index: keep it out.
   "$bench" "${common[@]}" --mode floor >/dev/null
-  ours=(); floor=(); py=()
+  ours=(); floor=(); py=(); pours=(); pfloor=()
   for r in $(seq 1 "$runs"); do
     ours+=("$("$bench" "${common[@]}" --mode ours | seconds)")
     floor+=("$("$bench" "${common[@]}" --mode floor | seconds)")
+    pours+=("$("$bench" "${common[@]}" --mode ours --pipeline 1 | seconds)")
+    pfloor+=("$("$bench" "${common[@]}" --mode floor --pipeline 1 | seconds)")
     py+=("$(python3 "$here/pop3_peer.py" "${common[@]}" --mode parse | seconds)")
   done
   o=$(printf '%s\n' "${ours[@]}" | median)
   f=$(printf '%s\n' "${floor[@]}" | median)
   p=$(printf '%s\n' "${py[@]}" | median)
+  po=$(printf '%s\n' "${pours[@]}" | median)
+  pf=$(printf '%s\n' "${pfloor[@]}" | median)
+  echo "load: $(uptime)"
   echo "n=$n ours_runs=${ours[*]} floor_runs=${floor[*]} python_runs=${py[*]}"
-  last=$(awk -v n="$n" -v o="$o" -v f="$f" -v p="$p" 'BEGIN {
-    printf "messages=%d ours_s=%.3f floor_s=%.3f python_s=%.3f floor_ratio=%.3f python_speedup=%.2f\n",
-           n, o, f, p, o / f, p / o }')
+  echo "n=$n pipelined: ours_runs=${pours[*]} floor_runs=${pfloor[*]}"
+  last=$(awk -v n="$n" -v o="$o" -v f="$f" -v p="$p" -v po="$po" -v pf="$pf" 'BEGIN {
+    printf "messages=%d ours_s=%.3f floor_s=%.3f python_s=%.3f floor_ratio=%.3f python_speedup=%.2f pipelined_ours_s=%.3f pipelined_floor_s=%.3f pipelined_floor_ratio=%.3f\n",
+           n, o, f, p, o / f, p / o, po, pf, po / pf }')
   echo "$last"
 done
