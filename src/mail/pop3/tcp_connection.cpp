@@ -421,6 +421,8 @@ void TTcpConnection::Consume(size_t n) {
 }
 
 void TTcpConnection::AppendInput(std::string_view bytes) {
+    // An empty view may carry no pointer at all, which memcpy must not get.
+    if (bytes.empty()) return;
     if (FInput.size() < FInputEnd + bytes.size()) FInput.resize(FInputEnd + bytes.size());
     std::memcpy(FInput.data() + FInputEnd, bytes.data(), bytes.size());
     FInputEnd += bytes.size();
