@@ -290,6 +290,18 @@ std::vector<TFakeMessage> BulkyMailbox(int n) {
     return box;
 }
 
+// One account on the port, and a window of commands far larger than any
+// socket buffer, the client's own cut to 4 KB.
+void OpenWithEndlessWindow(TFormMain& form, int32_t port) {
+    SaveAccounts({Account("Alice", port, "alice", "secret")});
+    WriteIniString(kSectionSetup, "Timeout", "20");
+    form.LoadSettings();
+    form.FormShow();
+    form.Pop3Client1.WindowCommands = 1000000;
+    form.Pop3Client1.WindowBytes = size_t{1} << 30;
+    form.Pop3Client1.SocketSendBuffer = 4096;
+}
+
 TEST_F(Pipelining, FullBuffersStallNeitherSide) {
     // Tiny server buffers and a window far larger than any socket buffer:
     // the server blocks writing answers the client has not read and reads
@@ -301,13 +313,7 @@ TEST_F(Pipelining, FullBuffersStallNeitherSide) {
     server.SocketBuffer = 4096;
     TRecordingScreen screen;
     TFormMain form(screen);
-    SaveAccounts({Account("Alice", server.Port(), "alice", "secret")});
-    WriteIniString(kSectionSetup, "Timeout", "20");
-    form.LoadSettings();
-    form.FormShow();
-    form.Pop3Client1.WindowCommands = 1000000;
-    form.Pop3Client1.WindowBytes = size_t{1} << 30;
-    form.Pop3Client1.SocketSendBuffer = 4096;
+    OpenWithEndlessWindow(form, server.Port());
     size_t mostPending = 0;
     screen.OnPump = [&] { mostPending = std::max(mostPending, form.Pop3Client1.PendingOutput()); };
     form.CheckMail();
@@ -336,13 +342,7 @@ TEST_F(Pipelining, AServerThatAnswersBeforeReadingStallsNothing) {
     server.SocketBuffer = 4096;
     TRecordingScreen screen;
     TFormMain form(screen);
-    SaveAccounts({Account("Alice", server.Port(), "alice", "secret")});
-    WriteIniString(kSectionSetup, "Timeout", "20");
-    form.LoadSettings();
-    form.FormShow();
-    form.Pop3Client1.WindowCommands = 1000000;
-    form.Pop3Client1.WindowBytes = size_t{1} << 30;
-    form.Pop3Client1.SocketSendBuffer = 4096;
+    OpenWithEndlessWindow(form, server.Port());
     form.CheckMail();
     EXPECT_TRUE(screen.Boxes.empty());
     ASSERT_EQ(form.Messages.size(), static_cast<size_t>(kMessages));
