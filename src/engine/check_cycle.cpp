@@ -163,11 +163,15 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
         // What the header fetch got stays with the record even when LIST
         // or the connection fails next (a header block too long to finish
         // closes the session).
-        entry.HeaderText = message.HeaderLines.Text();
-        entry.FromName = Trim(message.From.Name);
-        entry.FromAddress = Trim(message.From.Address);
+        // The message is done with: its texts move into the record.
+        entry.HeaderText = message.HeaderLines.TakeText();
+        TrimInPlace(message.From.Name);
+        TrimInPlace(message.From.Address);
+        TrimInPlace(message.Subject);
+        entry.FromName = std::move(message.From.Name);
+        entry.FromAddress = std::move(message.From.Address);
         entry.Sender = SenderText(entry.FromName, entry.FromAddress);
-        entry.Subject = Trim(message.Subject);
+        entry.Subject = std::move(message.Subject);
         entry.Date = message.Date;
         entry.Selected = false;
         try {

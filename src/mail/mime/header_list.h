@@ -21,7 +21,9 @@ public:
     std::vector<std::string> Lines() const;
 
     // Every line followed by CR LF; empty for an empty list.
-    std::string Text() const { return Text_; }
+    const std::string& Text() const { return Text_; }
+    // The same text handed over without a copy; the list is empty after.
+    std::string TakeText();
 
     // The unfolded value of the first line whose name (the text before its
     // first ':', untrimmed) equals name without regard to case; empty when
@@ -46,7 +48,7 @@ private:
     }
 
     // All lines in one block, each followed by CR LF: one allocation for
-    // the whole header rather than one a line, and Text() is a copy.
+    // the whole header rather than one a line.
     std::string Text_;
     std::vector<TLine> Lines_;
 };

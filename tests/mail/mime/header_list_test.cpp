@@ -25,6 +25,17 @@ TEST(HeaderListText, EveryLineEndsWithCrLf) {
               "Subject: one\r\n\ttwo\r\n  three\r\nX-Empty:\r\n");
 }
 
+TEST(HeaderListText, TakenTextLeavesAnEmptyListReadyForMore) {
+    THeaderList list = Make({"From: a@b.c", "Subject: x"});
+    EXPECT_EQ(list.TakeText(), "From: a@b.c\r\nSubject: x\r\n");
+    EXPECT_EQ(list.Count(), 0u);
+    EXPECT_EQ(list.Text(), "");
+    EXPECT_EQ(list.HeaderValue("From"), "");
+    list.Add("To: d@e.f");
+    EXPECT_EQ(list.Text(), "To: d@e.f\r\n");
+    EXPECT_EQ(list.HeaderValue("to"), "d@e.f");
+}
+
 TEST(HeaderListText, KeepsDuplicatesAndOrder) {
     THeaderList list = Make({"B: 2", "A: 1", "B: 3"});
     ASSERT_EQ(list.Count(), 3u);
