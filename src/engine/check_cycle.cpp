@@ -136,6 +136,10 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
     const int32_t count = Pop3Client1.CountMessages();
     ClearStatus();
     int32_t next = 1;  // the first message whose commands have not gone out
+    // One message object for the whole mailbox: its buffers are reused.
+    TMailMessage message;
+    message.DecodeUtf8 = FDecodeUtf8;
+    std::string uid;
     for (int32_t n = 1; n <= count; ++n) {
         if (StopRequested()) {
             // What was asked for is read and dropped, so that QUIT ends the
@@ -145,8 +149,7 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
         }
         // The answers are read below exactly as one command at a time.
         if (ahead) next = SendCheckAhead(next, count);
-        TMailMessage message;
-        message.DecodeUtf8 = FDecodeUtf8;
+        message.Clear();
         ShowStatus("Lettura messaggio " + IntToStr(n) + " su " + IntToStr(count) + " dal server " +
                    Pop3Client1.Host + "...");
         try {
@@ -163,8 +166,10 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
         // What the header fetch got stays with the record even when LIST
         // or the connection fails next (a header block too long to finish
         // closes the session).
-        // The message is done with: its texts move into the record.
-        entry.HeaderText = message.HeaderLines.TakeText();
+        // The header text is copied at its own size (the list's buffer is
+        // kept for the next message); the rest of the message is done with
+        // and moves into the record.
+        entry.HeaderText = message.HeaderLines.Text();
         TrimInPlace(message.From.Name);
         TrimInPlace(message.From.Address);
         TrimInPlace(message.Subject);
@@ -179,8 +184,7 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
             entry.MsgNumber = n;
             PumpMessages();
             try {
-                std::vector<std::string> uid;
-                if (Pop3Client1.MessageUid(uid, n) && !uid.empty()) entry.UidlText = uid.front();
+                if (Pop3Client1.MessageUid(uid, n)) entry.UidlText = uid;
             } catch (const std::exception&) {
                 errorFlag = true;
             }

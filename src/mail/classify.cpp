@@ -19,6 +19,9 @@ constexpr const char* kNoteEmpty =
 // letters a-z folded to A-Z on both sides. Built once per classification run:
 // all lines are searched together in one pass over the text (a multi-pattern
 // automaton), so the cost per record no longer grows with the list's length.
+// The automaton is a trie of the lines with fallback links, its edges in one
+// hash table: its size follows the lists' length alone, whatever bytes they
+// hold, so building it costs little next to the check it serves.
 // Very large lists fall back to scanning the upper-cased lines one by one.
 class TRuleMatcher {
 public:
@@ -35,8 +38,7 @@ public:
                 if (classOf_[c] == 0) classOf_[c] = static_cast<uint8_t>(classes++);
             }
         for (int c = 'a'; c <= 'z'; ++c) classOf_[c] = classOf_[c - 'a' + 'A'];
-        classes_ = classes;
-        if ((total + 1) * static_cast<size_t>(classes_) > kMaxCells) {
+        if (total > kMaxChars) {
             upper_.reserve(lines.size());
             for (const std::string& line : lines) upper_.push_back(UpperCase(line));
             scan_ = true;
@@ -62,8 +64,20 @@ public:
         int32_t state = 0;
         int32_t best = kNone;
         for (char ch : text) {
-            state = next_[static_cast<size_t>(state) * classes_ +
-                          classOf_[static_cast<unsigned char>(ch)]];
+            const uint32_t cls = classOf_[static_cast<unsigned char>(ch)];
+            if (cls == 0) {  // in no line: every partial match ends here
+                state = 0;
+                continue;
+            }
+            for (;;) {
+                const int32_t child = Child(state, cls);
+                if (child >= 0) {
+                    state = child;
+                    break;
+                }
+                if (state == 0) break;
+                state = fail_[static_cast<size_t>(state)];
+            }
             if (first_[static_cast<size_t>(state)] < best) {
                 best = first_[static_cast<size_t>(state)];
                 if (best == 0) break;
@@ -73,82 +87,110 @@ public:
     }
 
 private:
-    static constexpr size_t kMaxCells = size_t{1} << 22;
+    // Nodes are numbered below 2^24, so that a node and a class make one key.
+    static constexpr size_t kMaxChars = (size_t{1} << 24) - 2;
     static constexpr int32_t kNone = INT32_MAX;
+    static constexpr uint32_t kEmptyKey = UINT32_MAX;
+
+    struct TEdge {
+        uint32_t Key = kEmptyKey;  // parent << 8 | class
+        int32_t Child = -1;
+    };
 
     static unsigned char Fold(unsigned char c) {
         return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
     }
 
-    int32_t NewNode() {
-        next_.resize(next_.size() + static_cast<size_t>(classes_), -1);
-        first_.push_back(kNone);
-        return static_cast<int32_t>(first_.size() - 1);
+    size_t Slot(uint32_t key) const { return (key * 0x9E3779B1u) >> shift_; }
+
+    int32_t Child(int32_t node, uint32_t cls) const {
+        const uint32_t key = static_cast<uint32_t>(node) << 8 | cls;
+        for (size_t i = Slot(key);; i = (i + 1) & mask_) {
+            const TEdge& e = edges_[i];
+            if (e.Key == key) return e.Child;
+            if (e.Key == kEmptyKey) return -1;
+        }
     }
 
-    int32_t& Next(int32_t node, int cls) {
-        return next_[static_cast<size_t>(node) * classes_ + static_cast<size_t>(cls)];
+    // The child of node by cls, made when missing.
+    int32_t Walk(int32_t node, uint32_t cls) {
+        const uint32_t key = static_cast<uint32_t>(node) << 8 | cls;
+        for (size_t i = Slot(key);; i = (i + 1) & mask_) {
+            TEdge& e = edges_[i];
+            if (e.Key == key) return e.Child;
+            if (e.Key != kEmptyKey) continue;
+            e.Key = key;
+            e.Child = static_cast<int32_t>(first_.size());
+            parent_.push_back(node);
+            class_.push_back(static_cast<uint8_t>(cls));
+            depth_.push_back(depth_[static_cast<size_t>(node)] + 1);
+            first_.push_back(kNone);
+            return e.Child;
+        }
     }
 
     void Build(const std::vector<std::string>& lines, size_t total) {
-        // A node per character at most, and the root: the table is never
-        // moved while it grows.
-        next_.reserve((total + 1) * static_cast<size_t>(classes_));
+        // A node per character at most, and the root; the edge table at most
+        // half full, so that a look-up ends after a probe or two.
+        int bits = 4;
+        while ((size_t{1} << bits) < 2 * (total + 1)) ++bits;
+        edges_.assign(size_t{1} << bits, TEdge{});
+        mask_ = (size_t{1} << bits) - 1;
+        shift_ = 32 - bits;
+        parent_.reserve(total + 1);
+        class_.reserve(total + 1);
+        depth_.reserve(total + 1);
         first_.reserve(total + 1);
-        NewNode();  // the root
+        parent_.push_back(0);
+        class_.push_back(0);
+        depth_.push_back(0);
+        first_.push_back(kNone);
+        size_t maxDepth = 0;
         for (size_t i = 0; i < lines.size(); ++i) {
             if (lines[i].empty()) continue;  // an empty line matches nothing
             int32_t node = 0;
-            for (char ch : lines[i]) {
-                const int cls = classOf_[static_cast<unsigned char>(ch)];
-                if (Next(node, cls) < 0) {
-                    const int32_t child = NewNode();
-                    Next(node, cls) = child;
-                }
-                node = Next(node, cls);
-            }
+            for (char ch : lines[i]) node = Walk(node, classOf_[static_cast<unsigned char>(ch)]);
             first_[static_cast<size_t>(node)] =
                 std::min(first_[static_cast<size_t>(node)], static_cast<int32_t>(i));
+            maxDepth = std::max(maxDepth, lines[i].size());
         }
-        // Breadth first: a node's fallback is shallower and therefore complete.
-        std::vector<int32_t> fail(first_.size(), 0);
-        std::vector<int32_t> queue;
-        queue.reserve(first_.size());
-        for (int c = 0; c < classes_; ++c) {
-            if (Next(0, c) < 0) {
-                Next(0, c) = 0;
-            } else {
-                queue.push_back(Next(0, c));
-            }
+        // Nodes by depth: a node's fallback is shallower and therefore done.
+        const size_t nodes = first_.size();
+        std::vector<int32_t> byDepth(nodes);
+        std::vector<size_t> start(maxDepth + 2, 0);
+        for (size_t v = 0; v < nodes; ++v) ++start[static_cast<size_t>(depth_[v]) + 1];
+        for (size_t d = 1; d < start.size(); ++d) start[d] += start[d - 1];
+        for (size_t v = 0; v < nodes; ++v)
+            byDepth[start[static_cast<size_t>(depth_[v])]++] = static_cast<int32_t>(v);
+        fail_.assign(nodes, 0);
+        for (const int32_t v : byDepth) {
+            const size_t u = static_cast<size_t>(v);
+            if (depth_[u] <= 1) continue;  // the root and its children fall back to the root
+            const uint32_t cls = class_[u];
+            int32_t f = fail_[static_cast<size_t>(parent_[u])];
+            int32_t target;
+            while ((target = Child(f, cls)) < 0 && f != 0) f = fail_[static_cast<size_t>(f)];
+            fail_[u] = target < 0 ? 0 : target;
+            // Every line ending at the fallback state also ends here.
+            first_[u] = std::min(first_[u], first_[static_cast<size_t>(fail_[u])]);
         }
-        const size_t width = static_cast<size_t>(classes_);
-        for (size_t q = 0; q < queue.size(); ++q) {
-            const int32_t u = queue[q];
-            // Rows by pointer: this loop visits every cell of the table.
-            int32_t* row = &next_[static_cast<size_t>(u) * width];
-            const int32_t* failRow = &next_[static_cast<size_t>(fail[static_cast<size_t>(u)]) * width];
-            for (size_t c = 0; c < width; ++c) {
-                const int32_t v = row[c];
-                const int32_t viaFail = failRow[c];
-                if (v < 0) {
-                    row[c] = viaFail;
-                    continue;
-                }
-                fail[static_cast<size_t>(v)] = viaFail;
-                // Every line ending at the fallback state also ends here.
-                first_[static_cast<size_t>(v)] =
-                    std::min(first_[static_cast<size_t>(v)], first_[static_cast<size_t>(viaFail)]);
-                queue.push_back(v);
-            }
-        }
+        // Only the fallbacks and the first lines are needed to match.
+        std::vector<int32_t>().swap(parent_);
+        std::vector<uint8_t>().swap(class_);
+        std::vector<int32_t>().swap(depth_);
     }
 
     std::vector<std::string> lines_;
     std::array<uint8_t, 256> classOf_{};
-    int classes_ = 1;
     bool scan_ = false;
     std::vector<std::string> upper_;
-    std::vector<int32_t> next_;
+    std::vector<TEdge> edges_;
+    size_t mask_ = 0;
+    int shift_ = 0;
+    std::vector<int32_t> parent_;
+    std::vector<uint8_t> class_;
+    std::vector<int32_t> depth_;
+    std::vector<int32_t> fail_;
     std::vector<int32_t> first_;
 };
 

@@ -48,12 +48,6 @@ void THeaderList::Clear() {
     Lines_.clear();
 }
 
-std::string THeaderList::TakeText() {
-    std::string text = std::move(Text_);
-    Clear();
-    return text;
-}
-
 std::string_view THeaderList::operator[](size_t index) const { return Line(Lines_[index]); }
 
 std::vector<std::string> THeaderList::Lines() const {

@@ -14,6 +14,7 @@ public:
     // Lines are kept exactly as given, duplicates and order included;
     // continuation lines stay separate lines with their indentation.
     void Add(std::string_view line);
+    // Empties the list; its room is kept for the next lines.
     void Clear();
     size_t Count() const { return Lines_.size(); }
     std::string_view operator[](size_t index) const;
@@ -22,8 +23,6 @@ public:
 
     // Every line followed by CR LF; empty for an empty list.
     const std::string& Text() const { return Text_; }
-    // The same text handed over without a copy; the list is empty after.
-    std::string TakeText();
 
     // The unfolded value of the first line whose name (the text before its
     // first ':', untrimmed) equals name without regard to case; empty when

@@ -85,4 +85,13 @@ void TMailMessage::InterpretHeaders() {
     MIMEBoundary = TrimView(Parameter(ContentType, "BOUNDARY="));
 }
 
+void TMailMessage::Clear() {
+    THeaderList lines = std::move(HeaderLines);
+    lines.Clear();
+    const bool decodeUtf8 = DecodeUtf8;
+    *this = TMailMessage();
+    HeaderLines = std::move(lines);
+    DecodeUtf8 = decodeUtf8;
+}
+
 }  // namespace kalmuro

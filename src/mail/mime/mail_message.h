@@ -46,6 +46,11 @@ public:
     // that header: members filled before keep their new values, the later
     // ones what they held.
     void InterpretHeaders();
+
+    // Back to a new message's state, DecodeUtf8 aside; the header list keeps
+    // its room, so that one object can read a whole mailbox without
+    // allocating it again for every message.
+    void Clear();
 };
 
 }  // namespace kalmuro

@@ -135,6 +135,12 @@ bool TPop3Client::MessageUid(std::vector<std::string>& list, int32_t n) {
     return true;
 }
 
+bool TPop3Client::MessageUid(std::string& uid, int32_t n) {
+    if (Command("UIDL " + std::to_string(n), {}) != OkCode) return false;
+    uid = FirstLine(LastReply);
+    return true;
+}
+
 bool TPop3Client::FetchHeader(int32_t n, TMailMessage& message) {
     try {
         FetchHeaderLines(n, message.HeaderLines);
@@ -162,9 +168,9 @@ void TPop3Client::FetchHeaderLines(int32_t n, THeaderList& lines) {
         // Whatever comes up to the "." line is header: a server that ignores
         // the 0 gets its body read as header lines rather than left unread.
         for (;;) {
-            std::string line;
+            std::string_view line;
             try {
-                line = ReadLine();
+                line = ReadLineView();
             } catch (const EMaxLineLengthExceeded&) {
                 // That line and the rest of the answer are dropped, so that
                 // the next command reads its own reply.
@@ -248,13 +254,13 @@ bool TPop3Client::QueryPipelining() {
     const uint64_t start = ConsumedBytes();
     bool listed = false;
     for (;;) {
-        const std::string line = ReadLine();
+        const std::string_view line = ReadLineView();
         if (line == ".") break;
         if (MaxReplyBytes > 0 && ConsumedBytes() - start > static_cast<uint64_t>(MaxReplyBytes)) {
             CloseConnection();
             throw EAnswerTooLong();
         }
-        const std::string_view name = std::string_view(line).substr(0, line.find(' '));
+        const std::string_view name = line.substr(0, line.find(' '));
         if (SameText(name, "PIPELINING")) listed = true;
     }
     LastReply = before;
@@ -289,7 +295,7 @@ void TPop3Client::Issue(const std::string& line) {
     SendLine(line);
 }
 
-int32_t TPop3Client::Command(const std::string& line, const std::vector<int32_t>& allowed) {
+int32_t TPop3Client::Command(const std::string& line, std::initializer_list<int32_t> allowed) {
     Issue(line);
     return GetResponse(allowed);
 }
@@ -305,12 +311,12 @@ void TPop3Client::DropAhead() {
         const uint64_t limit = static_cast<uint64_t>(std::max<int64_t>(0, budget));
         auto spent = [&] { return ConsumedBytes() - start; };
         for (;;) {
-            std::string line;
+            std::string_view line;
             try {
-                line = ReadLine();
+                line = ReadLineView();
             } catch (const EMaxLineLengthExceeded&) {
                 if (DiscardLine(static_cast<int64_t>(limit - std::min(limit, spent())))) continue;
-                line.clear();
+                line = std::string_view();
             }
             if (line == ".") break;
             if (spent() > limit) {

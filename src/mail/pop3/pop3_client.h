@@ -52,6 +52,8 @@ public:
     int32_t MessageSize(int32_t n);
     // UIDL n: on +OK the list holds the reply's text line ("n uid").
     bool MessageUid(std::vector<std::string>& list, int32_t n);
+    // The same with that line alone (empty when the reply has none).
+    bool MessageUid(std::string& uid, int32_t n);
     // TOP n 0: the header lines as read go into message.HeaderLines, then
     // the message interprets them. A line over MaxLineLength fails the fetch
     // (EMaxLineLengthExceeded) after the rest of the answer has been read and
@@ -98,7 +100,7 @@ public:
     void DropAhead();
     // Sends a command (or finds it already sent ahead) and reads its reply,
     // as SendCommand.
-    int32_t Command(const std::string& line, const std::vector<int32_t>& allowed);
+    int32_t Command(const std::string& line, std::initializer_list<int32_t> allowed);
     void CloseConnection() override;
 
 protected:

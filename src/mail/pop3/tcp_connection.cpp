@@ -437,6 +437,10 @@ size_t TTcpConnection::FindLineEnd(size_t searched) const {
 }
 
 std::string TTcpConnection::ReadLine(int32_t timeout, int32_t maximum) {
+    return std::string(ReadLineView(timeout, maximum));
+}
+
+std::string_view TTcpConnection::ReadLineView(int32_t timeout, int32_t maximum) {
     if (maximum == -1) maximum = MaxLineLength;
     FReadLnSplit = false;
     FReadLnTimedOut = false;
@@ -451,9 +455,9 @@ std::string TTcpConnection::ReadLine(int32_t timeout, int32_t maximum) {
             if ((p > 0 && p - 1 > max) || (p == 0 && available > max)) {
                 if (MaxLineAction == TMaxLineAction::maException) throw EMaxLineLengthExceeded();
                 FReadLnSplit = true;
-                std::string line(base, max);
+                FLine.assign(base, max);
                 Consume(max);
-                return line;
+                return FLine;
             }
         }
         if (p == 0) {
@@ -463,15 +467,16 @@ std::string TTcpConnection::ReadLine(int32_t timeout, int32_t maximum) {
             // pass for an empty line.
             if (n <= 0 && !FClosedGracefully) {
                 FReadLnTimedOut = true;
-                return std::string();
+                FLine.clear();
+                return FLine;
             }
             continue;
         }
         size_t length = p - 1;
         if (length > 0 && base[length - 1] == '\r') --length;
-        std::string line(base, length);
+        FLine.assign(base, length);
         Consume(p);
-        return line;
+        return FLine;
     }
 }
 
@@ -480,7 +485,7 @@ void TTcpConnection::ReadReply() {
     const uint64_t start = FConsumedTotal;
     auto nextLine = [this, start] {
         for (;;) {
-            std::string line = Trim(ReadLine());
+            const std::string_view line = TrimView(ReadLineView());
             if (MaxReplyBytes > 0 && FConsumedTotal - start > static_cast<uint64_t>(MaxReplyBytes)) {
                 CloseConnection();
                 throw EAnswerTooLong();
@@ -488,25 +493,35 @@ void TTcpConnection::ReadReply() {
             if (!line.empty()) return line;
         }
     };
-    std::vector<std::string> lines;
-    lines.push_back(nextLine());
-    const std::string& status = lines.front();
+    // The usual reply is one line, read into the reply's own strings without
+    // a copy of its own; LastReply changes only once the whole reply is in.
+    std::string_view status = nextLine();
+    std::vector<std::string> more;
     if (status.size() > 3 && status[3] == '-') {
-        const std::string end = status.substr(0, 3) + " ";
+        more.emplace_back(status);
+        const std::string end = more.front().substr(0, 3) + " ";
         for (;;) {
-            lines.push_back(nextLine());
-            const std::string& line = lines.back();
-            if (line.size() < 4 || SameText(std::string_view(line).substr(0, 4), end)) break;
+            const std::string_view line = nextLine();
+            more.emplace_back(line);
+            if (line.size() < 4 || SameText(line.substr(0, 4), end)) break;
         }
+        status = more.front();
     }
-    LastReply.Clear();
-    std::string code = Trim(std::string_view(lines.front()).substr(0, 4));
-    if (code.size() == 4 && code.back() == '-') code.pop_back();
-    LastReply.TextCode = code;
+    std::string_view code = TrimView(status.substr(0, 4));
+    if (code.size() == 4 && code.back() == '-') code.remove_suffix(1);
+    LastReply.TextCode.assign(code);
     int32_t number = 0;
     LastReply.NumericCode = TryStrToInt(code, number) ? number : 0;
-    for (const std::string& line : lines)
-        LastReply.Text.push_back(line.size() > 4 ? line.substr(4) : std::string());
+    const auto textOf = [](std::string_view line) {
+        return line.size() > 4 ? line.substr(4) : std::string_view();
+    };
+    if (more.empty()) {
+        LastReply.Text.resize(1);
+        LastReply.Text.front().assign(textOf(status));
+        return;
+    }
+    LastReply.Text.clear();
+    for (const std::string& line : more) LastReply.Text.emplace_back(textOf(line));
 }
 
 int32_t TTcpConnection::ReadResponse() {
@@ -514,14 +529,15 @@ int32_t TTcpConnection::ReadResponse() {
     return LastReply.NumericCode;
 }
 
-int32_t TTcpConnection::GetResponse(const std::vector<int32_t>& allowed) {
+int32_t TTcpConnection::GetResponse(std::initializer_list<int32_t> allowed) {
     const int32_t code = ReadResponse();
-    if (!allowed.empty() && std::find(allowed.begin(), allowed.end(), code) == allowed.end())
+    if (allowed.size() > 0 && std::find(allowed.begin(), allowed.end(), code) == allowed.end())
         throw EProtocolReplyError(code, LastReply.TextAsString());
     return code;
 }
 
-int32_t TTcpConnection::SendCommand(std::string_view line, const std::vector<int32_t>& allowed) {
+int32_t TTcpConnection::SendCommand(std::string_view line,
+                                    std::initializer_list<int32_t> allowed) {
     SendLine(line);
     return GetResponse(allowed);
 }

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -134,6 +135,8 @@ public:
 
     // The next line without its LF and a CR right before it.
     std::string ReadLine(int32_t timeout = -1, int32_t maximum = -1);
+    // The same line without a copy of its own: valid until the next read.
+    std::string_view ReadLineView(int32_t timeout = -1, int32_t maximum = -1);
     // Whether the last ReadLine cut its line at the maximum (maSplit) or
     // ended by a caller-given time-out.
     bool ReadLnSplit() const { return FReadLnSplit; }
@@ -143,9 +146,9 @@ public:
     void ReadReply();
     // Reads a reply through the protocol's wrapper and checks its code:
     // an empty list accepts every reply. Returns the numeric code.
-    int32_t GetResponse(const std::vector<int32_t>& allowed);
+    int32_t GetResponse(std::initializer_list<int32_t> allowed);
     // SendLine, then GetResponse.
-    int32_t SendCommand(std::string_view line, const std::vector<int32_t>& allowed);
+    int32_t SendCommand(std::string_view line, std::initializer_list<int32_t> allowed);
     // Appends lines up to the terminator line (exact match) to the list;
     // with unstuff a leading ".." loses one dot.
     void CaptureLines(std::vector<std::string>& lines, std::string_view terminator = ".",
@@ -222,6 +225,8 @@ private:
     size_t FInputPos = 0;
     size_t FInputEnd = 0;
     int32_t FReceiveTimeout = 0;
+    // The last line read, kept for ReadLineView: one buffer for all lines.
+    std::string FLine;
     bool FReadLnSplit = false;
     bool FReadLnTimedOut = false;
     uint64_t FConsumedTotal = 0;

@@ -25,9 +25,9 @@ TEST(HeaderListText, EveryLineEndsWithCrLf) {
               "Subject: one\r\n\ttwo\r\n  three\r\nX-Empty:\r\n");
 }
 
-TEST(HeaderListText, TakenTextLeavesAnEmptyListReadyForMore) {
+TEST(HeaderListText, AClearedListIsReadyForMore) {
     THeaderList list = Make({"From: a@b.c", "Subject: x"});
-    EXPECT_EQ(list.TakeText(), "From: a@b.c\r\nSubject: x\r\n");
+    list.Clear();
     EXPECT_EQ(list.Count(), 0u);
     EXPECT_EQ(list.Text(), "");
     EXPECT_EQ(list.HeaderValue("From"), "");
