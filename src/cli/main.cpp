@@ -20,7 +20,7 @@
 #include "mail/settings.h"
 #include "mail/text.h"
 #if KALMURO_WITH_DESKTOP
-#include "app/desktop.h"
+#include "desktop_loader.h"
 #endif
 
 namespace {
@@ -185,7 +185,7 @@ int main(int argc, char** argv) {
     if (options.HasHome && !IsDirectory(options.Home))
         return Usage(("la cartella non esiste: " + options.Home).c_str());
 #if KALMURO_WITH_DESKTOP
-    if (window) return RunDesktop(argc, argv, options.HasHome ? options.Home : std::string());
+    if (window) return RunDesktopModule(argc, argv, options.HasHome ? options.Home : std::string());
 #else
     (void)window;
 #endif

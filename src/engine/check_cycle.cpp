@@ -71,7 +71,7 @@ void TFormMain::CheckMail(TAutoDeletion autoDeletion) {
         ClassifyMessages(Messages, {BlockedSenders, SafeSenders, BlockedSubjects, SafeSubjects},
                          [this] { PumpMessages(); });
         ClearStatus();
-        FillMessageList();
+        RefillAfterClassification();
         Screen.SetListsBusy(false);
         listsBusy = false;
         FinishCheck(previous, errorFlag);
@@ -135,6 +135,14 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
     ShowStatus("Conteggio dei messaggi presenti sul server...");
     const int32_t count = Pop3Client1.CountMessages();
     ClearStatus();
+    // Room for the records at once, within reason: the count is the server's
+    // word, and a hostile one could name billions.
+    constexpr int32_t kReserveAtMost = 65536;
+    if (count > 0) {
+        const size_t room = static_cast<size_t>(std::min(count, kReserveAtMost));
+        Messages.reserve(Messages.size() + room);
+        FList.Rows.reserve(FList.Rows.size() + room);
+    }
     int32_t next = 1;  // the first message whose commands have not gone out
     // One message object for the whole mailbox: its buffers are reused.
     TMailMessage message;
@@ -148,7 +156,7 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
             break;
         }
         // The answers are read below exactly as one command at a time.
-        if (ahead) next = SendCheckAhead(next, count);
+        if (ahead && Pop3Client1.AheadLow()) next = SendCheckAhead(next, count);
         message.Clear();
         ShowStatus("Lettura messaggio " + IntToStr(n) + " su " + IntToStr(count) + " dal server " +
                    Pop3Client1.Host + "...");

@@ -344,10 +344,12 @@ void TFormMain::ReadAheadInOrder(const std::vector<TMessageEntry>& batch, size_t
     for (size_t i = 0; i < std::max(count, turns); ++i) {
         // A connection already lost is left for the reading to report.
         try {
-            for (; sent < count; ++sent) {
-                const std::string line = command(batch[sent]);
-                if (!Pop3Client1.AheadRoom(1, line.size() + 2)) break;
-                Pop3Client1.SendAhead(line);
+            if (Pop3Client1.AheadLow()) {
+                for (; sent < count; ++sent) {
+                    const std::string line = command(batch[sent]);
+                    if (!Pop3Client1.AheadRoom(1, line.size() + 2)) break;
+                    Pop3Client1.SendAhead(line);
+                }
             }
         } catch (const std::exception&) {
             sent = count;

@@ -206,6 +206,10 @@ public:
     // Rebuilds every row from Messages, then UpdateCommands and
     // ShowSelectionCount.
     void FillMessageList();
+    // The same after a check has classified the records it appended rows
+    // for: when the rows are still exactly those records' rows, only their
+    // ticks change, and the view is told of all of them again.
+    void RefillAfterClassification();
     bool IsInSelectedMailbox(int32_t recordIndex) const;
     // The record index of a row; -1 (after the error box) for a row that
     // does not exist.

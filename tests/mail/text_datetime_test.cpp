@@ -99,7 +99,7 @@ TEST(Text, TrimUpperAndSameTextTouchOnlyTheirCharacters) {
 }
 
 TEST(Text, TrimViewAndTrimInPlaceAgreeWithTrim) {
-    for (const std::string s : {std::string(), std::string(" "), std::string("\x01\x20\t"),
+    for (const std::string& s : {std::string(), std::string(" "), std::string("\x01\x20\t"),
                                 std::string("a"), std::string(" a"), std::string("a\t"),
                                 std::string("\x1F a b \x20"), std::string("\xA0x\xA0 ")}) {
         SCOPED_TRACE(s);

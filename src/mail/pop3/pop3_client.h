@@ -94,6 +94,12 @@ public:
     // window. One message's worth always fits when nothing is ahead.
     bool AheadRoom(size_t commands, size_t bytes) const;
     size_t AheadCount() const { return FAhead.size(); }
+    // Whether the window has drained to half or less. Refilling only then
+    // sends the commands in a few large writes rather than a small write
+    // after every answer, while the server still has half a window to do.
+    bool AheadLow() const {
+        return 2 * FAhead.size() <= WindowCommands && 2 * FAheadBytes <= WindowBytes;
+    }
     // Reads and drops the answers of every command still ahead, so that the
     // session can go on or end in step. A multi-line answer over the
     // command's own bound closes the session and raises EAnswerTooLong.
