@@ -3,6 +3,9 @@
 // takes that), then the classification, the rebuilt list and the summary.
 #include <algorithm>
 #include <climits>
+#include <future>
+#include <optional>
+#include <system_error>
 
 #include "engine/form_main.h"
 #include "mail/classify.h"
@@ -39,6 +42,20 @@ std::string SenderText(const std::string& name, const std::string& address) {
     return sender;
 }
 
+namespace {
+
+std::future<TPreparedRules> PrepareRulesAhead(TRuleLines lines) {
+    try {
+        return std::async(std::launch::async, [lines = std::move(lines)]() mutable {
+            return TPreparedRules(std::move(lines));
+        });
+    } catch (const std::system_error&) {
+        return {};  // no thread to be had: the classification prepares them itself
+    }
+}
+
+}  // namespace
+
 std::string CheckSummaryText(size_t records, int64_t added, size_t rows) {
     if (records == 0) return "Non ci sono messaggi";
     std::string text;
@@ -65,11 +82,19 @@ void TFormMain::CheckMail(TAutoDeletion autoDeletion) {
 
         FDecodeUtf8 = ReadIniBool(kSectionSetup, kKeyDecodeUtf8, false);
         FPipelining = ReadIniBool(kSectionSetup, kKeyPipelining, true);
+        // The lists are made ready for the classification on a worker thread
+        // while the servers answer; a list changed meanwhile is made ready
+        // again when its turn comes.
+        std::future<TPreparedRules> preparing = PrepareRulesAhead(
+            {BlockedSenders.Lines, SafeSenders.Lines, BlockedSubjects.Lines, SafeSubjects.Lines});
         RunCheckAccounts(errorFlag);
 
         ShowStatus(kClassifyStatus);
+        std::optional<TPreparedRules> prepared;
+        if (preparing.valid()) prepared.emplace(preparing.get());
         ClassifyMessages(Messages, {BlockedSenders, SafeSenders, BlockedSubjects, SafeSubjects},
-                         [this] { PumpMessages(); });
+                         [this] { PumpMessages(); }, std::string(),
+                         prepared ? &*prepared : nullptr);
         ClearStatus();
         RefillAfterClassification();
         Screen.SetListsBusy(false);
@@ -148,6 +173,9 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
     TMailMessage message;
     message.DecodeUtf8 = FDecodeUtf8;
     std::string uid;
+    // Each message's status is written into one buffer rather than built anew.
+    std::string status;
+    const std::string statusTail = " su " + IntToStr(count) + " dal server " + Pop3Client1.Host + "...";
     for (int32_t n = 1; n <= count; ++n) {
         if (StopRequested()) {
             // What was asked for is read and dropped, so that QUIT ends the
@@ -158,8 +186,10 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
         // The answers are read below exactly as one command at a time.
         if (ahead && Pop3Client1.AheadLow()) next = SendCheckAhead(next, count);
         message.Clear();
-        ShowStatus("Lettura messaggio " + IntToStr(n) + " su " + IntToStr(count) + " dal server " +
-                   Pop3Client1.Host + "...");
+        status.assign("Lettura messaggio ");
+        AppendDecimal(status, n);
+        status += statusTail;
+        ShowStatus(status);
         try {
             Pop3Client1.FetchHeader(n, message);
         } catch (const std::exception&) {

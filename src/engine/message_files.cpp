@@ -46,7 +46,7 @@ int WriteNewMessageFile(const std::string& folder, const std::string& baseName,
     const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
     int error = EEXIST;
     for (int number = 1; number <= kMaxSuffix; ++number) {
-        const std::string suffix = number == 1 ? std::string() : "_" + std::to_string(number);
+        const std::string suffix = number == 1 ? std::string() : '_' + std::to_string(number);
         path = prefix + Cp1252ToUtf8(base) + suffix + ".eml";
         error = LinkNewName(tempPath, path);
         if (error == ENAMETOOLONG && base.size() > minimumNameLength) {

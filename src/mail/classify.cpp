@@ -4,6 +4,7 @@
 #include <array>
 #include <climits>
 #include <cstdint>
+#include <memory>
 
 #include "mail/settings.h"
 #include "mail/text.h"
@@ -25,7 +26,14 @@ constexpr const char* kNoteEmpty =
 // Very large lists fall back to scanning the upper-cased lines one by one.
 class TRuleMatcher {
 public:
-    explicit TRuleMatcher(const std::vector<std::string>& lines) : lines_(lines) {
+    explicit TRuleMatcher(std::vector<std::string> lines) : lines_(std::move(lines)) {
+        Prepare(lines_);
+    }
+
+    const std::vector<std::string>& Lines() const { return lines_; }
+
+private:
+    void Prepare(const std::vector<std::string>& lines) {
         size_t total = 0;
         for (const std::string& line : lines) total += line.size();
         // Byte classes: 0 for bytes no line contains, one class per other byte,
@@ -47,6 +55,7 @@ public:
         Build(lines, total);
     }
 
+public:
     // The first matching line as the list held it, or null.
     const std::string* FirstMatch(std::string_view text) const {
         const long i = FirstIndex(text);
@@ -221,12 +230,34 @@ bool MatchesRuleList(std::string_view text, const TRuleList& list, std::string& 
     return MatchesRuleList(text, list.Lines, matched);
 }
 
-void ClassifyMessagesWith(std::vector<TMessageEntry>& messages, const TClassifyRules& rules,
-                          bool stopEmptyMsg, const TPumpCallback& pump) {
-    const TRuleMatcher safeSenders(rules.SafeSenders.Lines);
-    const TRuleMatcher safeSubjects(rules.SafeSubjects.Lines);
-    const TRuleMatcher blockedSenders(rules.BlockedSenders.Lines);
-    const TRuleMatcher blockedSubjects(rules.BlockedSubjects.Lines);
+struct TPreparedRules::TMatchers {
+    TRuleMatcher SafeSenders, SafeSubjects, BlockedSenders, BlockedSubjects;
+};
+
+TPreparedRules::TPreparedRules(TRuleLines lines)
+    : FMatchers(std::make_unique<TMatchers>(TMatchers{
+          TRuleMatcher(lines.SafeSenders), TRuleMatcher(lines.SafeSubjects),
+          TRuleMatcher(lines.BlockedSenders), TRuleMatcher(lines.BlockedSubjects)})) {}
+
+TPreparedRules::TPreparedRules(const TClassifyRules& rules)
+    : TPreparedRules(TRuleLines{rules.BlockedSenders.Lines, rules.SafeSenders.Lines,
+                                rules.BlockedSubjects.Lines, rules.SafeSubjects.Lines}) {}
+
+TPreparedRules::TPreparedRules(TPreparedRules&&) noexcept = default;
+TPreparedRules& TPreparedRules::operator=(TPreparedRules&&) noexcept = default;
+TPreparedRules::~TPreparedRules() = default;
+
+bool TPreparedRules::BuiltFrom(const TClassifyRules& rules) const {
+    const TMatchers& m = *FMatchers;
+    return m.BlockedSenders.Lines() == rules.BlockedSenders.Lines &&
+           m.SafeSenders.Lines() == rules.SafeSenders.Lines &&
+           m.BlockedSubjects.Lines() == rules.BlockedSubjects.Lines &&
+           m.SafeSubjects.Lines() == rules.SafeSubjects.Lines;
+}
+
+void TPreparedRules::Classify(std::vector<TMessageEntry>& messages, bool stopEmptyMsg,
+                              const TPumpCallback& pump) const {
+    const TMatchers& rules = *FMatchers;
     // The pump may run nested handlers that change the lists or the records,
     // so the matchers keep their own copy of the lines and the records are
     // reached by index, checked against the current size every time.
@@ -235,13 +266,13 @@ void ClassifyMessagesWith(std::vector<TMessageEntry>& messages, const TClassifyR
         const std::string* line;
         if (stopEmptyMsg && m.FromName.empty() && m.FromAddress.empty() && m.Subject.empty()) {
             SetOutcome(m, kNoteEmpty, true, false);
-        } else if ((line = safeSenders.FirstMatch(m.FromAddress)) != nullptr) {
+        } else if ((line = rules.SafeSenders.FirstMatch(m.FromAddress)) != nullptr) {
             SetOutcome(m, "<<< Mittente sicuro: " + *line + " >>>", false, true);
-        } else if ((line = safeSubjects.FirstMatch(m.Subject)) != nullptr) {
+        } else if ((line = rules.SafeSubjects.FirstMatch(m.Subject)) != nullptr) {
             SetOutcome(m, "<<< Oggetto sicuro: " + *line + " >>>", false, true);
-        } else if ((line = blockedSenders.FirstMatch(m.FromAddress)) != nullptr) {
+        } else if ((line = rules.BlockedSenders.FirstMatch(m.FromAddress)) != nullptr) {
             SetOutcome(m, "<<< Mittente bloccato: " + *line + " >>>", true, false);
-        } else if ((line = blockedSubjects.FirstMatch(m.Subject)) != nullptr) {
+        } else if ((line = rules.BlockedSubjects.FirstMatch(m.Subject)) != nullptr) {
             SetOutcome(m, "<<< Oggetto bloccato: " + *line + " >>>", true, false);
         } else {
             SetOutcome(m, "", false, false);
@@ -250,10 +281,19 @@ void ClassifyMessagesWith(std::vector<TMessageEntry>& messages, const TClassifyR
     }
 }
 
+void ClassifyMessagesWith(std::vector<TMessageEntry>& messages, const TClassifyRules& rules,
+                          bool stopEmptyMsg, const TPumpCallback& pump) {
+    TPreparedRules(rules).Classify(messages, stopEmptyMsg, pump);
+}
+
 void ClassifyMessages(std::vector<TMessageEntry>& messages, const TClassifyRules& rules,
-                      const TPumpCallback& pump, const std::string& iniPath) {
+                      const TPumpCallback& pump, const std::string& iniPath,
+                      const TPreparedRules* prepared) {
     const bool stopEmptyMsg = ReadIniBool(kSectionSetup, "StopEmptyMsg", false, iniPath);
-    ClassifyMessagesWith(messages, rules, stopEmptyMsg, pump);
+    if (prepared != nullptr && prepared->BuiltFrom(rules))
+        prepared->Classify(messages, stopEmptyMsg, pump);
+    else
+        ClassifyMessagesWith(messages, rules, stopEmptyMsg, pump);
 }
 
 }  // namespace kalmuro

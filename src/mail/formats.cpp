@@ -31,23 +31,6 @@ std::string Fields(const char* pattern, Ints... fields) {
     return buffer;
 }
 
-// Appends value as printf's "%0<width>d" writes it: a minus sign first when
-// negative, then the digits, with zeros after the sign up to width in all.
-void AppendDecimal(std::string& out, int value, int width) {
-    char digits[12];
-    int count = 0;
-    uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-    do {
-        digits[count++] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (value < 0) {
-        out += '-';
-        --width;
-    }
-    if (width > count) out.append(static_cast<size_t>(width - count), '0');
-    while (count > 0) out += digits[--count];
-}
 
 constexpr int64_t kPowersOfTen[] = {1, 10, 100, 1000, 10000};
 

@@ -129,7 +129,7 @@ public:
         }
         const auto [begin, end] = Section(section);
         if (begin == std::string::npos) {
-            lines_.push_back("[" + OneLine(section) + "]");
+            lines_.push_back('[' + OneLine(section) + ']');
             lines_.push_back(entry);
             return;
         }

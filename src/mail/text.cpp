@@ -146,6 +146,22 @@ int32_t StrToInt(std::string_view s) {
 
 std::string IntToStr(int64_t value) { return std::to_string(value); }
 
+void AppendDecimal(std::string& out, int value, int width) {
+    char digits[12];
+    int count = 0;
+    uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    do {
+        digits[count++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) {
+        out += '-';
+        --width;
+    }
+    if (width > count) out.append(static_cast<size_t>(width - count), '0');
+    while (count > 0) out += digits[--count];
+}
+
 std::string JoinLinesCrLf(const std::vector<std::string>& lines) {
     size_t size = 0;
     for (const std::string& line : lines) size += line.size() + 2;

@@ -33,6 +33,9 @@ int32_t StrToInt(std::string_view s);
 // Same conversion without raising: returns false on failure.
 bool TryStrToInt(std::string_view s, int32_t& value);
 std::string IntToStr(int64_t value);
+// Appends value as printf's "%0<width>d" writes it: a minus sign first when
+// negative, then the digits, with zeros after the sign up to width in all.
+void AppendDecimal(std::string& out, int value, int width = 1);
 
 // The lines, each followed by CR LF (the last one too): the form of every
 // line-oriented file the program writes.

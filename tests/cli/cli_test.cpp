@@ -6,6 +6,8 @@
 #include <fstream>
 #include <regex>
 
+#include <sys/stat.h>
+
 #include "cli/run_program.h"
 #include "engine/engine_harness.h"
 #include "mail/accounts.h"
@@ -287,6 +289,30 @@ TEST(CliWindowTest, WithoutADisplayTheWindowRefusesInOneLine) {
         EXPECT_NE(r.Err.find("display"), std::string::npos) << r.Err;
     }
     EXPECT_EQ(testing::CountFiles(home.Dir()), 0u);  // nothing was written
+}
+
+// The window comes from a module beside the program: a copy of the program
+// without it cannot open the window and says so in one line, while the
+// check, which never needs the module, still runs.
+TEST(CliWindowTest, AProgramWithoutItsWindowModuleSaysSoAndStillChecks) {
+    if (access("/usr/local/lib/kalmuro/kalmuro-desktop.so", F_OK) == 0)
+        GTEST_SKIP() << "an installed module would be found";
+    testing::TempHome home;
+    const std::string copy = home.Dir() + "/kalmuro";
+    {
+        std::ifstream in(KALMURO_EXE, std::ios::binary);
+        std::ofstream out(copy, std::ios::binary);
+        out << in.rdbuf();
+    }
+    ASSERT_EQ(chmod(copy.c_str(), 0755), 0);
+    const TRunResult window = RunKalmuro({}, {}, 30000, "/dev/null", {"DISPLAY=:9999"}, copy);
+    EXPECT_EQ(window.ExitCode, 2) << window.Err;
+    ASSERT_EQ(window.ErrLines().size(), 1u) << window.Err;
+    EXPECT_NE(window.Err.find("impossibile aprire la finestra"), std::string::npos) << window.Err;
+    EXPECT_NE(window.Err.find("kalmuro-desktop.so"), std::string::npos) << window.Err;
+    const TRunResult check = RunKalmuro({"--check"}, {}, 30000, "/dev/null", {}, copy);
+    EXPECT_EQ(check.ExitCode, 0) << check.Err;
+    EXPECT_NE(check.Err.find("nessun account"), std::string::npos) << check.Err;
 }
 
 }  // namespace

@@ -46,11 +46,13 @@ struct TRunResult {
 // onErr runs with the stderr gathered so far whenever more arrives, and gets
 // the child's pid. The child gets TZ=UTC so that dates print the same
 // everywhere, and envChanges on top: "NAME=value" sets, a bare "NAME"
-// removes. Gives up (killing the child) after timeoutMs.
+// removes. Gives up (killing the child) after timeoutMs. exe: the program to
+// run, the one built beside the tests unless given.
 inline TRunResult RunKalmuro(const std::vector<std::string>& args,
                              const std::function<void(const std::string&, pid_t)>& onErr = {},
                              int timeoutMs = 30000, const std::string& stdinPath = "/dev/null",
-                             const std::vector<std::string>& envChanges = {}) {
+                             const std::vector<std::string>& envChanges = {},
+                             const std::string& exe = KALMURO_EXE) {
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
     posix_spawn_file_actions_t actions;
@@ -60,7 +62,7 @@ inline TRunResult RunKalmuro(const std::vector<std::string>& args,
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     for (int fd : {out[0], out[1], err[0], err[1]}) posix_spawn_file_actions_addclose(&actions, fd);
 
-    std::vector<std::string> argStore = {KALMURO_EXE};
+    std::vector<std::string> argStore = {exe};
     argStore.insert(argStore.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : argStore) argv.push_back(a.data());
@@ -83,14 +85,14 @@ inline TRunResult RunKalmuro(const std::vector<std::string>& args,
     envp.push_back(nullptr);
 
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, KALMURO_EXE, &actions, nullptr, argv.data(), envp.data());
+    const int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     close(err[1]);
     if (rc != 0) {
         close(out[0]);
         close(err[0]);
-        throw std::runtime_error("cannot start " + std::string(KALMURO_EXE));
+        throw std::runtime_error("cannot start " + exe);
     }
 
     TRunResult result;

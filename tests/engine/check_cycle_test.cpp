@@ -465,4 +465,32 @@ TEST_F(CheckCycleTest, ConnectAccountClosesTheOpenSessionFirst) {
 }
 
 }  // namespace
+// The rows appended while the check ran are kept once the records are
+// classified: they must be exactly what building them anew gives, ticks
+// included, and the view must be told of all of them again.
+TEST_F(CheckCycleTest, RowsKeptAfterTheClassificationAreThoseARebuildGives) {
+    auto server = Server(6);
+    Load({Account("Alice", server->Port(), "alice", "secret")});
+    Form.BlockedSubjects.Lines = {"Message 2", "Message 5"};
+    Form.SafeSenders.Lines = {"user5@"};
+    const int32_t resets = Screen.RowsResets, appended = Screen.RowsAppendedTotal;
+    Form.CheckMail();
+    // Emptied at the start, six rows as they came, then all six again.
+    EXPECT_EQ(Screen.RowsResets, resets + 2);
+    EXPECT_EQ(Screen.RowsAppendedTotal, appended + 12);
+    const std::vector<TMessageRow> kept = Form.List().Rows;
+    ASSERT_EQ(kept.size(), 6u);
+    Form.FillMessageList();
+    const std::vector<TMessageRow>& rebuilt = Form.List().Rows;
+    ASSERT_EQ(rebuilt.size(), kept.size());
+    for (size_t r = 0; r < kept.size(); ++r) {
+        EXPECT_EQ(kept[r].RecordIndex, rebuilt[r].RecordIndex) << r;
+        EXPECT_EQ(kept[r].Checked, rebuilt[r].Checked) << r;
+        EXPECT_EQ(kept[r].Columns, rebuilt[r].Columns) << r;
+    }
+    EXPECT_TRUE(kept[1].Checked);
+    EXPECT_FALSE(kept[4].Checked);  // the safe sender comes first
+    EXPECT_EQ(Form.List().CheckedCount(), 1);
+}
+
 }  // namespace kalmuro::enginetest

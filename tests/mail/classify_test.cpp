@@ -271,5 +271,38 @@ TEST(ClassifyRun, TenThousandRecordsAgainstFourThousandRulesFindTheLastEntries) 
     EXPECT_EQ(flagged, 2);
 }
 
+// Rules made ready beforehand (as a check does on its worker thread) serve
+// only while every list still has the lines they were made from; a list
+// changed since, in any of the four, gets the current lines used.
+TEST(PreparedRules, ServeOnlyTheListsTheyWereMadeFrom) {
+    Lists lists;
+    lists.blockedSenders.Lines = {"promo"};
+    lists.safeSubjects.Lines = {"fattura"};
+    const TPreparedRules prepared(lists.Rules());
+    EXPECT_TRUE(prepared.BuiltFrom(lists.Rules()));
+    std::vector<TMessageEntry> messages = {Msg("", "promo@x", "offerta"),
+                                          Msg("", "ciao@b", "ciao")};
+    ClassifyMessages(messages, lists.Rules(), {}, "", &prepared);
+    EXPECT_EQ(messages[0].SpamNote, "<<< Mittente bloccato: promo >>>");
+    EXPECT_EQ(messages[1].SpamNote, "");
+
+    for (TRuleList* changed : {&lists.blockedSenders, &lists.safeSenders, &lists.blockedSubjects,
+                               &lists.safeSubjects}) {
+        Lists now = lists;
+        TRuleList& list = changed == &lists.blockedSenders   ? now.blockedSenders
+                          : changed == &lists.safeSenders    ? now.safeSenders
+                          : changed == &lists.blockedSubjects ? now.blockedSubjects
+                                                              : now.safeSubjects;
+        list.Lines.push_back("ciao");
+        EXPECT_FALSE(prepared.BuiltFrom(now.Rules()));
+        std::vector<TMessageEntry> again = messages;
+        ClassifyMessages(again, now.Rules(), {}, "", &prepared);
+        std::vector<TMessageEntry> expected = messages;
+        ClassifyMessagesWith(expected, now.Rules(), false);
+        EXPECT_EQ(again[1].SpamNote, expected[1].SpamNote);
+        EXPECT_NE(again[1].SpamNote, "");
+    }
+}
+
 }  // namespace
 }  // namespace kalmuro

@@ -8,11 +8,11 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
 #include "mail/accounts.h"
+#include "mail/pop3/fifo.h"
 #include "mail/pop3/pop3_errors.h"
 #include "mail/pop3/tcp_connection.h"
 #include "mail/pop3/tls_transport.h"
@@ -115,12 +115,12 @@ protected:
 private:
     struct TAhead {
         std::string Line;
-        uint64_t Mark;      // the output mark of its last byte
-        bool MultiLine;     // +OK brings lines up to "."
+        uint64_t Mark = 0;       // the output mark of its last byte
+        bool MultiLine = false;  // +OK brings lines up to "."
     };
     // Sends the command, or takes it off the front of the commands ahead.
     void Issue(const std::string& line);
-    std::deque<TAhead> FAhead;
+    TFifo<TAhead> FAhead;
     size_t FAheadBytes = 0;
 };
 
