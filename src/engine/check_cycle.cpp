@@ -190,8 +190,12 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
         AppendDecimal(status, n);
         status += statusTail;
         ShowStatus(status);
+        // Each next command goes out as soon as the answer before it is in,
+        // and the work on that answer is done while the server works on the
+        // next one: still one command at a time.
+        const std::string k = std::to_string(n);
         try {
-            Pop3Client1.FetchHeader(n, message);
+            Pop3Client1.FetchHeader(n, message, "LIST " + k);
         } catch (const std::exception&) {
             // The record is still stored with whatever arrived.
             errorFlag = true;
@@ -217,10 +221,14 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
         entry.Subject = std::move(message.Subject);
         entry.Date = message.Date;
         entry.Selected = false;
+        TMessageRow row;
         try {
             entry.Size = Pop3Client1.MessageSize(n);
             entry.MsgNumber = n;
+            Pop3Client1.SendEarly("UIDL " + k);
             PumpMessages();
+            // The row needs nothing of the UIDL answer.
+            row = BuildMessageRow(entry, static_cast<int32_t>(Messages.size()));
             try {
                 if (Pop3Client1.MessageUid(uid, n)) entry.UidlText = uid;
             } catch (const std::exception&) {
@@ -232,7 +240,7 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
             throw;
         }
         Messages.push_back(std::move(entry));
-        AddMessageRow(static_cast<int32_t>(Messages.size()) - 1);
+        AddMessageRow(std::move(row));
         ClearStatus();
     }
 }

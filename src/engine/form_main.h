@@ -203,6 +203,9 @@ public:
 
     // Appends the row of one record when it belongs to the shown mailbox.
     void AddMessageRow(int32_t recordIndex);
+    // The same with the row built already (for the record its RecordIndex
+    // names, the last one; any other is built anew).
+    void AddMessageRow(TMessageRow row);
     // Rebuilds every row from Messages, then UpdateCommands and
     // ShowSelectionCount.
     void FillMessageList();

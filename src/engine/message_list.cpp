@@ -97,6 +97,17 @@ void TFormMain::AddMessageRow(int32_t recordIndex) {
     Screen.RowsAppended(static_cast<int32_t>(FList.Rows.size()) - 1, 1);
 }
 
+void TFormMain::AddMessageRow(TMessageRow row) {
+    const int32_t last = static_cast<int32_t>(Messages.size()) - 1;
+    if (row.RecordIndex != last) {
+        AddMessageRow(last);
+        return;
+    }
+    if (!IsInSelectedMailbox(last)) return;
+    FList.Append(std::move(row));
+    Screen.RowsAppended(static_cast<int32_t>(FList.Rows.size()) - 1, 1);
+}
+
 void TFormMain::FillMessageList() {
     ClearRows();
     FList.Rows.reserve(Messages.size());

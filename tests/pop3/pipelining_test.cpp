@@ -3,7 +3,10 @@
 // larger than the socket buffers over TLS.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "helpers.h"
@@ -130,6 +133,70 @@ TEST(Pipelining, AWindowBeyondTheSocketBuffersOverTls) {
     const std::vector<std::string> received = server.Received(0);
     ASSERT_EQ(received.size(), 2u + 3u * kMessages + 1u);
     EXPECT_EQ(received.back(), "QUIT");
+}
+
+// A command sent early goes out once, right after the header is in, whatever
+// became of the header, and its own function reads the answer without
+// sending it again; with the command already ahead nothing more is sent; a
+// session the header closed sends nothing and the command's own function
+// meets the closed connection as it would have.
+TEST(SendEarly, TheNextCommandGoesOutOnceAfterTheHeader) {
+    struct Case {
+        const char* Name;
+        std::string TopAnswer;
+        bool Ahead;
+        bool HeaderFails;
+        bool Closed;
+    };
+    std::string tooLong = "+OK\r\n";
+    for (int i = 0; i < 50; ++i) tooLong += "X-Filler: " + std::to_string(i) + "\r\n";
+    tooLong += ".\r\n";
+    const std::vector<Case> cases = {
+        {"header", "+OK\r\nSubject: Uno\r\n\r\n.\r\n", false, false, false},
+        {"refused", "-ERR No such message\r\n", false, true, false},
+        {"ahead", "+OK\r\nSubject: Uno\r\n\r\n.\r\n", true, false, false},
+        {"closed", tooLong, false, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TScript s = LoggedIn();
+        s.Expect("TOP 1 0").Send(c.TopAnswer);
+        if (!c.Closed) s.Expect("LIST 1").Line("+OK 1 120").Expect("QUIT").Line("+OK");
+        TScriptedServer server({s});
+        TPop3Client client;
+        PointAtAsAlice(client, server.Port());
+        client.MaxHeaderBytes = 200;
+        client.Login(5000);
+        if (c.Ahead) {
+            client.SendAhead("TOP 1 0");
+            client.SendAhead("LIST 1");
+        }
+        TMailMessage message;
+        if (c.HeaderFails) {
+            EXPECT_ANY_THROW(client.FetchHeader(1, message, "LIST 1"));
+        } else {
+            client.FetchHeader(1, message, "LIST 1");
+            EXPECT_EQ(message.Subject, "Uno");
+        }
+        // Out before its own function asks for the answer.
+        const auto listed = [&server] {
+            const std::vector<std::string> got = server.Received();
+            return std::count(got.begin(), got.end(), "LIST 1") > 0;
+        };
+        for (int waited = 0; !c.Closed && !listed() && waited < 2000; waited += 10)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(listed(), !c.Closed);
+        if (c.Closed) {
+            EXPECT_THROW(client.MessageSize(1), ENotConnected);
+        } else {
+            EXPECT_EQ(client.MessageSize(1), 120);
+            client.Quit();
+        }
+        ASSERT_TRUE(server.WaitForSessions(1));
+        EXPECT_TRUE(server.Failures().empty()) << server.Failures().front();
+        const std::vector<std::string> got = server.Received(0);
+        EXPECT_EQ(std::count(got.begin(), got.end(), "LIST 1"), c.Closed ? 0 : 1);
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <exception>
 
 #include "mail/mime/mail_message.h"
 #include "mail/text.h"
@@ -142,17 +143,30 @@ bool TPop3Client::MessageUid(std::string& uid, int32_t n) {
 }
 
 bool TPop3Client::FetchHeader(int32_t n, TMailMessage& message) {
+    return FetchHeader(n, message, std::string());
+}
+
+bool TPop3Client::FetchHeader(int32_t n, TMailMessage& message, const std::string& next) {
+    std::exception_ptr failure;
+    bool partial = false;  // lines arrived before the failure and are interpreted
     try {
         FetchHeaderLines(n, message.HeaderLines);
     } catch (const EMaxLineLengthExceeded&) {
-        InterpretWhatArrived(message);
-        throw;
+        failure = std::current_exception();
+        partial = true;
     } catch (const EAnswerTooLong&) {
-        InterpretWhatArrived(message);
-        throw;
+        failure = std::current_exception();
+        partial = true;
+    } catch (...) {
+        failure = std::current_exception();
     }
-    // The whole answer is read first, so an error here leaves the session
-    // in step.
+    // The whole answer is read (or the session closed), so the next command
+    // can go out in step.
+    if (!next.empty()) SendEarly(next);
+    if (failure) {
+        if (partial) InterpretWhatArrived(message);
+        std::rethrow_exception(failure);
+    }
     message.InterpretHeaders();
     return true;
 }
@@ -272,7 +286,15 @@ bool TPop3Client::AheadRoom(size_t commands, size_t bytes) const {
     return FAhead.size() + commands <= WindowCommands && FAheadBytes + bytes <= WindowBytes;
 }
 
-void TPop3Client::SendAhead(std::string command) {
+void TPop3Client::SendEarly(std::string command) {
+    if (!FAhead.empty()) return;
+    try {
+        Flush(SendAhead(std::move(command)));
+    } catch (const std::exception&) {
+    }
+}
+
+uint64_t TPop3Client::SendAhead(std::string command) {
     const std::string_view verb = std::string_view(command).substr(0, command.find(' '));
     const bool bare = command.find(' ') == std::string::npos;
     const bool multi = SameText(verb, "TOP") || SameText(verb, "RETR") || SameText(verb, "CAPA") ||
@@ -280,6 +302,7 @@ void TPop3Client::SendAhead(std::string command) {
     const uint64_t mark = QueueLine(command);
     FAheadBytes += command.size() + 2;
     FAhead.push_back({std::move(command), mark, multi});
+    return mark;
 }
 
 void TPop3Client::Issue(const std::string& line) {

@@ -61,6 +61,9 @@ public:
     // and interpreted. An answer over MaxHeaderBytes raises EAnswerTooLong
     // the same way, but with the session closed.
     bool FetchHeader(int32_t n, TMailMessage& message);
+    // The same, with the command `next` sent (as SendEarly) as soon as the
+    // header lines are in, before they are interpreted; empty: none.
+    bool FetchHeader(int32_t n, TMailMessage& message, const std::string& next);
     // The reading half of FetchHeader: the lines only, with the same
     // failures, and no interpretation.
     void FetchHeaderLines(int32_t n, THeaderList& lines);
@@ -89,7 +92,14 @@ public:
     // Queues a command ahead of its answer; it goes out at the next read or
     // flush. The command function that reads its answer must follow in the
     // same order.
-    void SendAhead(std::string command);
+    uint64_t SendAhead(std::string command);
+    // Sends a command now whose answer its command function reads next, so
+    // that the server works on it while the caller does other work: still
+    // one command at a time, as a server without PIPELINING expects. Nothing
+    // is sent when commands are ahead already (the command is among them).
+    // A failure to send is left for the command function, which meets it
+    // again.
+    void SendEarly(std::string command);
     // Whether `commands` more commands of about `bytes` bytes fit in the
     // window. One message's worth always fits when nothing is ahead.
     bool AheadRoom(size_t commands, size_t bytes) const;
