@@ -5,6 +5,7 @@
 // check after every run.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <functional>
@@ -143,6 +144,7 @@ void TFormMain::RunDeletion(TAutoDeletion checkAfter,
 
 void TFormMain::WalkTickedRows(bool copyToRecycle) {
     FPipelining = ReadIniBool(kSectionSetup, kKeyPipelining, true);
+    FSequentialAccounts.clear();
     ShowStopButton();
     bool ambiguous = false;
     try {
@@ -187,6 +189,7 @@ bool TFormMain::UidIsAmbiguous(int32_t recordIndex) const {
 bool TFormMain::DeleteMessage(int32_t row, bool copyToRecycle) {
     int64_t at = row;
     bool ambiguous = false;
+    FSequentialAccounts.clear();
     return DeleteFromRow(at, copyToRecycle, ambiguous, false);
 }
 
@@ -204,10 +207,13 @@ bool TFormMain::DeleteFromRow(int64_t& row, bool copyToRecycle, bool& ambiguous,
     bool result = false;
     try {
         if (ConnectAccountForMessage(entry.AccountIndex)) {
-            if (SessionTakesPipelining())
+            const bool known = std::find(FSequentialAccounts.begin(), FSequentialAccounts.end(),
+                                         entry.AccountIndex) != FSequentialAccounts.end();
+            if (!known && SessionTakesPipelining())
                 return DeleteBatch(gather ? BatchFromRow(entry, row, ambiguous)
                                           : std::vector<TMessageEntry>{entry},
                                    copyToRecycle);
+            if (!known) FSequentialAccounts.push_back(entry.AccountIndex);
             // Only the message the check saw is deleted: same number, same
             // unique id, same header. Without an id there is nothing to
             // compare with.

@@ -382,6 +382,9 @@ private:
     // After the login: CAPA, when "Pipelining" is on; whether commands may
     // go ahead of their answers in this session.
     bool SessionTakesPipelining();
+    // The accounts whose server said no to that during the running deletion:
+    // their later sessions (one a message) skip asking again.
+    std::vector<int32_t> FSequentialAccounts;
     // Sends the commands of messages next.. ahead while the window has
     // room; returns the first message not sent.
     int32_t SendCheckAhead(int32_t next, int32_t count);

@@ -354,5 +354,26 @@ TEST_F(Pipelining, AServerThatAnswersBeforeReadingStallsNothing) {
     EXPECT_TRUE(server.Failures().empty());
 }
 
+// A deletion on a server without PIPELINING takes a session a message: CAPA
+// is asked in the first only, the answer holding for the rest of the run.
+TEST_F(Pipelining, ADeletionAsksCapaOnceAnAccount) {
+    for (const TCapa capa : {TCapa::Plain, TCapa::Refused}) {
+        TRun run(false, FakeMailbox(4));
+        run.Server.Capa = capa;
+        WriteIniBool(kSectionSetup, "CopyToRecycle", false);
+        run.Form.CheckMail();
+        run.Form.ListViewMailBoxesSelectItem(1);  // Alice's
+        run.Form.Selezionatutto1Click();
+        ASSERT_TRUE(run.Server.WaitForSessions(1));
+        const size_t before = run.Server.CapaRequests();
+        run.Form.DeleteSelectedMessages();
+        // Four sessions of the deletion, then the check that follows it.
+        ASSERT_TRUE(run.Server.WaitForSessions(6));
+        EXPECT_TRUE(run.Server.Messages().empty());
+        EXPECT_EQ(run.Server.CapaRequests() - before, 2u);
+        EXPECT_EQ(run.Server.LinesAhead(), 0u);
+    }
+}
+
 }  // namespace
 }  // namespace kalmuro::enginetest
