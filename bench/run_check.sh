@@ -12,16 +12,12 @@
 #   pipelined_floor_ratio=A/B sequential_check_s=C sequential_floor_s=D
 #   sequential_floor_ratio=C/D peak_rss_mb=M
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-src=${KALMURO_SOURCE_DIR:-$(cd "$here/.." && pwd)}
-build=${KALMURO_BUILD_DIR:-$src/build-release}
+. "$(dirname "$0")/common.sh"
 kalmuro="$build/src/cli/kalmuro"
 floor="$build/bench/bench_pop3"
 runs=${RUNS:-5}
-for exe in "$kalmuro" "$floor"; do
-  [ -x "$exe" ] || { echo "missing $exe: build the kalmuro and bench_pop3 targets first" >&2; exit 1; }
-done
-[ -x /usr/bin/time ] || { echo "missing /usr/bin/time (package time)" >&2; exit 1; }
+need "$kalmuro" "$floor"
+need /usr/bin/time
 . "$here/check_server.sh"
 
 # The same home twice, one for each road.

@@ -6,12 +6,10 @@
 # the median run counts.
 # Last line: headers_per_s=N python_headers_per_s=M speedup=X
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-src=${KALMURO_SOURCE_DIR:-$(cd "$here/.." && pwd)}
-build=${KALMURO_BUILD_DIR:-$src/build-release}
+. "$(dirname "$0")/common.sh"
 bench="$build/bench/bench_headers"
 count=${COUNT:-10000}
-[ -x "$bench" ] || { echo "missing $bench: build the bench_headers target first" >&2; exit 1; }
+need "$bench"
 
 dir=$(mktemp -d /tmp/kqh.XXXXXX)
 trap 'rm -rf "$dir"' EXIT

@@ -15,9 +15,7 @@
 # Last line: messages=N rtt_ms=R pipelined_s=A sequential_s=B speedup=B/A
 #            delete_pipelined_s=C delete_sequential_s=D
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-src=${KALMURO_SOURCE_DIR:-$(cd "$here/.." && pwd)}
-build=${KALMURO_BUILD_DIR:-$src/build-release}
+. "$(dirname "$0")/common.sh"
 kalmuro="$build/src/cli/kalmuro"
 session="$build/bench/bench_session"
 floor="$build/bench/bench_pop3"
@@ -27,9 +25,7 @@ n=${MESSAGES:-200}
 rtt=${RTT_MS:-50}
 runs=${RUNS:-3}
 delete_runs=${DELETE_RUNS:-2}
-for exe in "$kalmuro" "$session" "$floor" "$proxy"; do
-  [ -x "$exe" ] || { echo "missing $exe: build the kalmuro, bench_session, bench_pop3 and delay_proxy targets first" >&2; exit 1; }
-done
+need "$kalmuro" "$session" "$floor" "$proxy"
 
 dir=$(mktemp -d /tmp/kql.XXXXXX)
 homes=$(mktemp -d /tmp/kqlh.XXXXXX)

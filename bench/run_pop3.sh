@@ -10,14 +10,12 @@
 # Last line: messages=10000 ours_s=A floor_s=B python_s=C floor_ratio=A/B
 #   python_speedup=C/A pipelined_ours_s=D pipelined_floor_s=E pipelined_floor_ratio=D/E
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-src=${KALMURO_SOURCE_DIR:-$(cd "$here/.." && pwd)}
-build=${KALMURO_BUILD_DIR:-$src/build-release}
+. "$(dirname "$0")/common.sh"
 bench="$build/bench/bench_pop3"
 scripts="$src/scripts/dovecot"
 runs=${RUNS:-5}
 sizes=${SIZES:-"1000 10000"}
-[ -x "$bench" ] || { echo "missing $bench: build the bench_pop3 target first" >&2; exit 1; }
+need "$bench"
 
 dir=$(mktemp -d /tmp/kqb.XXXXXX)
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')

@@ -10,14 +10,12 @@
 # own server.
 # Last line: messages=N plain_s=A tls_s=B tls_ratio=B/A
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-src=${KALMURO_SOURCE_DIR:-$(cd "$here/.." && pwd)}
-build=${KALMURO_BUILD_DIR:-$src/build-release}
+. "$(dirname "$0")/common.sh"
 kalmuro="$build/src/cli/kalmuro"
 scripts="$src/scripts/dovecot"
 runs=${RUNS:-5}
 n=${MESSAGES:-10000}
-[ -x "$kalmuro" ] || { echo "missing $kalmuro: build the kalmuro target first" >&2; exit 1; }
+need "$kalmuro"
 
 dir=$(mktemp -d /tmp/kqt.XXXXXX)
 plain=$(mktemp -d /tmp/kqtp.XXXXXX)

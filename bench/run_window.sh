@@ -12,16 +12,12 @@
 # bottom and reports whether the model was rebuilt meanwhile.
 # Last line: messages=N window_s=A headless_s=B window_ratio=A/B peak_rss_mb=M
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-src=${KALMURO_SOURCE_DIR:-$(cd "$here/.." && pwd)}
-build=${KALMURO_BUILD_DIR:-$src/build-release}
+. "$(dirname "$0")/common.sh"
 kalmuro="$build/src/cli/kalmuro"
 window="$build/bench/bench_window"
 runs=${RUNS:-5}
-for exe in "$kalmuro" "$window"; do
-  [ -x "$exe" ] || { echo "missing $exe: build kalmuro and bench_window (with the window) first" >&2; exit 1; }
-done
-[ -x /usr/bin/time ] || { echo "missing /usr/bin/time (package time)" >&2; exit 1; }
+need "$kalmuro" "$window"
+need /usr/bin/time
 . "$here/check_server.sh"
 export QT_QPA_PLATFORM=offscreen
 export XDG_RUNTIME_DIR=$home/xdg
