@@ -46,6 +46,7 @@ private:
                 if (classOf_[c] == 0) classOf_[c] = static_cast<uint8_t>(classes++);
             }
         for (int c = 'a'; c <= 'z'; ++c) classOf_[c] = classOf_[c - 'a' + 'A'];
+        classes_ = static_cast<size_t>(classes);
         if (total > kMaxChars) {
             upper_.reserve(lines.size());
             for (const std::string& line : lines) upper_.push_back(UpperCase(line));
@@ -78,15 +79,7 @@ public:
                 state = 0;
                 continue;
             }
-            for (;;) {
-                const int32_t child = Child(state, cls);
-                if (child >= 0) {
-                    state = child;
-                    break;
-                }
-                if (state == 0) break;
-                state = fail_[static_cast<size_t>(state)];
-            }
+            state = Next(state, cls);
             if (first_[static_cast<size_t>(state)] < best) {
                 best = first_[static_cast<size_t>(state)];
                 if (best == 0) break;
@@ -100,6 +93,8 @@ private:
     static constexpr size_t kMaxChars = (size_t{1} << 24) - 2;
     static constexpr int32_t kNone = INT32_MAX;
     static constexpr uint32_t kEmptyKey = UINT32_MAX;
+    // Room for the rows of the states visited: 4 MB a list at the most.
+    static constexpr size_t kMaxRowCells = size_t{1} << 20;
 
     struct TEdge {
         uint32_t Key = kEmptyKey;  // parent << 8 | class
@@ -111,6 +106,46 @@ private:
     }
 
     size_t Slot(uint32_t key) const { return (key * 0x9E3779B1u) >> shift_; }
+
+    // The state after `state` reads a byte of class cls. A state gets the
+    // full row of its moves at its first visit, so that every later visit
+    // costs one look-up a byte; once the rows fill their room, the trie's
+    // edges and fallbacks are walked instead.
+    int32_t Next(int32_t state, uint32_t cls) const {
+        int32_t row = rowOf_[static_cast<size_t>(state)];
+        if (row < 0) row = MakeRow(state);
+        if (row >= 0) return rows_[static_cast<size_t>(row) * classes_ + cls];
+        for (;;) {
+            const int32_t child = Child(state, cls);
+            if (child >= 0) return child;
+            if (state == 0) return 0;
+            state = fail_[static_cast<size_t>(state)];
+        }
+    }
+
+    // Makes the row of state and of the fallbacks it copies from, the
+    // shallowest first; -1 when there is no more room.
+    int32_t MakeRow(int32_t state) const {
+        chain_.clear();
+        for (int32_t u = state; rowOf_[static_cast<size_t>(u)] < 0; u = fail_[static_cast<size_t>(u)]) {
+            chain_.push_back(u);
+            if (u == 0) break;
+        }
+        for (auto it = chain_.rbegin(); it != chain_.rend(); ++it) {
+            const int32_t u = *it;
+            if (rows_.size() + classes_ > kMaxRowCells) return -1;
+            const size_t at = rows_.size();
+            rows_.resize(at + classes_, 0);
+            const size_t fallback =
+                u == 0 ? 0 : static_cast<size_t>(rowOf_[static_cast<size_t>(fail_[static_cast<size_t>(u)])]) * classes_;
+            for (size_t c = 1; c < classes_; ++c) {
+                const int32_t child = Child(u, static_cast<uint32_t>(c));
+                rows_[at + c] = child >= 0 ? child : u == 0 ? 0 : rows_[fallback + c];
+            }
+            rowOf_[static_cast<size_t>(u)] = static_cast<int32_t>(at / classes_);
+        }
+        return rowOf_[static_cast<size_t>(state)];
+    }
 
     int32_t Child(int32_t node, uint32_t cls) const {
         const uint32_t key = static_cast<uint32_t>(node) << 8 | cls;
@@ -183,6 +218,7 @@ private:
             // Every line ending at the fallback state also ends here.
             first_[u] = std::min(first_[u], first_[static_cast<size_t>(fail_[u])]);
         }
+        rowOf_.assign(nodes, -1);
         // Only the fallbacks and the first lines are needed to match.
         std::vector<int32_t>().swap(parent_);
         std::vector<uint8_t>().swap(class_);
@@ -201,6 +237,12 @@ private:
     std::vector<int32_t> depth_;
     std::vector<int32_t> fail_;
     std::vector<int32_t> first_;
+    // The rows made so far (classes_ cells each) and each state's row, -1
+    // for none yet: filled in as texts are matched, by one thread at a time.
+    size_t classes_ = 1;
+    mutable std::vector<int32_t> rowOf_;
+    mutable std::vector<int32_t> rows_;
+    mutable std::vector<int32_t> chain_;
 };
 
 void SetOutcome(TMessageEntry& m, std::string note, bool locked, bool secured) {

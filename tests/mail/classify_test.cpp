@@ -271,6 +271,39 @@ TEST(ClassifyRun, TenThousandRecordsAgainstFourThousandRulesFindTheLastEntries) 
     EXPECT_EQ(flagged, 2);
 }
 
+// Long lines over every byte value make far more states than the matcher
+// keeps full rows for: once that room is spent it walks the trie instead,
+// and must still agree with the line-by-line matcher.
+TEST(ClassifyRun, AgreesOnceTheRoomForRowsIsSpent) {
+    std::mt19937 random(99);
+    auto text = [&](size_t length) {
+        std::string s(length, ' ');
+        for (char& c : s) c = static_cast<char>(random() % 256);
+        return s;
+    };
+    Lists lists;
+    for (int i = 0; i < 1500; ++i) lists.blockedSubjects.Lines.push_back(text(60));
+    std::vector<TMessageEntry> messages;
+    for (int i = 0; i < 600; ++i) {
+        std::string subject = text(80);
+        // Every third one holds a line, case changed, so that deep states are
+        // reached and left at every depth.
+        if (i % 3 == 0)
+            subject = text(30) + LowerCase(lists.blockedSubjects.Lines[random() % 1500]) + text(30);
+        messages.push_back(Msg("", "", subject));
+    }
+    ClassifyMessagesWith(messages, lists.Rules(), false);
+    int hits = 0;
+    for (const TMessageEntry& m : messages) {
+        std::string line;
+        const std::string expected =
+            MatchesRuleList(m.Subject, lists.blockedSubjects, line) ? "<<< Oggetto bloccato: " + line + " >>>" : "";
+        hits += !expected.empty();
+        ASSERT_EQ(m.SpamNote, expected);
+    }
+    EXPECT_GE(hits, 200);
+}
+
 // Rules made ready beforehand (as a check does on its worker thread) serve
 // only while every list still has the lines they were made from; a list
 // changed since, in any of the four, gets the current lines used.
