@@ -175,7 +175,8 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
     std::string uid;
     // Each message's status is written into one buffer rather than built anew.
     std::string status;
-    const std::string statusTail = " su " + IntToStr(count) + " dal server " + Pop3Client1.Host + "...";
+    const std::string statusTail =
+        " su " + IntToStr(count) + " dal server " + Pop3Client1.Host + "...";
     for (int32_t n = 1; n <= count; ++n) {
         if (StopRequested()) {
             // What was asked for is read and dropped, so that QUIT ends the

@@ -127,7 +127,8 @@ private:
     // shallowest first; -1 when there is no more room.
     int32_t MakeRow(int32_t state) const {
         chain_.clear();
-        for (int32_t u = state; rowOf_[static_cast<size_t>(u)] < 0; u = fail_[static_cast<size_t>(u)]) {
+        for (int32_t u = state; rowOf_[static_cast<size_t>(u)] < 0;
+             u = fail_[static_cast<size_t>(u)]) {
             chain_.push_back(u);
             if (u == 0) break;
         }
@@ -136,8 +137,10 @@ private:
             if (rows_.size() + classes_ > kMaxRowCells) return -1;
             const size_t at = rows_.size();
             rows_.resize(at + classes_, 0);
-            const size_t fallback =
-                u == 0 ? 0 : static_cast<size_t>(rowOf_[static_cast<size_t>(fail_[static_cast<size_t>(u)])]) * classes_;
+            // The root has no fallback: what it lacks leads back to itself.
+            const size_t fail = static_cast<size_t>(fail_[static_cast<size_t>(u)]);
+            const int32_t fallbackRow = u == 0 ? 0 : rowOf_[fail];
+            const size_t fallback = static_cast<size_t>(fallbackRow) * classes_;
             for (size_t c = 1; c < classes_; ++c) {
                 const int32_t child = Child(u, static_cast<uint32_t>(c));
                 rows_[at + c] = child >= 0 ? child : u == 0 ? 0 : rows_[fallback + c];

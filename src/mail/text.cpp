@@ -149,7 +149,8 @@ std::string IntToStr(int64_t value) { return std::to_string(value); }
 void AppendDecimal(std::string& out, int value, int width) {
     char digits[12];
     int count = 0;
-    uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    uint32_t magnitude =
+        value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
     do {
         digits[count++] = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;

@@ -296,8 +296,9 @@ TEST(ClassifyRun, AgreesOnceTheRoomForRowsIsSpent) {
     int hits = 0;
     for (const TMessageEntry& m : messages) {
         std::string line;
-        const std::string expected =
-            MatchesRuleList(m.Subject, lists.blockedSubjects, line) ? "<<< Oggetto bloccato: " + line + " >>>" : "";
+        const std::string expected = MatchesRuleList(m.Subject, lists.blockedSubjects, line)
+                                         ? "<<< Oggetto bloccato: " + line + " >>>"
+                                         : "";
         hits += !expected.empty();
         ASSERT_EQ(m.SpamNote, expected);
     }
