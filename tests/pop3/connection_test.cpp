@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -265,6 +266,26 @@ TEST(Disconnect, NotConnectedBeforeOpenAndAfterClose) {
     EXPECT_FALSE(client.IsConnected());
     EXPECT_EQ(ErrorText([&] { client.ReadLine(); }), "Not Connected");
     client.CloseConnection();  // twice is harmless
+}
+
+// A peer that stops reading cannot hold a write for ever: the command waits
+// as a read would, up to ReadTimeout, and then fails.
+TEST(SendLine, APeerThatStopsReadingTimesOut) {
+    TScriptedServer server({TScript().Line("+OK").Pause(3000)});
+    TTcpClient client;
+    PointAt(client, server.Port());
+    client.SocketSendBuffer = 4096;
+    client.OpenConnection();
+    EXPECT_EQ(client.ReadLine(), "+OK");
+    client.ReadTimeout = 300;
+    const std::string line(1000, 'x');
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(
+        {
+            for (int i = 0; i < 100000; ++i) client.SendLine(line);
+        },
+        EReadTimeout);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
 }
 
 TEST(Disconnect, ResetByPeerIsASocketError) {

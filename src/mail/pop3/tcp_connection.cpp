@@ -287,11 +287,6 @@ ssize_t TTcpConnection::RawReceive(char* buffer, size_t size, bool dontWait) {
     return recv(FSocket, buffer, size, dontWait ? MSG_DONTWAIT : 0);
 }
 
-ssize_t TTcpConnection::RawSend(const char* data, size_t size) {
-    if (FTls) return FTls->Write(data, size);
-    return send(FSocket, data, size, MSG_NOSIGNAL);
-}
-
 void TTcpConnection::DropOutput() {
     FOutput.clear();
     FOutputPos = 0;
@@ -380,31 +375,10 @@ void TTcpConnection::SetReceiveTimeout(int32_t ms) {
 }
 
 void TTcpConnection::SendLine(std::string_view text) {
-    if (PendingOutput() > 0) {
-        Flush(QueueLine(text));
-        return;
-    }
-    CheckForDisconnect(true, true);
-    if (!(FHandler && FSocket >= 0)) throw ENotConnected();
-    std::string block;
-    block.reserve(text.size() + 2);
-    block.append(text);
-    block.append("\r\n");
-    size_t sent = 0;
-    while (sent < block.size()) {
-        const ssize_t n = RawSend(block.data() + sent, block.size() - sent);
-        if (n < 0) {
-            const int err = errno;
-            if (err == EINTR) continue;
-            const int32_t number = WinsockErrorFromErrno(err);
-            if (number == 10058 || number == 10053 || number == 10054) CloseSocket();
-            RaiseSocketError(err);
-        }
-        FClosedGracefully = n == 0;
-        CheckForDisconnect(true, true);
-        sent += static_cast<size_t>(n);
-        DoWork(TWorkMode::wmWrite, n);
-    }
+    // Every write takes the one road of the queued output: it goes out as
+    // the socket takes it, and a peer that stops reading holds it no longer
+    // than a read would wait, while whatever the peer sends is taken in.
+    Flush(QueueLine(text));
 }
 
 void TTcpConnection::Consume(size_t n) {

@@ -115,8 +115,9 @@ public:
     // -1 on a time-out that does not raise.
     int32_t ReceiveData(bool raiseWhenDisconnected = true, int32_t timeout = -1,
                         bool raiseOnTimeout = true);
-    // Sends text followed by CR LF as one block (after any output queued
-    // before it).
+    // Sends text followed by CR LF (after any output queued before it), as
+    // Flush does: each wait bounded by ReadTimeout and sliced for the
+    // anti-freeze.
     void SendLine(std::string_view text);
     // Output written ahead of the answers. QueueLine appends text and CR LF
     // to what is still to go out and returns its mark: the count of bytes
@@ -195,11 +196,10 @@ private:
     // The 1-based position of the first LF in the unread bytes, searching
     // from `searched` on (bytes before it were searched already); 0 if none.
     size_t FindLineEnd(size_t searched) const;
-    // One receive or send of raw bytes, through TLS once it is up; as
-    // recv/send, with a TLS session that ended without close-notify
-    // reading as a close and marking the connection lost.
+    // One receive of raw bytes, through TLS once it is up; as recv, with a
+    // TLS session that ended without close-notify reading as a close and
+    // marking the connection lost.
     ssize_t RawReceive(char* buffer, size_t size, bool dontWait);
-    ssize_t RawSend(const char* data, size_t size);
     // One send of queued output without waiting: true when bytes went out.
     // A failed send raises when asked to; otherwise the output stays for a
     // Flush that needs it to raise.
