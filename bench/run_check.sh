@@ -60,14 +60,14 @@ echo "summary: $(tail -n 1 "$pipelined/out")"
 echo "rows=$n blocked=$blocked"
 echo "pipelined: check_runs=${pchecks[*]} floor_runs=${pfloors[*]}"
 echo "sequential: check_runs=${schecks[*]} floor_runs=${sfloors[*]}"
-echo "median: pipelined_check_s=$(printf '%s\n' "${pchecks[@]}" | median)" \
-     "pipelined_floor_s=$(printf '%s\n' "${pfloors[@]}" | median)" \
-     "sequential_check_s=$(printf '%s\n' "${schecks[@]}" | median)" \
-     "sequential_floor_s=$(printf '%s\n' "${sfloors[@]}" | median)"
-pc=$(printf '%s\n' "${pchecks[@]}" | best)
-pf=$(printf '%s\n' "${pfloors[@]}" | best)
-sc=$(printf '%s\n' "${schecks[@]}" | best)
-sf=$(printf '%s\n' "${sfloors[@]}" | best)
+echo "median: pipelined_check_s=$(median_of "${pchecks[@]}")" \
+     "pipelined_floor_s=$(median_of "${pfloors[@]}")" \
+     "sequential_check_s=$(median_of "${schecks[@]}")" \
+     "sequential_floor_s=$(median_of "${sfloors[@]}")"
+pc=$(best_of "${pchecks[@]}")
+pf=$(best_of "${pfloors[@]}")
+sc=$(best_of "${schecks[@]}")
+sf=$(best_of "${sfloors[@]}")
 awk -v n="$n" -v pc="$pc" -v pf="$pf" -v sc="$sc" -v sf="$sf" -v kb="$peak_kb" 'BEGIN {
   printf "messages=%d pipelined_check_s=%.3f pipelined_floor_s=%.3f pipelined_floor_ratio=%.3f sequential_check_s=%.3f sequential_floor_s=%.3f sequential_floor_ratio=%.3f peak_rss_mb=%.1f\n",
          n, pc, pf, pc / pf, sc, sf, sc / sf, kb / 1024 }'

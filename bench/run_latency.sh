@@ -138,16 +138,16 @@ echo "load: $(uptime)"
 echo "check runs: pipelined=${ons[*]} sequential=${offs[*]}"
 echo "bare loop runs: pipelined=${floor_ons[*]} sequential=${floor_offs[*]}"
 echo "delete runs: pipelined=${del_ons[*]} sequential=${del_offs[*]}"
-echo "median: pipelined_s=$(printf '%s\n' "${ons[@]}" | median)" \
-     "sequential_s=$(printf '%s\n' "${offs[@]}" | median)" \
-     "delete_pipelined_s=$(printf '%s\n' "${del_ons[@]}" | median)" \
-     "delete_sequential_s=$(printf '%s\n' "${del_offs[@]}" | median)"
-fa=$(printf '%s\n' "${floor_ons[@]}" | best)
-fb=$(printf '%s\n' "${floor_offs[@]}" | best)
-a=$(printf '%s\n' "${ons[@]}" | best)
-b=$(printf '%s\n' "${offs[@]}" | best)
-c=$(printf '%s\n' "${del_ons[@]}" | best)
-d=$(printf '%s\n' "${del_offs[@]}" | best)
+echo "median: pipelined_s=$(median_of "${ons[@]}")" \
+     "sequential_s=$(median_of "${offs[@]}")" \
+     "delete_pipelined_s=$(median_of "${del_ons[@]}")" \
+     "delete_sequential_s=$(median_of "${del_offs[@]}")"
+fa=$(best_of "${floor_ons[@]}")
+fb=$(best_of "${floor_offs[@]}")
+a=$(best_of "${ons[@]}")
+b=$(best_of "${offs[@]}")
+c=$(best_of "${del_ons[@]}")
+d=$(best_of "${del_offs[@]}")
 awk -v a="$a" -v b="$b" -v fa="$fa" -v fb="$fb" 'BEGIN {
   printf "bare loop (login, STAT, the same commands, nothing parsed; CAPA on the pipelined road): pipelined_s=%.3f sequential_s=%.3f check/bare: pipelined=%.2f sequential=%.2f\n",
          fa, fb, a / fa, b / fb }'

@@ -32,7 +32,7 @@ done
 "$scripts/start_server.sh" "$dir" "$port" >/dev/null
 started=1
 
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+. "$here/timing.sh"
 seconds() { sed -n 's/^run=1 seconds=//p'; }
 
 echo "load: $(uptime)"
@@ -49,11 +49,11 @@ for n in $sizes; do
     pfloor+=("$("$bench" "${common[@]}" --mode floor --pipeline 1 | seconds)")
     py+=("$(python3 "$here/pop3_peer.py" "${common[@]}" --mode parse | seconds)")
   done
-  o=$(printf '%s\n' "${ours[@]}" | median)
-  f=$(printf '%s\n' "${floor[@]}" | median)
-  p=$(printf '%s\n' "${py[@]}" | median)
-  po=$(printf '%s\n' "${pours[@]}" | median)
-  pf=$(printf '%s\n' "${pfloor[@]}" | median)
+  o=$(median_of "${ours[@]}")
+  f=$(median_of "${floor[@]}")
+  p=$(median_of "${py[@]}")
+  po=$(median_of "${pours[@]}")
+  pf=$(median_of "${pfloor[@]}")
   echo "load: $(uptime)"
   echo "n=$n ours_runs=${ours[*]} floor_runs=${floor[*]} python_runs=${py[*]}"
   echo "n=$n pipelined: ours_runs=${pours[*]} floor_runs=${pfloor[*]}"

@@ -41,23 +41,12 @@ started=1
 # The program trusts the test authority as if it were the system's.
 export SSL_CERT_FILE="$dir/tls/ca.pem"
 
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-best() { sort -n | head -n 1; }
-now() { date +%s.%N; }
+. "$here/timing.sh"
 
-# One check; prints its seconds. Exit 1 without a box only says that some
-# header was unreadable; anything on stderr is a failure.
+# One check of the home given; prints its seconds (timing.sh).
 check() {
-  local home=$1 status=0 t0 t1
-  t0=$(now)
-  "$kalmuro" --check --home "$home" >"$home/out" 2>"$home/err" || status=$?
-  t1=$(now)
-  if [ "$status" -gt 1 ] || [ -s "$home/err" ]; then
-    echo "kalmuro --check failed (exit $status):" >&2; cat "$home/err" >&2; exit 1
-  fi
-  local rows=$(($(wc -l <"$home/out") - 1))
-  if [ "$rows" -ne "$n" ]; then echo "kalmuro --check listed $rows rows, not $n" >&2; exit 1; fi
-  awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.4f\n", b - a}'
+  local home=$1
+  timed_check "$kalmuro"
 }
 
 # The first session on a new Maildir builds the server's index: keep it out.
@@ -72,13 +61,13 @@ for r in $(seq 1 "$runs"); do
   tls_floors+=("$(peer --port "$tls_port" --tls-ca "$SSL_CERT_FILE")")
 done
 echo "rows=$n plain_runs=${plains[*]} tls_runs=${tlss[*]}"
-fa=$(printf '%s\n' "${plain_floors[@]}" | best)
-fb=$(printf '%s\n' "${tls_floors[@]}" | best)
+fa=$(best_of "${plain_floors[@]}")
+fb=$(best_of "${tls_floors[@]}")
 awk -v a="$fa" -v b="$fb" 'BEGIN {
   printf "python floor (same commands, no parsing): plain_s=%.3f tls_s=%.3f floor_ratio=%.3f\n",
          a, b, b / a }'
-echo "median: plain_s=$(printf '%s\n' "${plains[@]}" | median) tls_s=$(printf '%s\n' "${tlss[@]}" | median)"
-a=$(printf '%s\n' "${plains[@]}" | best)
-b=$(printf '%s\n' "${tlss[@]}" | best)
+echo "median: plain_s=$(median_of "${plains[@]}") tls_s=$(median_of "${tlss[@]}")"
+a=$(best_of "${plains[@]}")
+b=$(best_of "${tlss[@]}")
 awk -v n="$n" -v a="$a" -v b="$b" 'BEGIN {
   printf "messages=%d plain_s=%.3f tls_s=%.3f tls_ratio=%.3f\n", n, a, b, b / a }'

@@ -2,6 +2,9 @@
 # line), the clock, and one timed headless check.
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 best() { sort -n | head -n 1; }
+# The same of the figures given as arguments.
+median_of() { printf '%s\n' "$@" | median; }
+best_of() { printf '%s\n' "$@" | best; }
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.4f", b - a}'; }
 

@@ -228,8 +228,9 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
             entry.MsgNumber = n;
             Pop3Client1.SendEarly("UIDL " + k);
             PumpMessages();
-            // The row needs nothing of the UIDL answer.
-            row = BuildMessageRow(entry, static_cast<int32_t>(Messages.size()));
+            // The row needs nothing of the UIDL answer; its record index is
+            // given once the record is stored.
+            row = BuildMessageRow(entry, -1);
             try {
                 if (Pop3Client1.MessageUid(uid, n)) entry.UidlText = uid;
             } catch (const std::exception&) {
@@ -241,6 +242,7 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
             throw;
         }
         Messages.push_back(std::move(entry));
+        row.RecordIndex = static_cast<int32_t>(Messages.size()) - 1;
         AddMessageRow(std::move(row));
         ClearStatus();
     }

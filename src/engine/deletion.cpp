@@ -244,9 +244,9 @@ bool TFormMain::DeleteFromRow(int64_t& row, bool copyToRecycle, bool& ambiguous,
 }
 
 bool TFormMain::UidUnchanged(const TMessageEntry& entry) {
-    std::vector<std::string> reply;
-    return Pop3Client1.MessageUid(reply, entry.MsgNumber) && !reply.empty() &&
-           reply.front() == entry.UidlText;
+    std::string uid;
+    return Pop3Client1.MessageUid(uid, entry.MsgNumber) && !uid.empty() &&
+           uid == entry.UidlText;
 }
 
 std::vector<TMessageEntry> TFormMain::BatchFromRow(const TMessageEntry& first, int64_t& row,

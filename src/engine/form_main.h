@@ -201,10 +201,8 @@ public:
     // --- Message list (message_list.cpp) -----------------------------------
     const TMessageList& List() const { return FList; }
 
-    // Appends the row of one record when it belongs to the shown mailbox.
-    void AddMessageRow(int32_t recordIndex);
-    // The same with the row built already (for the record its RecordIndex
-    // names, the last one; any other is built anew).
+    // Appends a record's row (built already, for the record it names) when
+    // the record belongs to the shown mailbox.
     void AddMessageRow(TMessageRow row);
     // Rebuilds every row from Messages, then UpdateCommands and
     // ShowSelectionCount.

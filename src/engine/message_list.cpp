@@ -91,19 +91,8 @@ bool TFormMain::IsInSelectedMailbox(int32_t recordIndex) const {
     return shown == -1 || shown == Messages[static_cast<size_t>(recordIndex)].AccountIndex;
 }
 
-void TFormMain::AddMessageRow(int32_t recordIndex) {
-    if (!IsInSelectedMailbox(recordIndex)) return;
-    AppendRow(recordIndex);
-    Screen.RowsAppended(static_cast<int32_t>(FList.Rows.size()) - 1, 1);
-}
-
 void TFormMain::AddMessageRow(TMessageRow row) {
-    const int32_t last = static_cast<int32_t>(Messages.size()) - 1;
-    if (row.RecordIndex != last) {
-        AddMessageRow(last);
-        return;
-    }
-    if (!IsInSelectedMailbox(last)) return;
+    if (!IsInSelectedMailbox(row.RecordIndex)) return;
     FList.Append(std::move(row));
     Screen.RowsAppended(static_cast<int32_t>(FList.Rows.size()) - 1, 1);
 }
