@@ -235,6 +235,17 @@ QWidget* TFormSetup::BuildOptions() {
     addRow(AddCheckBox(group, "CheckBoxMinimize",
                        "Avvia il programma ridotto a icona nella System Tray", nullptr,
                        &TSetupOptions::MinimizeStart));
+    // Not an option of the settings file: the box shows and sets the
+    // desktop's login entry itself.
+    FCheckBoxStartAtLogin = new QCheckBox(Text(kStartAtLoginCaption), group);
+    FCheckBoxStartAtLogin->setObjectName(QStringLiteral("CheckBoxStartAtLogin"));
+    FCheckBoxStartAtLogin->setToolTip(PlainToolTip(
+        Text("Avvia il programma quando si accede al desktop, ridotto a icona se \xE8 "  // è
+             "attiva la casella qui sopra")));
+    connect(FCheckBoxStartAtLogin, &QCheckBox::toggled, this, [this](bool on) {
+        if (!FFilling) FSetup.StartAtLogin = on;
+    });
+    addRow(FCheckBoxStartAtLogin);
     addRow(AddCheckBox(group, "CheckBoxNotifiBalloon",
                        "Notifica i nuovi messaggi con i Balloon Tips", nullptr,
                        &TSetupOptions::NotifyBalloon));
@@ -346,6 +357,7 @@ void TFormSetup::FillAccountGrid() {
 void TFormSetup::ShowOptions() {
     FFilling = true;
     for (const auto& [box, option] : FOptionBoxes) box->setChecked(FSetup.Options.*option);
+    FCheckBoxStartAtLogin->setChecked(FSetup.StartAtLogin);
     FSpinEditAutoCheck->setValue(QString::fromLatin1(FSetup.Options.AutoCheckMinutes).toInt());
     FSpinEditTimeout->setValue(QString::fromLatin1(FSetup.Options.Timeout).toInt());
     FCheckBoxAutoCheckIcon->setEnabled(FSetup.AutoCheckIconEnabled());

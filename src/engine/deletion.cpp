@@ -19,6 +19,7 @@
 #include "mail/mime/header_list.h"
 #include "mail/settings.h"
 #include "mail/text.h"
+#include "mail/user_folders.h"
 
 namespace kalmuro {
 
@@ -442,8 +443,9 @@ bool TFormMain::CopyToRecycleFolder(const TMessageEntry& entry, std::vector<std:
     // deleted.
     if (!SameHeaderBlock(entry.HeaderText, text)) return false;
     const std::string folder = RecycleFolder();
-    // Deleted mail is private: only its owner may open the folder.
-    if (!FolderExists(folder)) mkdir(folder.c_str(), 0700);
+    // Deleted mail is private: only its owner may open the folder, and the
+    // data folder above it of an installed copy is made on first use too.
+    if (!FolderExists(folder)) MakePrivateFolders(folder);
     if (!FolderExists(folder)) {
         report("Impossibile accedere alla cartella del Cestino");
         return false;
