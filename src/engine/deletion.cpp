@@ -15,6 +15,7 @@
 
 #include "engine/form_main.h"
 #include "engine/message_files.h"
+#include "mail/atomic_file.h"
 #include "mail/formats.h"
 #include "mail/mime/header_list.h"
 #include "mail/settings.h"
@@ -116,6 +117,7 @@ void TFormMain::RunDeletion(TAutoDeletion checkAfter,
     // must not start a second one either.
     if (Checking || Deleting) return;
     Deleting = true;
+    FRecycleSwept = false;
     bool ran = false;
     std::string escaped;
     try {
@@ -458,6 +460,11 @@ bool TFormMain::CopyToRecycleFolder(const TMessageEntry& entry, std::vector<std:
     const std::string folder = RecycleFolder();
     // Deleted mail is private: only its owner may open the folder.
     if (!FolderExists(folder)) mkdir(folder.c_str(), 0700);
+    if (!FRecycleSwept) {
+        // Halves of copies a kill cut short, once a run.
+        RemoveStaleTemporaries(folder);
+        FRecycleSwept = true;
+    }
     if (!FolderExists(folder)) {
         report("Impossibile accedere alla cartella del Cestino");
         return false;
@@ -484,6 +491,10 @@ void TFormMain::CommitAndDisconnect() {
     if (AntiFreeze1.Active) AntiFreeze1.Active = false;
 }
 
-void TFormMain::OpenRecycleFolder() { ShellOpen(RecycleFolder(), std::string(), true); }
+void TFormMain::OpenRecycleFolder() {
+    // What the user is shown holds whole messages only.
+    if (!Deleting) RemoveStaleTemporaries(RecycleFolder());
+    ShellOpen(RecycleFolder(), std::string(), true);
+}
 
 }  // namespace kalmuro

@@ -384,6 +384,8 @@ private:
     // After the login: CAPA, when "Pipelining" is on; whether commands may
     // go ahead of their answers in this session.
     bool SessionTakesPipelining();
+    // Whether the running deletion has swept the recycle folder of leftovers.
+    bool FRecycleSwept = false;
     // The accounts whose server said no to that during the running deletion:
     // their later sessions (one a message) skip asking again.
     std::vector<int32_t> FSequentialAccounts;

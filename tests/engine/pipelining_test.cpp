@@ -298,8 +298,8 @@ TEST_F(Pipelining, NoCopyGoesWhoseMessageMayBeGone) {
         bool CommitOnClose = false;
     };
     std::vector<Case> cases = {
-        {"quit-committed-answer-lost", TQuitEnd::CommitThenClose},
-        {"quit-never-answered", TQuitEnd::CommitThenHold},
+        {"quit-committed-answer-lost", TQuitEnd::CommitThenClose, "", false},
+        {"quit-never-answered", TQuitEnd::CommitThenHold, "", false},
     };
     for (int n = 1; n <= 5; ++n)
         for (bool commits : {false, true})
@@ -337,7 +337,9 @@ TEST_F(Pipelining, NoCopyGoesWhoseMessageMayBeGone) {
                     << "no whole copy of " << m.Uid;
             }
             // The cases are worth something only where messages did go.
-            if (c.Quit != TQuitEnd::Answer || c.CommitOnClose) EXPECT_GT(gone, 0u);
+            if (c.Quit != TQuitEnd::Answer || c.CommitOnClose) {
+                EXPECT_GT(gone, 0u);
+            }
         }
     }
 }
