@@ -206,9 +206,6 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
         // a reference into Messages go stale.
         TMessageEntry entry;
         entry.AccountIndex = accountIndex;
-        // What the header fetch got stays with the record even when LIST
-        // or the connection fails next (a header block too long to finish
-        // closes the session).
         // The header text is copied at its own size (the list's buffer is
         // kept for the next message); the rest of the message is done with
         // and moves into the record.
@@ -238,7 +235,12 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
             }
             PumpMessages();
         } catch (...) {
-            Messages.push_back(std::move(entry));
+            // The record was appended before its size was asked for, and
+            // nothing of it is filled in until LIST and UIDL have answered:
+            // it stays with its account and nothing else.
+            TMessageEntry bare;
+            bare.AccountIndex = accountIndex;
+            Messages.push_back(std::move(bare));
             throw;
         }
         Messages.push_back(std::move(entry));

@@ -15,6 +15,7 @@
 
 #include "engine/form_main.h"
 #include "engine/message_files.h"
+#include "mail/atomic_file.h"
 #include "mail/formats.h"
 #include "mail/mime/header_list.h"
 #include "mail/settings.h"
@@ -117,6 +118,7 @@ void TFormMain::RunDeletion(TAutoDeletion checkAfter,
     // must not start a second one either.
     if (Checking || Deleting) return;
     Deleting = true;
+    FRecycleSwept = false;
     bool ran = false;
     std::string escaped;
     try {
@@ -223,7 +225,9 @@ bool TFormMain::DeleteFromRow(int64_t& row, bool copyToRecycle, bool& ambiguous,
                 ShowStatus("Verifica esistenza del messaggio " + MessageLabel(entry));
                 exists = UidUnchanged(entry);
             }
-            if (exists) exists = copyToRecycle ? CopyToRecycleFolder(entry) : HeaderUnchanged(entry);
+            if (exists)
+                exists = copyToRecycle ? CopyToRecycleFolder(entry)
+                                       : entry.HeaderText.empty() || HeaderUnchanged(entry);
             if (exists) {
                 ShowStatus("Eliminazione del messaggio " + MessageLabel(entry));
                 result = Pop3Client1.DeleteMessageOnServer(entry.MsgNumber);
@@ -308,6 +312,9 @@ bool TFormMain::DeleteBatch(const std::vector<TMessageEntry>& batch, bool copyTo
     };
     ReadAheadInOrder(batch, std::min(go, verified), [copyToRecycle](const TMessageEntry& e) {
         const std::string n = std::to_string(e.MsgNumber);
+        // A record without a header has nothing to compare: its id alone
+        // verifies it, and no command goes out for it.
+        if (!copyToRecycle && e.HeaderText.empty()) return std::string();
         return copyToRecycle ? "RETR " + n : "TOP " + n + " 0";
     }, [&](size_t i) {
         // Stop between two messages; the one in hand is finished.
@@ -318,7 +325,8 @@ bool TFormMain::DeleteBatch(const std::vector<TMessageEntry>& batch, bool copyTo
         if (!batch[i].UidlText.empty())
             ShowStatus("Verifica esistenza del messaggio " + MessageLabel(batch[i]));
         if (i == verified) return fail(i, {});
-        if (!copyToRecycle) return HeaderUnchanged(batch[i]) || fail(i, {});
+        if (!copyToRecycle)
+            return batch[i].HeaderText.empty() || HeaderUnchanged(batch[i]) || fail(i, {});
         std::vector<std::string> reasons;
         return CopyToRecycleFolder(batch[i], &reasons, &copies[i]) || fail(i, std::move(reasons));
     }, go);
@@ -328,14 +336,9 @@ bool TFormMain::DeleteBatch(const std::vector<TMessageEntry>& batch, bool copyTo
     if (go > 0 && Pop3Client1.IsConnected()) {
         DeleteVerified(batch, go, copies);
         ClearStatus();
-        try {
-            CommitAndDisconnect();
-        } catch (...) {
-            // Nothing was deleted: one at a time, only the first message
-            // would have been copied before the refusal.
-            KeepAfter(copies, 0, go);
-            throw;
-        }
+        // A QUIT without its answer may still have made every deletion
+        // final: each copy stays, as one at a time its copy would.
+        CommitAndDisconnect();
     } else {
         ClearStatus();
         DisconnectServer();
@@ -354,6 +357,7 @@ void TFormMain::ReadAheadInOrder(const std::vector<TMessageEntry>& batch, size_t
             if (Pop3Client1.AheadLow()) {
                 for (; sent < count; ++sent) {
                     const std::string line = command(batch[sent]);
+                    if (line.empty()) continue;
                     if (!Pop3Client1.AheadRoom(1, line.size() + 2)) break;
                     Pop3Client1.SendAhead(line);
                 }
@@ -370,22 +374,33 @@ void TFormMain::ReadAheadInOrder(const std::vector<TMessageEntry>& batch, size_t
 void TFormMain::DeleteVerified(const std::vector<TMessageEntry>& batch, size_t count,
                                const std::vector<std::string>& copies) {
     size_t i = 0;
+    // The messages whose DELE may have reached the server: those after them
+    // were never asked for, and their copies go as one at a time they would
+    // never have been made.
+    size_t asked = count;
     try {
-        ReadAheadInOrder(batch, count, [](const TMessageEntry& e) {
+        asked = 0;
+        ReadAheadInOrder(batch, count, [&](const TMessageEntry& e) {
+            // Counted before it is handed over: a send that fails may have
+            // written part of it.
+            asked = std::max(asked, static_cast<size_t>(&e - batch.data()) + 1);
             return "DELE " + std::to_string(e.MsgNumber);
         }, [&](size_t k) {
             i = k;
+            asked = std::max(asked, k + 1);
             ShowStatus("Eliminazione del messaggio " + MessageLabel(batch[k]));
             return Pop3Client1.DeleteMessageOnServer(batch[k].MsgNumber);
         });
     } catch (const EProtocolReplyError&) {
         // Refused: the messages before it go, as one at a time they would
-        // have; the ones after it, already marked, are restored first.
-        KeepAfter(copies, i, count);
+        // have; the ones after it, already marked, are restored first, and
+        // only once the server has said so do their copies go.
+        KeepAfter(copies, asked, count);
         try {
             Pop3Client1.DropAhead();
             constexpr int32_t kOk = 1;
             Pop3Client1.SendCommand("RSET", {kOk});
+            KeepAfter(copies, i + 1, asked);
             for (size_t k = 0; k < i; ++k)
                 Pop3Client1.SendAhead("DELE " + std::to_string(batch[k].MsgNumber));
             for (size_t k = 0; k < i; ++k) Pop3Client1.DeleteMessageOnServer(batch[k].MsgNumber);
@@ -396,16 +411,16 @@ void TFormMain::DeleteVerified(const std::vector<TMessageEntry>& batch, size_t c
         }
         throw;
     } catch (...) {
-        KeepAfter(copies, i, count);
+        // The answers lost: any DELE that went out may yet be made final by
+        // the server, so only the copies of messages never asked for go.
+        KeepAfter(copies, asked, count);
         Pop3Client1.CloseConnection();
         throw;
     }
 }
 
-void TFormMain::KeepAfter(const std::vector<std::string>& copies, size_t failed, size_t count) {
-    // The copies of the messages that stay on the server and that one at a
-    // time would never have been copied.
-    for (size_t k = failed + 1; k < count && k < copies.size(); ++k)
+void TFormMain::KeepAfter(const std::vector<std::string>& copies, size_t from, size_t to) {
+    for (size_t k = from; k < to && k < copies.size(); ++k)
         if (!copies[k].empty()) std::remove(copies[k].c_str());
 }
 
@@ -440,12 +455,18 @@ bool TFormMain::CopyToRecycleFolder(const TMessageEntry& entry, std::vector<std:
         return false;
     }
     // Another message under the same number and id is not copied, and not
-    // deleted.
-    if (!SameHeaderBlock(entry.HeaderText, text)) return false;
+    // deleted. A record whose header could not be read at the check has
+    // only its id to go by.
+    if (!entry.HeaderText.empty() && !SameHeaderBlock(entry.HeaderText, text)) return false;
     const std::string folder = RecycleFolder();
     // Deleted mail is private: only its owner may open the folder, and the
     // data folder above it of an installed copy is made on first use too.
     if (!FolderExists(folder)) MakePrivateFolders(folder);
+    if (!FRecycleSwept) {
+        // Halves of copies a kill cut short, once a run.
+        RemoveStaleTemporaries(folder);
+        FRecycleSwept = true;
+    }
     if (!FolderExists(folder)) {
         report("Impossibile accedere alla cartella del Cestino");
         return false;
@@ -472,6 +493,10 @@ void TFormMain::CommitAndDisconnect() {
     if (AntiFreeze1.Active) AntiFreeze1.Active = false;
 }
 
-void TFormMain::OpenRecycleFolder() { ShellOpen(RecycleFolder(), std::string(), true); }
+void TFormMain::OpenRecycleFolder() {
+    // What the user is shown holds whole messages only.
+    if (!Deleting) RemoveStaleTemporaries(RecycleFolder());
+    ShellOpen(RecycleFolder(), std::string(), true);
+}
 
 }  // namespace kalmuro

@@ -338,19 +338,23 @@ private:
     // UIDL, then RETR for the copies (or the header check), then DELE of
     // those that passed, then QUIT awaited. False when the walk ends here.
     bool DeleteBatch(const std::vector<TMessageEntry>& batch, bool copyToRecycle);
-    // Sends command(batch[i]) ahead for i < count as the window allows and
-    // calls answer(i) for i < max(count, turns), in order, until it returns
-    // false (answer reads the reply itself); then drops what is still ahead.
+    // Sends command(batch[i]) ahead for i < count as the window allows (an
+    // empty command sends nothing) and calls answer(i) for i < max(count,
+    // turns), in order, until it returns false (answer reads the reply
+    // itself); then drops what is still ahead.
     void ReadAheadInOrder(const std::vector<TMessageEntry>& batch, size_t count,
                           const std::function<std::string(const TMessageEntry&)>& command,
                           const std::function<bool(size_t)>& answer, size_t turns = 0);
     // DELE of the first count messages of the batch, read in order. A
     // refusal keeps every message from the refused one on; a lost
-    // connection deletes nothing. Raises what it met.
+    // connection deletes nothing, unless the server commits what it was
+    // asked, so every copy whose DELE went out stays. Raises what it met.
     void DeleteVerified(const std::vector<TMessageEntry>& batch, size_t count,
                         const std::vector<std::string>& copies);
-    // Removes the copies of the messages after the failed one.
-    void KeepAfter(const std::vector<std::string>& copies, size_t failed, size_t count);
+    // Removes the copies of the messages [from, to) of a batch: messages
+    // that stay on the server and that one at a time would never have been
+    // copied.
+    void KeepAfter(const std::vector<std::string>& copies, size_t from, size_t to);
     // UIDL of the record's number gives the reply the check stored.
     bool UidUnchanged(const TMessageEntry& entry);
     // RETR of the record's number into one text, bounded by the size the
@@ -380,6 +384,8 @@ private:
     // After the login: CAPA, when "Pipelining" is on; whether commands may
     // go ahead of their answers in this session.
     bool SessionTakesPipelining();
+    // Whether the running deletion has swept the recycle folder of leftovers.
+    bool FRecycleSwept = false;
     // The accounts whose server said no to that during the running deletion:
     // their later sessions (one a message) skip asking again.
     std::vector<int32_t> FSequentialAccounts;

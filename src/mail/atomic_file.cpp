@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <ctime>
 #include <mutex>
 #include <random>
 #include <set>
@@ -49,19 +50,16 @@ std::string FolderOf(const std::string& path) {
 constexpr const char* kTempPrefix = ".kalmuro-";
 constexpr const char* kTempSuffix = ".tmp";
 
-// Removes the temporary files that processes no longer alive left in folder;
-// once per folder and run, since only an earlier run can have left one.
-void RemoveStaleTemporaries(const std::string& folder) {
-    static std::mutex guard;
-    static std::set<std::string> cleaned;
-    {
-        const std::lock_guard<std::mutex> lock(guard);
-        if (!cleaned.insert(folder).second) return;
-    }
+// A leftover whose process still seems to run is older than any write
+// takes: its number has gone to another program since.
+constexpr time_t kLeftoverAgeSeconds = 24 * 60 * 60;
+
+void SweepTemporaries(const std::string& folder, bool ownAreStale) {
     DIR* dir = opendir(folder.c_str());
     if (dir == nullptr) return;
     const std::string prefix = kTempPrefix;
     const std::string suffix = kTempSuffix;
+    const time_t now = time(nullptr);
     while (const dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
         if (name.size() <= prefix.size() + suffix.size() || name.rfind(prefix, 0) != 0 ||
@@ -70,15 +68,35 @@ void RemoveStaleTemporaries(const std::string& folder) {
         char* end = nullptr;
         const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
         if (pid <= 0 || end == nullptr || *end != '-') continue;
-        if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
-        unlinkat(dirfd(dir), name.c_str(), 0);
+        bool stale = kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+        // A process whose number a killed one had (a container starts each
+        // run with the same) sees its own number on a leftover.
+        if (!stale && ownAreStale && pid == static_cast<long>(getpid())) stale = true;
+        if (!stale) {
+            struct stat st {};
+            stale = fstatat(dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    S_ISREG(st.st_mode) && now - st.st_mtime > kLeftoverAgeSeconds;
+        }
+        if (stale) unlinkat(dirfd(dir), name.c_str(), 0);
     }
     closedir(dir);
 }
 
+// The first write of a run into a folder sweeps it; only an earlier run can
+// have left anything there by then.
+void SweepOnce(const std::string& folder) {
+    static std::mutex guard;
+    static std::set<std::string> cleaned;
+    {
+        const std::lock_guard<std::mutex> lock(guard);
+        if (!cleaned.insert(folder).second) return;
+    }
+    SweepTemporaries(folder, false);
+}
+
 // Opens a fresh private file in folder; O_EXCL keeps it from reusing anything.
 int CreateTemporary(const std::string& folder, std::string& tempPath) {
-    RemoveStaleTemporaries(folder);
+    SweepOnce(folder);
     static std::mt19937_64 names{std::random_device{}()};
     const std::string prefix = (folder == "/" ? std::string() : folder) + "/" + kTempPrefix +
                                std::to_string(getpid()) + "-";
@@ -225,6 +243,8 @@ int ReadWholeFile(const std::string& path, std::string& content) {
     close(fd);
     return 0;
 }
+
+void RemoveStaleTemporaries(const std::string& folder) { SweepTemporaries(folder, true); }
 
 void SetWriteFailureForTesting(long long afterBytes) { WriteFailureAfter() = afterBytes; }
 

@@ -33,6 +33,12 @@ int WriteTemporaryFile(const std::string& folder, std::string_view content,
                        std::string& tempPath);
 int LinkNewName(const std::string& tempPath, const std::string& path);
 
+// Removes the temporary files that writes cut short by a kill left in
+// folder: those of processes no longer running, those with this process's
+// own number, and any older than a day. Call it when no write of this
+// process into that folder is under way.
+void RemoveStaleTemporaries(const std::string& folder);
+
 // Reads the whole file. Returns 0, or the errno of the failure (ENOENT for a
 // missing file).
 int ReadWholeFile(const std::string& path, std::string& content);

@@ -289,7 +289,13 @@ TEST_F(DeletionTest, FailuresKeepTheMessageEndTheWalkAndCloseTheRun) {
         ASSERT_TRUE(server.WaitForSessions(3));
         EXPECT_EQ(server.SessionsAccepted(), 3u);  // the walk ended at the last row
         EXPECT_EQ(server.Messages().size(), 2u);
-        EXPECT_EQ(Recycled().size(), c.Recycled);
+        // With commands sent ahead both messages were copied and both DELEs
+        // went out: an answer that never came, or a refused QUIT, may still
+        // have made them final, so both copies stay.
+        const bool batched = test::DefaultCapa() == test::TCapa::Pipelining;
+        const bool ambiguous = c.Name == std::string("dele-connection-lost") ||
+                               c.Name == std::string("quit-refused");
+        EXPECT_EQ(Recycled().size(), batched && ambiguous ? 2u : c.Recycled);
         EXPECT_FALSE(Form.Deleting);
         EXPECT_FALSE(Form.Pop3Client1.IsConnected());
         EXPECT_FALSE(Form.AntiFreeze1.Active);
@@ -357,7 +363,13 @@ TEST_F(DeletionTest, AutomaticDeletionRunsOncePerCheck) {
         ASSERT_TRUE(server.WaitForSessions(c.Sessions));
         EXPECT_EQ(server.SessionsAccepted(), c.Sessions);
         EXPECT_EQ(server.Messages().size(), c.Left);
-        EXPECT_EQ(Recycled().size(), c.Recycled);
+        // With commands sent ahead both messages were copied and both DELEs
+        // went out: an answer that never came, or a refused QUIT, may still
+        // have made them final, so both copies stay.
+        const bool batched = test::DefaultCapa() == test::TCapa::Pipelining;
+        const bool ambiguous = c.Name == std::string("dele-connection-lost") ||
+                               c.Name == std::string("quit-refused");
+        EXPECT_EQ(Recycled().size(), batched && ambiguous ? 2u : c.Recycled);
         EXPECT_FALSE(Form.Deleting);
         EXPECT_FALSE(Form.Checking);
     }

@@ -2,11 +2,13 @@
 // shared by two messages, a renumbered mailbox, lines of 20,000 characters,
 // a copy killed halfway, and who may read the files left behind.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -229,6 +231,60 @@ TEST(KilledCopy, LeavesNoCopyAndTheNextRunCleansUp) {
     ASSERT_EQ(WriteNewMessageFile(folder, "copia", "whole\r\n", path), 0);
     EXPECT_EQ(FolderNames(folder), std::vector<std::string>{"copia.eml"});
     EXPECT_EQ(ReadFile(path), "whole\r\n");
+}
+
+// Leftovers of copies cut short go whenever the recycle folder is used
+// again, also within one long run of the window, and never those a running
+// program may still be writing.
+TEST_F(HostileMailboxTest, LeftoversGoWhenTheRecycleFolderIsUsed) {
+    const std::string folder = Home.Path("Cestino");
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    const pid_t dead = fork();
+    ASSERT_GE(dead, 0);
+    if (dead == 0) _exit(0);
+    waitpid(dead, nullptr, 0);
+    const std::string deadName = ".kalmuro-" + std::to_string(dead) + "-1.tmp";
+    const std::string ownName = ".kalmuro-" + std::to_string(getpid()) + "-2.tmp";
+    // pid 1 always runs: its leftover is stale only once it is old.
+    const std::string oldName = ".kalmuro-1-3.tmp", freshName = ".kalmuro-1-4.tmp";
+    auto plant = [&] {
+        for (const std::string& name : {deadName, ownName, oldName, freshName})
+            Home.Write("Cestino/" + name, "half a messa");
+        const timespec old[2] = {{time(nullptr) - 3 * 24 * 3600, 0}, {time(nullptr) - 3 * 24 * 3600, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, (folder + "/" + oldName).c_str(), old, 0), 0);
+    };
+    const std::vector<std::string> kept = {freshName, "keep.eml", ".other.tmp"};
+    Home.Write("Cestino/keep.eml", "whole\r\n");
+    Home.Write("Cestino/.other.tmp", "not ours");
+    auto left = [&] {
+        std::vector<std::string> names = FolderNames(folder);
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    std::vector<std::string> expected = kept;
+    std::sort(expected.begin(), expected.end());
+
+    plant();
+    Form.BitBtnRecycleClick();
+    EXPECT_EQ(left(), expected);
+
+    // Two deletion runs in one process: each sweeps, and the copy is whole.
+    TFakePop3Server server("alice", "secret", FakeMailbox(2));
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        plant();
+        CheckAccount(server);
+        DeleteRows({0}, true);
+        std::vector<std::string> names = left();
+        names.erase(std::remove_if(names.begin(), names.end(),
+                                   [&](const std::string& n) {
+                                       return n.size() > 4 && n.rfind(".eml") == n.size() - 4 &&
+                                              n != "keep.eml";
+                                   }),
+                    names.end());
+        EXPECT_EQ(names, expected);
+    }
+    EXPECT_EQ(server.Messages().size(), 0u);
 }
 
 }  // namespace

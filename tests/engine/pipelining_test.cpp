@@ -170,6 +170,53 @@ TEST_F(Pipelining, ChecksMatchOneCommandAtATime) {
     }
 }
 
+// A message's record is appended before its LIST and filled in only once
+// LIST and UIDL have answered; a cut anywhere in the first three messages
+// leaves, on either road, exactly the records that order of steps builds.
+TEST_F(Pipelining, ACutLeavesTheRecordsOfTheOrderOfSteps) {
+    std::vector<std::string> full;
+    {
+        TRun run(false, Mailbox());
+        run.Form.CheckMail();
+        for (const TMessageEntry& m : run.Form.Messages) full.push_back(RecordText(m));
+    }
+    ASSERT_EQ(full.size(), 7u);  // Alice's five, then Bob's two
+    TMessageEntry bareEntry;
+    const std::string bare = RecordText(bareEntry);
+    for (int n = 1; n <= 3; ++n) {
+        for (const std::string verb : {"TOP", "LIST", "UIDL"}) {
+            const std::string k = std::to_string(n);
+            const std::string command = verb == "TOP" ? "TOP " + k + " 0" : verb + " " + k;
+            SCOPED_TRACE("cut at " + command);
+            // What the steps build: the messages before in full; the one
+            // cut at TOP or LIST has its account only; cut at UIDL it keeps
+            // everything but the id, and the next one has its account only.
+            std::vector<std::string> expected(full.begin(), full.begin() + (n - 1));
+            if (verb == "UIDL") {
+                TRun model(false, Mailbox());
+                model.Form.CheckMail();
+                TMessageEntry cut = model.Form.Messages[static_cast<size_t>(n - 1)];
+                cut.UidlText.clear();
+                expected.push_back(RecordText(cut));
+            }
+            expected.push_back(bare);
+            expected.insert(expected.end(), full.begin() + 5, full.end());
+            for (bool pipelined : {false, true}) {
+                SCOPED_TRACE(pipelined ? "pipelined" : "one at a time");
+                TRun run(pipelined, Mailbox());
+                run.Server.Override(command, "", true);
+                run.Form.CheckMail();
+                std::vector<std::string> records;
+                for (const TMessageEntry& m : run.Form.Messages) records.push_back(RecordText(m));
+                EXPECT_EQ(records, expected);
+                EXPECT_EQ(run.Screen.BoxMessages(),
+                          std::vector<std::string>{"Rilevati problemi durante la lettura dei messaggi"});
+                EXPECT_EQ(run.Form.CheckErrorFlag(), verb != "LIST");
+            }
+        }
+    }
+}
+
 TEST_F(Pipelining, DeletionsMatchOneMessageAtATime) {
     struct Case {
         const char* Name;
@@ -236,6 +283,100 @@ TEST_F(Pipelining, DeletionsMatchOneMessageAtATime) {
         }
         if (!c.SameStatuses) outcomes[1].Statuses = outcomes[0].Statuses;
         ExpectSame(outcomes[0], outcomes[1]);
+    }
+}
+
+// A QUIT whose answer never comes may have made every deletion final; so
+// may a server that commits when the connection drops. On either road,
+// every message the server no longer holds has its whole copy.
+TEST_F(Pipelining, NoCopyGoesWhoseMessageMayBeGone) {
+    using TQuitEnd = TFakePop3Server::TQuitEnd;
+    struct Case {
+        std::string Name;
+        TQuitEnd Quit = TQuitEnd::Answer;
+        std::string CloseAfter;  // a command answered, then the connection cut
+        bool CommitOnClose = false;
+    };
+    std::vector<Case> cases = {
+        {"quit-committed-answer-lost", TQuitEnd::CommitThenClose, "", false},
+        {"quit-never-answered", TQuitEnd::CommitThenHold, "", false},
+    };
+    for (int n = 1; n <= 5; ++n)
+        for (bool commits : {false, true})
+            cases.push_back({"cut-after-dele-" + std::to_string(n) + (commits ? "-commits" : ""),
+                             TQuitEnd::Answer, "DELE " + std::to_string(n), commits});
+    const std::vector<TFakeMessage> box = Mailbox();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        for (bool pipelined : {false, true}) {
+            SCOPED_TRACE(pipelined ? "pipelined" : "one at a time");
+            std::filesystem::remove_all(Home.Path("Cestino"));
+            TRun run(pipelined, box);
+            WriteIniString(kSectionSetup, "Timeout", "1");
+            run.Form.CheckMail();
+            run.Form.ListViewMailBoxesSelectItem(1);  // Alice's
+            run.Form.Selezionatutto1Click();
+            ASSERT_TRUE(run.Server.WaitForSessions(1));
+            run.Server.QuitEnd = c.Quit;
+            run.Server.CommitOnClose = c.CommitOnClose;
+            if (!c.CloseAfter.empty()) run.Server.CloseAfter(c.CloseAfter);
+            run.Screen.Boxes.clear();
+            run.Form.DeleteSelectedMessages();
+            EXPECT_FALSE(run.Form.Deleting);
+            EXPECT_FALSE(run.Screen.BoxMessages().empty());  // the account's error
+            run.Server.WaitForSessions(run.Server.SessionsAccepted());
+            std::vector<std::string> left, copies;
+            for (const TFakeMessage& m : run.Server.Messages()) left.push_back(m.Uid);
+            for (const std::string& name : FolderNames(Home.Path("Cestino")))
+                copies.push_back(ReadFile(Home.Path("Cestino/" + name)));
+            size_t gone = 0;
+            for (const TFakeMessage& m : box) {
+                if (std::find(left.begin(), left.end(), m.Uid) != left.end()) continue;
+                ++gone;
+                EXPECT_NE(std::find(copies.begin(), copies.end(), m.Text), copies.end())
+                    << "no whole copy of " << m.Uid;
+            }
+            // The cases are worth something only where messages did go.
+            if (c.Quit != TQuitEnd::Answer || c.CommitOnClose) {
+                EXPECT_GT(gone, 0u);
+            }
+        }
+    }
+}
+
+// A message whose header was refused at the check is blocked as empty; its
+// id alone verifies it, and its copy is named from the empty record.
+TEST_F(Pipelining, AMessageWithoutHeaderCanBeDeleted) {
+    for (bool copy : {true, false}) {
+        for (bool pipelined : {false, true}) {
+            SCOPED_TRACE(std::string(copy ? "copy" : "no copy") +
+                         (pipelined ? ", pipelined" : ", one at a time"));
+            std::filesystem::remove_all(Home.Path("Cestino"));
+            TRun run(pipelined, Mailbox());
+            WriteIniBool(kSectionSetup, "StopEmptyMsg", true);
+            WriteIniBool(kSectionSetup, "CopyToRecycle", copy);
+            run.Server.Override("TOP 2 0", "-ERR broken\r\n");
+            run.Form.CheckMail();
+            ASSERT_EQ(run.Form.CountCheckedMessages(), 1);
+            const std::string uid = run.Form.Messages[1].UidlText;
+            ASSERT_FALSE(uid.empty());
+            ASSERT_TRUE(run.Form.Messages[1].HeaderText.empty());
+            run.Screen.Boxes.clear();
+            run.Form.DeleteSelectedMessages();
+            // The question only: no error.
+            EXPECT_EQ(run.Screen.BoxMessages(), std::vector<std::string>{DeleteQuestion(copy, 1)});
+            run.Server.WaitForSessions(run.Server.SessionsAccepted());
+            std::vector<std::string> left;
+            for (const TFakeMessage& m : run.Server.Messages()) left.push_back(m.Uid);
+            EXPECT_EQ(left, (std::vector<std::string>{"uid-1", "uid-3", "uid-4", "uid-5"}));
+            const std::vector<std::string> names = FolderNames(Home.Path("Cestino"));
+            if (copy) {
+                ASSERT_EQ(names, std::vector<std::string>{"18991230_000000_.eml"});
+                EXPECT_EQ(ReadFile(Home.Path("Cestino/" + names[0])), Mailbox()[1].Text);
+            } else {
+                EXPECT_TRUE(names.empty());
+            }
+        }
     }
 }
 

@@ -436,6 +436,11 @@ void TFakePop3Server::Override(const std::string& command, std::string rawReply,
     FOverrides[command] = {std::move(rawReply), close};
 }
 
+void TFakePop3Server::CloseAfter(const std::string& command) {
+    std::lock_guard<std::mutex> lock(FBoxMutex);
+    FCloseAfter.insert(command);
+}
+
 std::vector<TFakeMessage> TFakePop3Server::Messages() const {
     std::lock_guard<std::mutex> lock(FBoxMutex);
     return FMessages;
@@ -457,6 +462,19 @@ void TFakePop3Server::Serve(int fd, size_t session) {
     bool loggedIn = false;
     std::vector<TFakeMessage> box;
     auto reply = [&](const std::string& text) { return SendAll(fd, text + "\r\n"); };
+    auto commit = [&] {
+        std::lock_guard<std::mutex> lock(FBoxMutex);
+        FMessages.clear();
+        for (const TFakeMessage& m : box)
+            if (!m.Deleted) FMessages.push_back(m);
+    };
+    // However the session ends after login, a server that commits anyway.
+    struct TEnd {
+        std::function<void()> Run;
+        ~TEnd() { Run(); }
+    } end{[&] {
+        if (loggedIn && CommitOnClose) commit();
+    }};
     // The message n refers to, or an error already answered.
     auto pick = [&](const std::string& arg, TFakeMessage*& m) {
         int32_t n = 0;
@@ -502,13 +520,24 @@ void TFakePop3Server::Serve(int fd, size_t session) {
         command = UpperCase(command);
         if (command == "QUIT") {
             if (loggedIn) {
-                std::lock_guard<std::mutex> lock(FBoxMutex);
-                FMessages.clear();
-                for (const TFakeMessage& m : box)
-                    if (!m.Deleted) FMessages.push_back(m);
+                commit();
+                loggedIn = false;
+                if (QuitEnd == TQuitEnd::CommitThenClose) return;
+                if (QuitEnd == TQuitEnd::CommitThenHold) {
+                    while (!Stopping() && RecvLine(fd, line, pending)) {
+                    }
+                    return;
+                }
+                reply("+OK Logging out, messages deleted.");
+                return;
             }
-            reply(loggedIn ? "+OK Logging out, messages deleted." : "+OK Logging out");
+            reply("+OK Logging out");
             return;
+        }
+        bool closeAfter = false;
+        {
+            std::lock_guard<std::mutex> lock(FBoxMutex);
+            closeAfter = FCloseAfter.count(line) > 0;
         }
         if (!loggedIn) {
             bool ok = false;
@@ -595,6 +624,7 @@ void TFakePop3Server::Serve(int fd, size_t session) {
         } else {
             reply("-ERR Unknown command: " + command);
         }
+        if (closeAfter) return;
     }
 }
 

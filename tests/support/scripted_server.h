@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -188,6 +189,16 @@ public:
     // Replaces the answer to one command line (exact, upper-case command as
     // sent, e.g. "UIDL 3") with raw bytes; `close` drops the connection after.
     void Override(const std::string& command, std::string rawReply, bool close = false);
+    // How a QUIT after login ends: answered, or the deletions made final
+    // and then the answer lost (the connection closed), or never sent (the
+    // connection held until the client gives up).
+    enum class TQuitEnd { Answer, CommitThenClose, CommitThenHold };
+    std::atomic<TQuitEnd> QuitEnd{TQuitEnd::Answer};
+    // A server that makes the deletions final whenever a session ends after
+    // login, QUIT or not: the worst a client may meet.
+    std::atomic<bool> CommitOnClose{false};
+    // Answers the command line as usual, then closes the connection.
+    void CloseAfter(const std::string& command);
     // Messages left after every committed QUIT.
     std::vector<TFakeMessage> Messages() const;
     // Replaces the mailbox (between sessions).
@@ -205,6 +216,7 @@ private:
     mutable std::mutex FBoxMutex;
     std::vector<TFakeMessage> FMessages;
     std::map<std::string, TOverride> FOverrides;
+    std::set<std::string> FCloseAfter;
 };
 
 // A port on 127.0.0.1 where nothing listens (connections are refused).
