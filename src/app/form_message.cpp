@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <string_view>
 
 #include "app/message_text_access.h"
@@ -45,13 +46,23 @@ std::string Expanded(std::string_view line) {
     return out;
 }
 
+// Columns lie whole pixels apart: a font whose advance has a fraction is
+// drawn with the fraction taken off every character, or the glyphs of a
+// long line would drift away from the caret and the selection under them.
+QFont WholePixelPitch(QFont font) {
+    font.setLetterSpacing(QFont::AbsoluteSpacing, 0);
+    const qreal advance = QFontMetricsF(font).horizontalAdvance(QString(10, QLatin1Char('M'))) / 10;
+    font.setLetterSpacing(QFont::AbsoluteSpacing, std::max<qreal>(1, std::round(advance)) - advance);
+    return font;
+}
+
 }  // namespace
 
 TMessageTextView::TMessageTextView(QWidget* parent) : QAbstractScrollArea(parent) {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setStyleHint(QFont::TypeWriter);
     font.setFixedPitch(true);
-    setFont(font);
+    setFont(WholePixelPitch(font));
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setFocusPolicy(Qt::StrongFocus);
@@ -63,7 +74,7 @@ TMessageTextView::TMessageTextView(QWidget* parent) : QAbstractScrollArea(parent
 void TMessageTextView::SetText(const std::string& text) {
     // A screen reader is told what went and what came; only then is the
     // old text worth turning into characters.
-    const bool tell = QAccessible::isActive();
+    const bool tell = AccessibilityListening();
     const QString oldText = tell ? TextRange(0, CharacterCount()) : QString();
     FText = text;
     FLines.clear();
@@ -92,9 +103,9 @@ void TMessageTextView::SetText(const std::string& text) {
     viewport()->update();
     if (tell) {
         QAccessibleTextUpdateEvent event(this, 0, oldText, TextRange(0, CharacterCount()));
-        QAccessible::updateAccessibility(&event);
+        TellAccessibility(event);
         QAccessibleTextCursorEvent caret(this, 0);
-        QAccessible::updateAccessibility(&caret);
+        TellAccessibility(caret);
     }
 }
 
@@ -118,7 +129,7 @@ QString TMessageTextView::ShownLineText(int line) const {
 int TMessageTextView::LineHeight() const { return std::max(1, fontMetrics().lineSpacing()); }
 
 int TMessageTextView::CharWidth() const {
-    return std::max(1, fontMetrics().horizontalAdvance(QLatin1Char('M')));
+    return std::max(1, qRound(QFontMetricsF(font()).horizontalAdvance(QString(10, QLatin1Char('M'))) / 10));
 }
 
 int TMessageTextView::VisibleLines() const {
@@ -147,7 +158,12 @@ void TMessageTextView::resizeEvent(QResizeEvent* event) {
 
 void TMessageTextView::changeEvent(QEvent* event) {
     QAbstractScrollArea::changeEvent(event);
-    if (event->type() == QEvent::FontChange) UpdateScrollBars();
+    if (event->type() != QEvent::FontChange) return;
+    const QFont whole = WholePixelPitch(font());
+    if (whole.letterSpacing() != font().letterSpacing())
+        setFont(whole);  // comes back here once more
+    else
+        UpdateScrollBars();
 }
 
 // The caret shows only while the view has the keyboard.
@@ -332,10 +348,10 @@ TTextPos TMessageTextView::CharAt(const QPoint& point) const {
 
 void TMessageTextView::NotifyMoved(TTextPos oldAnchor, TTextPos oldCursor) {
     viewport()->update();
-    if (!QAccessible::isActive()) return;
+    if (!AccessibilityListening()) return;
     if (oldCursor != FCursor) {
         QAccessibleTextCursorEvent caret(this, OffsetOf(FCursor));
-        QAccessible::updateAccessibility(&caret);
+        TellAccessibility(caret);
     }
     const bool hadSelection = oldAnchor != oldCursor, hasSelection = FAnchor != FCursor;
     if (!hadSelection && !hasSelection) return;
@@ -346,7 +362,7 @@ void TMessageTextView::NotifyMoved(TTextPos oldAnchor, TTextPos oldCursor) {
     QAccessibleTextSelectionEvent selection(this, hasSelection ? std::min(anchor, cursor) : -1,
                                             hasSelection ? std::max(anchor, cursor) : -1);
     selection.setCursorPosition(cursor);
-    QAccessible::updateAccessibility(&selection);
+    TellAccessibility(selection);
 }
 
 void TMessageTextView::Select(TTextPos anchor, TTextPos cursor) {
@@ -435,13 +451,19 @@ bool TMessageTextView::MoveCaret(const QKeyEvent& event) {
     const bool control = modifiers.testFlag(Qt::ControlModifier);
     if (modifiers & ~(Qt::ShiftModifier | Qt::ControlModifier)) return false;
     bool vertical = false;
+    // An arrow without Shift first drops a selection, at its near end.
+    const bool collapse = !shift && !control && FAnchor != FCursor;
     TTextPos to = FCursor;
     switch (event.key()) {
         case Qt::Key_Left:
-            to = control ? StepWord(FCursor, -1) : StepCharacter(FCursor, -1);
+            to = collapse  ? std::min(FAnchor, FCursor)
+                 : control ? StepWord(FCursor, -1)
+                           : StepCharacter(FCursor, -1);
             break;
         case Qt::Key_Right:
-            to = control ? StepWord(FCursor, 1) : StepCharacter(FCursor, 1);
+            to = collapse  ? std::max(FAnchor, FCursor)
+                 : control ? StepWord(FCursor, 1)
+                           : StepCharacter(FCursor, 1);
             break;
         case Qt::Key_Up:
         case Qt::Key_Down:

@@ -193,7 +193,20 @@ QAccessibleInterface* MessageTextFactory(const QString& key, QObject* object) {
     return view != nullptr ? new TMessageTextAccessible(view) : nullptr;
 }
 
+void (*gObserver)(QAccessibleEvent*) = nullptr;
+
 }  // namespace
+
+bool AccessibilityListening() { return gObserver != nullptr || QAccessible::isActive(); }
+
+void TellAccessibility(QAccessibleEvent& event) {
+    if (gObserver != nullptr) gObserver(&event);
+    if (QAccessible::isActive()) QAccessible::updateAccessibility(&event);
+}
+
+void SetAccessibilityObserverForTesting(void (*observer)(QAccessibleEvent*)) {
+    gObserver = observer;
+}
 
 void InstallMessageTextAccessibility() {
     static const bool installed = [] {

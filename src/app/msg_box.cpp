@@ -86,6 +86,8 @@ TqvFormMsgBox::TqvFormMsgBox(QWidget* owner, const std::string& message,
 
     FScroll = new QScrollArea(FPanel);
     FScroll->setObjectName(QStringLiteral("ScrollBox1"));
+    // Reached with Tab to scroll a long text with the arrows.
+    FScroll->setAccessibleName(QStringLiteral("Testo del messaggio"));
     FScroll->setFrameShape(QFrame::NoFrame);
     FScroll->setWidgetResizable(false);
     FScroll->setPalette(white);
