@@ -50,8 +50,9 @@ QString WrapLines(const QString& text, const QFont& font, int width) {
 QString PlainToolTip(const QString& text) {
     if (text.isEmpty()) return QString();
     // A tip is drawn without wrapping (its blanks are kept as written), so
-    // the lines are broken here: at eighty characters, or wider for a text
-    // that would otherwise be taller than most of the screen.
+    // a line that would run off the screen is broken here: at eighty
+    // characters, or wider for a text that would otherwise be taller than
+    // most of the screen. Lines that fit stay whole.
     const QFont font = QToolTip::font();
     const QFontMetricsF metrics(font);
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -65,7 +66,7 @@ QString PlainToolTip(const QString& text) {
     }
     const qreal base = metrics.averageCharWidth() * 80;
     QString shown = text;
-    if (widest > base) {
+    if (widest > available.width()) {
         const qreal tall = total * metrics.lineSpacing() / (available.height() * 0.75);
         const qreal width = std::clamp(tall, base, std::max(base, available.width() * 0.75));
         shown = WrapLines(text, font, static_cast<int>(std::floor(width)));

@@ -15,9 +15,9 @@ namespace kalmuro {
 // the CR LF pairs they expand to turned into plain line breaks.
 QString DisplayText(const std::string& text);
 // A tool tip that shows the text as written, line breaks kept; empty for an
-// empty text (no tip at all). A line wider than about eighty characters is
-// wrapped (a long text on wider lines, so that it keeps within the screen),
-// so a subject of thousands of characters never runs off the screen.
+// empty text (no tip at all). A line wider than the screen is wrapped, at
+// about eighty characters (a long text on wider lines, so that it keeps
+// within the screen's height where it can).
 QString PlainToolTip(const QString& text);
 // Sets both the tip and, as plain text, the description a screen reader
 // reads (which would otherwise be the tip's markup).
