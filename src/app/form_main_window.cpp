@@ -248,8 +248,8 @@ void TFormMainWindow::BuildMailboxPanel(QWidget* parent) {
     FListViewMailBoxes->setSelectionMode(QAbstractItemView::SingleSelection);
     FListViewMailBoxes->setEditTriggers(QAbstractItemView::NoEditTriggers);
     FListViewMailBoxes->setAccessibleName(QStringLiteral("Caselle di posta"));
-    FListViewMailBoxes->setAccessibleDescription(
-        QStringLiteral("Sceglie se l'elenco mostra i messaggi di tutti gli accounts o di uno solo"));
+    FListViewMailBoxes->setAccessibleDescription(QStringLiteral(
+        "Sceglie se l'elenco mostra i messaggi di tutti gli accounts o di uno solo"));
     layout->addWidget(FListViewMailBoxes);
     parent->layout()->addWidget(FPanelMailBoxes);
     FPanelMailBoxes->setVisible(false);
@@ -265,9 +265,9 @@ void TFormMainWindow::BuildMessageList(QWidget* parent) {
     FListViewMsg = new TMessageListView(parent);
     FListViewMsg->setObjectName(QStringLiteral("ListViewMsg"));
     FListViewMsg->setAccessibleName(QStringLiteral("Messaggi sul server"));
-    FListViewMsg->setAccessibleDescription(Win1252ToQString(
-        "Una riga per messaggio; la casella della prima colonna lo seleziona per "
-        "l'eliminazione, il tasto Menu apre i comandi del messaggio evidenziato"));
+    FListViewMsg->setAccessibleDescription(
+        Win1252ToQString("Una riga per messaggio; la casella della prima colonna lo seleziona per "
+                         "l'eliminazione, il tasto Menu apre i comandi del messaggio evidenziato"));
     // The columns' default widths were made for this size: a date and time
     // fits its column.
     FListViewMsg->setFont(DesignFont(FListViewMsg->font()));

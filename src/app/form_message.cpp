@@ -52,7 +52,8 @@ std::string Expanded(std::string_view line) {
 QFont WholePixelPitch(QFont font) {
     font.setLetterSpacing(QFont::AbsoluteSpacing, 0);
     const qreal advance = QFontMetricsF(font).horizontalAdvance(QString(10, QLatin1Char('M'))) / 10;
-    font.setLetterSpacing(QFont::AbsoluteSpacing, std::max<qreal>(1, std::round(advance)) - advance);
+    font.setLetterSpacing(QFont::AbsoluteSpacing,
+                          std::max<qreal>(1, std::round(advance)) - advance);
     return font;
 }
 
@@ -129,7 +130,8 @@ QString TMessageTextView::ShownLineText(int line) const {
 int TMessageTextView::LineHeight() const { return std::max(1, fontMetrics().lineSpacing()); }
 
 int TMessageTextView::CharWidth() const {
-    return std::max(1, qRound(QFontMetricsF(font()).horizontalAdvance(QString(10, QLatin1Char('M'))) / 10));
+    return std::max(
+        1, qRound(QFontMetricsF(font()).horizontalAdvance(QString(10, QLatin1Char('M'))) / 10));
 }
 
 int TMessageTextView::VisibleLines() const {
@@ -252,7 +254,8 @@ int TMessageTextView::CharacterCount() const {
 
 int TMessageTextView::LineOffset(int line) const {
     if (FLines.empty()) return 0;
-    return static_cast<int>(FLines[static_cast<size_t>(std::clamp(line, 0, LineCount() - 1))].Offset);
+    return static_cast<int>(
+        FLines[static_cast<size_t>(std::clamp(line, 0, LineCount() - 1))].Offset);
 }
 
 int TMessageTextView::LineOfOffset(int offset) const {
@@ -288,8 +291,8 @@ QString TMessageTextView::TextRange(int start, int end) const {
         const int from = std::max(start, lineStart) - lineStart;
         const int to = std::min<int>(end - lineStart, static_cast<int>(raw.size()));
         if (from < to)
-            text += Win1252ToQString(raw.substr(static_cast<size_t>(from),
-                                                static_cast<size_t>(to - from)));
+            text += Win1252ToQString(
+                raw.substr(static_cast<size_t>(from), static_cast<size_t>(to - from)));
         // The line's break, when the range reaches past its last character.
         if (line + 1 < LineCount() && end > lineStart + static_cast<int>(raw.size()) &&
             start <= lineStart + static_cast<int>(raw.size()))
@@ -355,8 +358,8 @@ void TMessageTextView::NotifyMoved(TTextPos oldAnchor, TTextPos oldCursor) {
     }
     const bool hadSelection = oldAnchor != oldCursor, hasSelection = FAnchor != FCursor;
     if (!hadSelection && !hasSelection) return;
-    if (hadSelection && hasSelection && std::minmax(oldAnchor, oldCursor) ==
-                                            std::minmax(FAnchor, FCursor))
+    if (hadSelection && hasSelection &&
+        std::minmax(oldAnchor, oldCursor) == std::minmax(FAnchor, FCursor))
         return;
     const int anchor = OffsetOf(FAnchor), cursor = OffsetOf(FCursor);
     QAccessibleTextSelectionEvent selection(this, hasSelection ? std::min(anchor, cursor) : -1,
@@ -402,9 +405,9 @@ TTextPos TMessageTextView::StepCharacter(TTextPos from, int direction) const {
     const int length = static_cast<int>(Line(from.Line).size());
     // Past a line's end is the next line's start, and back.
     if (raw < 0)
-        return from.Line > 0 ? TTextPos{from.Line - 1,
-                                        static_cast<int>(Shown(from.Line - 1).size())}
-                             : TTextPos{from.Line, 0};
+        return from.Line > 0
+                   ? TTextPos{from.Line - 1, static_cast<int>(Shown(from.Line - 1).size())}
+                   : TTextPos{from.Line, 0};
     if (raw > length)
         return from.Line + 1 < LineCount() ? TTextPos{from.Line + 1, 0}
                                            : TTextPos{from.Line, ShownColumn(from.Line, length)};
@@ -486,8 +489,9 @@ bool TMessageTextView::MoveCaret(const QKeyEvent& event) {
             break;
         case Qt::Key_End:
             if (FLines.empty()) return true;
-            to = control ? TTextPos{LineCount() - 1, static_cast<int>(Shown(LineCount() - 1).size())}
-                         : TTextPos{FCursor.Line, static_cast<int>(Shown(FCursor.Line).size())};
+            to = control
+                     ? TTextPos{LineCount() - 1, static_cast<int>(Shown(LineCount() - 1).size())}
+                     : TTextPos{FCursor.Line, static_cast<int>(Shown(FCursor.Line).size())};
             break;
         default:
             return false;

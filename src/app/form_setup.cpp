@@ -271,7 +271,8 @@ QWidget* TFormSetup::BuildOptions() {
     SetPlainTip(timeoutLabel, timeoutTip);
     FSpinEditTimeout = NewSpinBox(group, "SpinEditTimeout", kTimeoutRange);
     // Its unit is the label after it, which a screen reader would not join.
-    FSpinEditTimeout->setAccessibleName(Text("Attesa massima nelle operazioni con il server, in secondi"));
+    FSpinEditTimeout->setAccessibleName(
+        Text("Attesa massima nelle operazioni con il server, in secondi"));
     FSpinEditTimeout->setAccessibleDescription(timeoutTip);
     timeoutLabel->setBuddy(FSpinEditTimeout);
     timeout->addWidget(timeoutLabel);

@@ -158,11 +158,11 @@ private:
             return {lineStart, line + 1 < view.LineCount() ? view.LineOffset(line + 1) : count};
         const QString text = view.LineText(line);
         const int column = offset - lineStart;
-        if (column >= text.size()) return offset >= count ? std::pair{count, count}
-                                                          : std::pair{offset, offset + 1};
+        if (column >= text.size())
+            return offset >= count ? std::pair{count, count} : std::pair{offset, offset + 1};
         const bool words = type == QAccessible::WordBoundary;
         QTextBoundaryFinder finder(type == QAccessible::CharBoundary ? QTextBoundaryFinder::Grapheme
-                                   : words ? QTextBoundaryFinder::Word
+                                   : words                           ? QTextBoundaryFinder::Word
                                            : QTextBoundaryFinder::Sentence,
                                    text);
         // Between two marks of punctuation a word boundary ends nothing:

@@ -55,9 +55,12 @@ QString IconPicture(int32_t icon) {
 // What the picture says, for a screen reader.
 QString IconName(int32_t icon) {
     switch (icon) {
-        case miQuestion: return QStringLiteral("Domanda");
-        case miWarning: return QStringLiteral("Avviso");
-        default: return QStringLiteral("Informazione");
+        case miQuestion:
+            return QStringLiteral("Domanda");
+        case miWarning:
+            return QStringLiteral("Avviso");
+        default:
+            return QStringLiteral("Informazione");
     }
 }
 
@@ -161,8 +164,7 @@ TqvFormMsgBox::TqvFormMsgBox(QWidget* owner, const std::string& message,
         clientWidth = std::min(maxClientWidth, clientWidth + text.width() - designAreaWidth);
     if (text.height() > designAreaHeight)
         clientHeight = std::min(maxClientHeight, clientHeight + text.height() - designAreaHeight);
-    const bool scrollsDown =
-        text.height() > clientHeight - (kClientHeight - designAreaHeight);
+    const bool scrollsDown = text.height() > clientHeight - (kClientHeight - designAreaHeight);
     // A wrapped text takes the whole width; one that scrolls down keeps
     // room for the scroll bar beside it.
     if (wrapped != shown)

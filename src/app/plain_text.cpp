@@ -56,7 +56,8 @@ QString PlainToolTip(const QString& text) {
     const QFont font = QToolTip::font();
     const QFontMetricsF metrics(font);
     const QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    const QRect available =
+        screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
     const QStringList lines = text.split(QLatin1Char('\n'));
     qreal widest = 0, total = 0;
     for (const QString& line : lines) {

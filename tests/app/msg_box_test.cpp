@@ -205,7 +205,8 @@ private Q_SLOTS:
         QLabel* label = box.TextLabel();
         QCOMPARE(label->textFormat(), Qt::PlainText);
         // Only line breaks were added.
-        QCOMPARE(label->text().remove(QLatin1Char('\n')), DisplayText(text).remove(QLatin1Char('\n')));
+        QCOMPARE(label->text().remove(QLatin1Char('\n')),
+                 DisplayText(text).remove(QLatin1Char('\n')));
         QScrollArea* area = box.TextArea();
         QCOMPARE(area->horizontalScrollBar()->maximum(), 0);
         QVERIFY(label->x() + label->width() <= area->viewport()->width());

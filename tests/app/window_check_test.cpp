@@ -2,20 +2,20 @@
 // the check runs, ticks, colours, the count, the tips, the mailbox filter,
 // the close refused meanwhile; Stop against a silent server; hostile header
 // text shown as written.
+#include <QAccessible>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QTest>
-#include <QTextDocument>
-#include <QToolTip>
-#include <QAccessible>
-#include <QFileInfo>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTest>
+#include <QTextDocument>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeView>
 #include <atomic>
 #include <set>
@@ -363,11 +363,10 @@ private Q_SLOTS:
         std::string subject = "<b>Offerta</b> <img src='/dev/zero'> ";
         while (subject.size() < 4300) subject += "sconti incredibili ";
         subject += std::string(700, 'Z');
-        test::TFakePop3Server server(
-            "alice", "secret",
-            {{"From: Negozio <shop@example.com>\r\nSubject: " + subject +
-                  "\r\nDate: Mon, 5 Mar 2007 14:09:00 +0100\r\n\r\nx\r\n",
-              "u1"}});
+        test::TFakePop3Server server("alice", "secret",
+                                     {{"From: Negozio <shop@example.com>\r\nSubject: " + subject +
+                                           "\r\nDate: Mon, 5 Mar 2007 14:09:00 +0100\r\n\r\nx\r\n",
+                                       "u1"}});
         THome home;
         SaveAccounts({At("Casa", server.Port(), "alice", "secret")});
         TBoxAnswerer boxes;
@@ -387,7 +386,8 @@ private Q_SLOTS:
         QVERIFY2(tipLabel->width() <= available.width() * 3 / 4 + 20,
                  qPrintable(QString::number(tipLabel->width())));
         QVERIFY(tip.count(QLatin1Char('\n')) > 5);  // wrapped
-        QVERIFY2(QString(tip).remove(QLatin1Char('\n'))
+        QVERIFY2(QString(tip)
+                     .remove(QLatin1Char('\n'))
                      .contains(QStringLiteral("Negozio (shop@example.com) - ") +
                                QString::fromStdString(subject)),
                  qPrintable(tip.left(200)));
