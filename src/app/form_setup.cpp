@@ -34,7 +34,7 @@ QLabel* NewLabel(QWidget* parent, const char* text) {
 QPushButton* NewButton(QWidget* parent, const char* name, const char* caption, const char* tip) {
     auto* button = new QPushButton(Text(caption), parent);
     button->setObjectName(QLatin1String(name));
-    if (tip) button->setToolTip(PlainToolTip(Text(tip)));
+    if (tip) SetPlainTip(button, Text(tip));
     button->setAutoDefault(false);
     return button;
 }
@@ -97,6 +97,7 @@ QWidget* TFormSetup::BuildAccounts() {
     auto* group = new QGroupBox(Text("Accounts di posta elettronica"), this);
     FGrid = new QTableWidget(0, 6, group);
     FGrid->setObjectName(QStringLiteral("StringGridAccounts"));
+    FGrid->setAccessibleName(Text("Accounts di posta elettronica"));
     FGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     FGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     FGrid->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -191,7 +192,7 @@ QCheckBox* TFormSetup::AddCheckBox(QWidget* parent, const char* name, const char
                                    const char* tip, bool TSetupOptions::*option) {
     auto* box = new QCheckBox(Text(caption), parent);
     box->setObjectName(QLatin1String(name));
-    if (tip) box->setToolTip(PlainToolTip(Text(tip)));
+    if (tip) SetPlainTip(box, Text(tip));
     connect(box, &QCheckBox::toggled, this, [this, option](bool on) {
         if (!FFilling) FSetup.Options.*option = on;
     });
@@ -210,6 +211,7 @@ QWidget* TFormSetup::BuildOptions() {
                                      "(consigliato solo per le connessioni di tipo flat)",
                                      &TSetupOptions::AutoCheck);
     FSpinEditAutoCheck = NewSpinBox(group, "SpinEditAutoCheck", kAutoCheckMinutesRange);
+    FSpinEditAutoCheck->setAccessibleName(Text("Minuti tra un controllo automatico e l'altro"));
     layout->addWidget(FCheckBoxAutoCheck, 0, 0);
     layout->addWidget(FSpinEditAutoCheck, 0, 1);
     layout->addWidget(NewLabel(group, "minuti"), 0, 2);
@@ -275,9 +277,14 @@ QWidget* TFormSetup::BuildOptions() {
 
     auto* timeout = new QHBoxLayout;
     QLabel* timeoutLabel = NewLabel(group, "Attesa massima nelle operazioni con il server");
-    timeoutLabel->setToolTip(
-        PlainToolTip(Text("Tempo massimo di attesa quando si aspetta una risposta dal server")));
+    const QString timeoutTip =
+        Text("Tempo massimo di attesa quando si aspetta una risposta dal server");
+    SetPlainTip(timeoutLabel, timeoutTip);
     FSpinEditTimeout = NewSpinBox(group, "SpinEditTimeout", kTimeoutRange);
+    // Its unit is the label after it, which a screen reader would not join.
+    FSpinEditTimeout->setAccessibleName(
+        Text("Attesa massima nelle operazioni con il server, in secondi"));
+    FSpinEditTimeout->setAccessibleDescription(timeoutTip);
     timeoutLabel->setBuddy(FSpinEditTimeout);
     timeout->addWidget(timeoutLabel);
     timeout->addWidget(FSpinEditTimeout);
@@ -314,7 +321,10 @@ QWidget* TFormSetup::BuildColors() {
     for (int i = 0; i < 4; ++i) {
         auto* button = new TColorButton(group);
         button->setObjectName(QLatin1String(pickers[i].Name));
+        // The swatch has no text: a screen reader gets what it colours,
+        // and the colour chosen.
         button->setToolTip(PlainToolTip(Text(pickers[i].Tip)));
+        button->setAccessibleName(Text(pickers[i].Tip));
         const auto color = pickers[i].Color;
         connect(button, &TColorButton::ValueChanged, this,
                 [this, color](int32_t value) { FSetup.Colors.*color = value; });
