@@ -6,9 +6,15 @@
 //   bench_soak --home DIR [--checks N]
 // Prints one line per check (check=K rows=R rss_kb=S), then
 //   checks=N rss_first_mb=A rss_last_mb=B growth_kb_per_check=G
-// where G is the growth from the tenth check (or the first, when fewer
-// than ten are run) to the last, per check.
+// Before each reading the allocator hands its free pages back, so that the
+// figure is what the program holds rather than what the allocator keeps in
+// hand (run_soak.sh also turns its per-thread caches off). G compares the
+// median of checks 10-19 with the median of the last ten, per check between
+// them: a passing allocation caught by one reading does not move it.
+#include <malloc.h>
+
 #include <QApplication>
+#include <algorithm>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +40,13 @@ int64_t ResidentKb() {
         return kb;
     }
     return -1;
+}
+
+double Median(std::vector<int64_t> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    if (n % 2 == 1) return static_cast<double>(values[n / 2]);
+    return (static_cast<double>(values[n / 2 - 1]) + static_cast<double>(values[n / 2])) / 2;
 }
 
 int Usage() {
@@ -75,6 +88,7 @@ int main(int argc, char** argv) {
         window.Form().CheckMail();
         QTimer::singleShot(0, [&] {
             rows = window.Model().rowCount();
+            malloc_trim(0);
             rss.push_back(ResidentKb());
             std::printf("check=%zu rows=%d rss_kb=%lld\n", rss.size(), rows,
                         static_cast<long long>(rss.back()));
@@ -88,11 +102,16 @@ int main(int argc, char** argv) {
     next.start();
     QApplication::exec();
 
-    const size_t from = rss.size() >= 10 ? 9 : 0;
-    const double growth = rss.size() > from + 1
-                              ? static_cast<double>(rss.back() - rss[from]) /
-                                    static_cast<double>(rss.size() - 1 - from)
-                              : 0.0;
+    double growth = 0.0;
+    if (rss.size() >= 20) {
+        const double settled = Median({rss.begin() + 9, rss.begin() + 19});
+        const double last = Median({rss.end() - 10, rss.end()});
+        // Per check between the middles of the two windows.
+        growth = (last - settled) / static_cast<double>(rss.size() - 19);
+    } else if (rss.size() > 1) {
+        growth = static_cast<double>(rss.back() - rss.front()) /
+                 static_cast<double>(rss.size() - 1);
+    }
     std::printf("checks=%zu rss_first_mb=%.1f rss_last_mb=%.1f growth_kb_per_check=%.2f\n",
                 rss.size(), static_cast<double>(rss.front()) / 1024,
                 static_cast<double>(rss.back()) / 1024, growth);
