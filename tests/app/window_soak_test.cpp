@@ -122,6 +122,17 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QTRY_VERIFY_WITH_TIMEOUT(w.BitBtnCheck()->isEnabled(), 3000);
 
+        // While the first check runs, the list is painted in the busy colour
+        // where no row covers it yet.
+        QColor busyPaint;
+        const QMetaObject::Connection watch =
+            connect(&w.Model(), &QAbstractItemModel::rowsInserted, [&] {
+                if (busyPaint.isValid() || !w.Form().Checking) return;
+                QWidget* viewport = w.ListViewMsg()->viewport();
+                busyPaint = viewport->grab().toImage().pixelColor(viewport->width() / 2,
+                                                                  viewport->height() - 3);
+            });
+
         constexpr int kChecks = 30, kSettled = 10;
         std::vector<TSample> after;
         qint64 headerKey = 0;
@@ -137,6 +148,8 @@ private Q_SLOTS:
             if (check == 1) headerKey = w.ListViewMsg()->header()->palette().cacheKey();
             QCOMPARE(w.ListViewMsg()->header()->palette().cacheKey(), headerKey);
         }
+        disconnect(watch);
+        QCOMPARE(busyPaint, QApplication::palette().color(QPalette::Button));
         QCOMPARE(w.ListViewMsg()->viewport()->palette().color(QPalette::Base),
                  w.ListViewMsg()->palette().color(QPalette::Base));
         // The list really was drawn with its scroll bar, the part of the
