@@ -594,13 +594,20 @@ void TFormMainWindow::SetMailboxes(const std::vector<TMailboxItem>& items, int32
 
 void TFormMainWindow::SetListsBusy(bool busy) {
     FListsBusy = busy;
+    // Only the viewports take the busy colour, and they go back to inheriting
+    // afterwards. A palette set on a view reaches its header and scroll bars,
+    // and every palette set anew gets a new cache key: the style would cache
+    // their pictures again under keys never asked for twice, two sets of them
+    // at every check, until the pixmap cache is full.
     for (QAbstractItemView* view :
          std::initializer_list<QAbstractItemView*>{FListViewMsg, FListViewMailBoxes}) {
-        QPalette palette = view->palette();
-        palette.setColor(QPalette::Base,
-                         busy ? QApplication::palette().color(QPalette::Button)
-                              : QApplication::palette().color(QPalette::Base));
-        view->setPalette(palette);
+        if (busy) {
+            QPalette palette = view->palette();
+            palette.setColor(QPalette::Base, QApplication::palette().color(QPalette::Button));
+            view->viewport()->setPalette(palette);
+        } else {
+            view->viewport()->setPalette(QPalette());
+        }
     }
     FListViewMailBoxes->setEnabled(!busy);
 }

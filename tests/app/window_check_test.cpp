@@ -149,7 +149,7 @@ private Q_SLOTS:
                 if (!w.Form().Checking) return;
                 rowsSeen.insert(w.Model().rowCount());
                 busy = busy || (!w.ListViewMailBoxes()->isEnabled() &&
-                                w.ListViewMsg()->palette().color(QPalette::Base) ==
+                                w.ListViewMsg()->viewport()->palette().color(QPalette::Base) ==
                                     QApplication::palette().color(QPalette::Button));
                 if (!tried && w.Model().rowCount() > 3) {
                     tried = true;
