@@ -14,8 +14,8 @@
 #include <malloc.h>
 
 #include <QApplication>
-#include <algorithm>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -109,8 +109,8 @@ int main(int argc, char** argv) {
         // Per check between the middles of the two windows.
         growth = (last - settled) / static_cast<double>(rss.size() - 19);
     } else if (rss.size() > 1) {
-        growth = static_cast<double>(rss.back() - rss.front()) /
-                 static_cast<double>(rss.size() - 1);
+        growth =
+            static_cast<double>(rss.back() - rss.front()) / static_cast<double>(rss.size() - 1);
     }
     std::printf("checks=%zu rss_first_mb=%.1f rss_last_mb=%.1f growth_kb_per_check=%.2f\n",
                 rss.size(), static_cast<double>(rss.front()) / 1024,

@@ -164,18 +164,18 @@ private Q_SLOTS:
         const int64_t newBytes = last.NewBytes - settled.NewBytes;
         const int64_t newBlocks = last.NewBlocks - settled.NewBlocks;
         const int64_t heap = last.Heap - settled.Heap;
-        qInfo("from check %d to check %d: %+lld bytes in %+lld blocks of operator new, "
-              "%+lld bytes of heap",
-              kSettled, kChecks, static_cast<long long>(newBytes),
-              static_cast<long long>(newBlocks), static_cast<long long>(heap));
+        qInfo(
+            "from check %d to check %d: %+lld bytes in %+lld blocks of operator new, "
+            "%+lld bytes of heap",
+            kSettled, kChecks, static_cast<long long>(newBytes), static_cast<long long>(newBlocks),
+            static_cast<long long>(heap));
         // The slack covers caches that fill slowly towards a bound (glyphs
         // of the status bar's time of day, at the places a digit falls); the
         // pictures one check used to keep came to over fifty blocks and five
         // kilobytes of operator new, and ninety of heap, at every check.
-        QVERIFY2(newBlocks < 256 && newBytes < 32 * 1024,
-                 qPrintable(QStringLiteral("%1 blocks, %2 bytes more")
-                                .arg(newBlocks)
-                                .arg(newBytes)));
+        QVERIFY2(
+            newBlocks < 256 && newBytes < 32 * 1024,
+            qPrintable(QStringLiteral("%1 blocks, %2 bytes more").arg(newBlocks).arg(newBytes)));
         QVERIFY2(heap < 96 * 1024, qPrintable(QStringLiteral("%1 bytes more").arg(heap)));
     }
 };
