@@ -14,6 +14,7 @@
 #include <string>
 
 #include "console_screen.h"
+#include "set_password.h"
 #include "engine/check_report.h"
 #include "engine/form_main.h"
 #include "mail/accounts.h"
@@ -34,6 +35,7 @@ constexpr const char* kUsage =
     "uso: kalmuro --check [--home CARTELLA] [--verbose]\n"
     "     kalmuro --check --delete-blocked [--home CARTELLA] [--verbose]\n"
     "     kalmuro --scramble-password < FILE\n"
+    "     kalmuro --set-password N [--home CARTELLA] < FILE\n"
     "     kalmuro --version\n"
     "\n"
 #if KALMURO_WITH_DESKTOP
@@ -47,7 +49,11 @@ constexpr const char* kUsage =
     "                    (predefinita: la cartella del programma)\n"
     "  --verbose         stampa anche i messaggi della barra di stato\n"
     "  --scramble-password  legge una password (una riga) dallo standard input e\n"
-    "                    stampa il valore da scrivere come UserPwd in kalmuro.ini\n";
+    "                    stampa il valore da scrivere come UserPwd in kalmuro.ini\n"
+    "  --set-password N  legge una password (una riga) dallo standard input e la\n"
+    "                    salva per l'account N (UserIdN in kalmuro.ini) dove le\n"
+    "                    impostazioni la vogliono: nel portachiavi del sistema\n"
+    "                    (Portachiavi=1) o nel file\n";
 
 struct TOptions {
     bool Check = false;
@@ -55,6 +61,7 @@ struct TOptions {
     bool Verbose = false;
     bool HasHome = false;
     std::string Home;
+    int32_t SetPassword = 0;  // the account number of --set-password
 };
 
 int Usage(const char* problem) {
@@ -187,6 +194,11 @@ int main(int argc, char** argv) {
             options.DeleteBlocked = true;
         } else if (arg == "--verbose" && !options.Verbose) {
             options.Verbose = true;
+        } else if (arg == "--set-password" && options.SetPassword == 0) {
+            if (i + 1 >= argc || !TryStrToInt(argv[i + 1], options.SetPassword) ||
+                options.SetPassword < 1)
+                return Usage("--set-password vuole il numero di un account");
+            ++i;
         } else if (arg == "--home" && !options.HasHome) {
             if (i + 1 >= argc || argv[i + 1][0] == '\0') return Usage("--home vuole una cartella");
             options.HasHome = true;
@@ -195,11 +207,14 @@ int main(int argc, char** argv) {
             return Usage(("argomento non valido: " + arg).c_str());
         }
     }
-    const bool window = !options.Check && !options.DeleteBlocked && !options.Verbose;
+    if (options.SetPassword > 0 && (options.Check || options.DeleteBlocked || options.Verbose))
+        return Usage("--set-password va da solo");
+    const bool window = !options.Check && !options.DeleteBlocked && !options.Verbose &&
+                        options.SetPassword == 0;
 #if KALMURO_WITH_DESKTOP
-    if (!window && !options.Check) return Usage(nullptr);
+    if (!window && !options.Check && options.SetPassword == 0) return Usage(nullptr);
 #else
-    if (!options.Check) return Usage(nullptr);
+    if (!options.Check && options.SetPassword == 0) return Usage(nullptr);
 #endif
     if (!options.HasHome) {
         options.Home = InstalledHome();
@@ -207,6 +222,7 @@ int main(int argc, char** argv) {
     }
     if (options.HasHome && !IsDirectory(options.Home))
         return Usage(("la cartella non esiste: " + options.Home).c_str());
+    if (options.SetPassword > 0) return RunSetPassword(options.SetPassword, options.Home);
 #if KALMURO_WITH_DESKTOP
     if (window) return RunDesktopModule(argc, argv, options.HasHome ? options.Home : std::string());
 #else

@@ -137,7 +137,7 @@ void TFormMain::RunCheckAccounts(bool& errorFlag) {
             if (!ConnectAccount(index)) {
                 if (StopPressed()) break;
                 errorFlag = true;
-                ShowError("Impossibile connettersi a " + Pop3Client1.Host);
+                if (!FPasswordMissing) ShowError("Impossibile connettersi a " + Pop3Client1.Host);
                 continue;
             }
             PumpMessages();
@@ -295,14 +295,16 @@ void TFormMain::FinishCheck(size_t previousCount, bool errorFlag) {
 
 bool TFormMain::ConnectAccountForMessage(int32_t accountIndex) {
     if (ConnectAccount(accountIndex)) return true;
-    if (Pop3Client1.LastReply.Text.empty() && !StopPressed())
+    if (Pop3Client1.LastReply.Text.empty() && !StopPressed() && !FPasswordMissing)
         ShowError("Impossibile connettersi a " + Pop3Client1.Host);
     return false;
 }
 
 bool TFormMain::ConnectAccount(int32_t accountIndex) {
     if (Pop3Client1.IsConnected()) Pop3Client1.Quit();
-    const TMailAccount account = Accounts.at(static_cast<size_t>(accountIndex));
+    TMailAccount account = Accounts.at(static_cast<size_t>(accountIndex));
+    FPasswordMissing = false;
+    if (account.PasswordInKeyring && !TakeKeyringPassword(accountIndex, account)) return false;
     Pop3Client1.Host = account.PopServer;
     Pop3Client1.Username = account.UserId;
     Pop3Client1.Password = account.UserPwd;

@@ -260,6 +260,11 @@ public:
     // True when the user accepted the certificate: it is stored as the
     // account's "Impronta" and the login may be tried again.
     bool ReportTlsFailure(int32_t accountIndex, const ETlsError& error);
+    // Reads the password of an account whose password is in the keyring into
+    // account, and keeps it in Accounts for the rest of the run. When the
+    // keyring has none or cannot be reached, the box says so for this
+    // account and the connection is not tried.
+    bool TakeKeyringPassword(int32_t accountIndex, TMailAccount& account);
     // Whether the user pressed Stop during the operation that is running.
     bool StopPressed() const { return FStopVisible && StopFlag; }
     // Whether the last check set its error flag.
@@ -373,6 +378,9 @@ private:
     void ShowMailboxes();
     void RunCheckAccounts(bool& errorFlag);
     void ReadAccountMessages(int32_t accountIndex, bool& errorFlag);
+    // The last ConnectAccount stopped short for want of the password, and
+    // said so already.
+    bool FPasswordMissing = false;
     // "DecodeUTF8" as read at the start of the running check.
     bool FDecodeUtf8 = false;
     // "Pipelining" as read at the start of the running check or deletion.

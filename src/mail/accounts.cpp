@@ -127,6 +127,11 @@ void LoadAccounts(TArrayOfMailAccount& accounts, const std::string& path) {
 void SaveAccounts(const TArrayOfMailAccount& accounts, const std::string& path) {
     // One replacement of the file rather than one per key: the same result,
     // all or nothing, and one flush to disk instead of seven per account.
+    ReplaceIniSection(kSectionAccounts, AccountEntries(accounts), path);
+}
+
+std::vector<std::pair<std::string, std::string>> AccountEntries(
+    const TArrayOfMailAccount& accounts) {
     std::vector<std::pair<std::string, std::string>> entries;
     entries.reserve(accounts.size() * 7);
     for (size_t i = 0; i < accounts.size(); ++i) {
@@ -134,7 +139,9 @@ void SaveAccounts(const TArrayOfMailAccount& accounts, const std::string& path) 
         const size_t n = i + 1;
         entries.emplace_back(Slot("PopServer", n), a.PopServer);
         entries.emplace_back(Slot("UserId", n), a.UserId);
-        entries.emplace_back(Slot("UserPwd", n), HexEncode(ScrambleText(PasswordKey, a.UserPwd)));
+        entries.emplace_back(Slot("UserPwd", n), a.PasswordInKeyring
+                                                     ? std::string()
+                                                     : HexEncode(ScrambleText(PasswordKey, a.UserPwd)));
         entries.emplace_back(Slot("Porta", n), a.Port);
         entries.emplace_back(Slot("APOP", n), a.Apop ? "1" : "0");
         entries.emplace_back(Slot("Attivo", n), a.Active ? "1" : "0");
@@ -144,7 +151,7 @@ void SaveAccounts(const TArrayOfMailAccount& accounts, const std::string& path) 
                                  std::to_string(static_cast<int32_t>(a.Security)));
         if (!a.Fingerprint.empty()) entries.emplace_back(Slot(kKeyFingerprint, n), a.Fingerprint);
     }
-    ReplaceIniSection(kSectionAccounts, entries, path);
+    return entries;
 }
 
 }  // namespace kalmuro

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kalmuro {
@@ -29,6 +30,10 @@ struct TMailAccount {
     // The n of the account's keys in the settings file it was loaded from
     // (0 when it was not loaded): where a later accepted certificate goes.
     int32_t StoredNumber = 0;
+    // The password is not in UserPwd but in the desktop's keyring, under the
+    // server, port and user the account had when it was loaded; it is read
+    // from there when the account is used. Saved as an empty "UserPwd" n.
+    bool PasswordInKeyring = false;
 };
 
 // An account's position is its account index.
@@ -65,6 +70,10 @@ void LoadAccounts(TArrayOfMailAccount& accounts, const std::string& path = "");
 // without either is written exactly as before they existed. Raises
 // EIniWriteError when a write fails.
 void SaveAccounts(const TArrayOfMailAccount& accounts, const std::string& path = "");
+// The keys and values SaveAccounts writes into section "Accounts", in order;
+// an account whose password is in the keyring gets an empty "UserPwd" n.
+std::vector<std::pair<std::string, std::string>> AccountEntries(
+    const TArrayOfMailAccount& accounts);
 
 // FillerDigits random digits, the text, FillerDigits more, then every byte at
 // position j (from 1) becomes (c + (key & 0xFF) + j) mod 256. The digits come
