@@ -15,6 +15,24 @@ namespace kalmuro {
 // or TLS from the first byte. The values are those stored as "Sicurezza" n.
 enum class TSecurity : int32_t { None = 0, Stls = 1, Tls = 2 };
 
+// How the account signs in: user name and password, or an OAuth 2.0 access
+// token. The values are those stored as "Accesso" n.
+enum class TAccessMethod : int32_t { Password = 0, OAuth = 1 };
+
+// What an OAuth account needs to get its tokens. For "google" and
+// "microsoft" the endpoints and scopes come from the preset and only the
+// client fields are stored; "personalizzato" stores them all.
+struct TOAuthSettings {
+    std::string Provider;          // "google", "microsoft" or "personalizzato"
+    std::string ClientId;
+    std::string ClientSecret;      // plain text in memory; stored scrambled
+    std::string AuthorizationUrl;  // personalizzato only
+    std::string TokenUrl;
+    std::string DeviceUrl;         // optional: the device-code endpoint
+    std::string Scope;             // separated by spaces
+    bool operator==(const TOAuthSettings&) const = default;
+};
+
 struct TMailAccount {
     std::string AccountName;
     std::string PopServer;
@@ -34,6 +52,19 @@ struct TMailAccount {
     // server, port and user the account had when it was loaded; it is read
     // from there when the account is used. Saved as an empty "UserPwd" n.
     bool PasswordInKeyring = false;
+
+    TAccessMethod Access = TAccessMethod::Password;
+    TOAuthSettings OAuth;
+    // The OAuth refresh token, kept where the password would be: scrambled
+    // as "TokenRinnovo" n, or in the keyring (then empty here until read).
+    std::string RefreshToken;
+    bool RefreshTokenInKeyring = false;
+    // The access token lives in memory (and the keyring, when on), never in
+    // the settings file; its expiry in seconds since the epoch, 0 = unknown.
+    std::string AccessToken;
+    int64_t AccessTokenExpiry = 0;
+
+    bool IsOAuth() const { return Access == TAccessMethod::OAuth; }
 };
 
 // An account's position is its account index.
@@ -43,6 +74,19 @@ inline constexpr int32_t PasswordKey = 71829;
 // The key stems of the two values that protect a session.
 inline constexpr const char* kKeySecurity = "Sicurezza";
 inline constexpr const char* kKeyFingerprint = "Impronta";
+// The key stems of OAuth sign-in; none is written for a password account.
+inline constexpr const char* kKeyAccess = "Accesso";
+inline constexpr const char* kKeyProvider = "Provider";
+inline constexpr const char* kKeyClientId = "IdClient";
+inline constexpr const char* kKeyClientSecret = "SegretoClient";
+inline constexpr const char* kKeyAuthorizationUrl = "UrlAutorizzazione";
+inline constexpr const char* kKeyTokenUrl = "UrlToken";
+inline constexpr const char* kKeyDeviceUrl = "UrlDispositivo";
+inline constexpr const char* kKeyScope = "Ambito";
+inline constexpr const char* kKeyRefreshToken = "TokenRinnovo";
+inline constexpr const char* kProviderGoogle = "google";
+inline constexpr const char* kProviderMicrosoft = "microsoft";
+inline constexpr const char* kProviderCustom = "personalizzato";
 // The usual ports of plain POP3 and of POP3 over TLS.
 inline constexpr const char* kPortPop3 = "110";
 inline constexpr const char* kPortPop3s = "995";
@@ -51,6 +95,22 @@ inline constexpr const char* kPortPop3s = "995";
 // with TLS from the first byte, "995" becomes "110" with the others; any
 // other port stays as typed.
 std::string PortForSecurity(const std::string& port, TSecurity security);
+// The endpoints, scopes and server of a provider. Custom is the account's
+// own fields; an unknown provider gives all empty.
+struct TOAuthEndpoints {
+    std::string AuthorizationUrl, TokenUrl, DeviceUrl, Scope;
+    std::string PopServer, Port;
+    TSecurity Security = TSecurity::None;
+};
+// The preset of "google" or "microsoft" (Microsoft through the "common"
+// tenant, for consumer and work mailboxes alike); for any other provider the
+// account's own URLs and scopes.
+TOAuthEndpoints OAuthEndpoints(const TOAuthSettings& settings);
+// Writes "TokenRinnovo" n (StoredNumber) scrambled into the settings file,
+// every other byte kept; an empty token erases the key. Raises EIniWriteError.
+void StoreRefreshTokenInFile(const TMailAccount& account, const std::string& token,
+                             const std::string& path = "");
+
 // Writes "Impronta" n of the account (its StoredNumber) into the settings
 // file: the certificate the user accepted. Raises EIniWriteError.
 void StoreAcceptedFingerprint(const TMailAccount& account, const std::string& path = "");
@@ -62,7 +122,7 @@ inline constexpr int FillerDigits = 5;
 // trimmed server or user is empty is skipped without leaving a hole. accounts
 // is replaced only when the whole load succeeds; a conversion error of "APOP",
 // "Attivo" or "Sicurezza" (a value other than 0, 1 or 2 included) leaves it
-// unchanged.
+// unchanged. So does an "Accesso" other than 0 or 1.
 void LoadAccounts(TArrayOfMailAccount& accounts, const std::string& path = "");
 // Erases section "Accounts" and writes every account numbered from 1, seven
 // keys each, values untrimmed, then "Sicurezza" n when the account is

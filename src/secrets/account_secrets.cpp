@@ -104,6 +104,14 @@ TSecretAttributes PasswordAttributes(const TMailAccount& account) {
     return {account.PopServer, account.Port, account.UserId, kSecretKindPassword};
 }
 
+TSecretAttributes RefreshTokenAttributes(const TMailAccount& account) {
+    return {account.PopServer, account.Port, account.UserId, kSecretKindRefreshToken};
+}
+
+TSecretAttributes AccessTokenAttributes(const TMailAccount& account) {
+    return {account.PopServer, account.Port, account.UserId, kSecretKindAccessToken};
+}
+
 std::string SecretLabel(const TMailAccount& account) {
     return kSecretLabelPrefix + account.AccountName;
 }
@@ -122,8 +130,13 @@ void LoadAccountsWithSecrets(TArrayOfMailAccount& accounts, const std::string& p
     TArrayOfMailAccount loaded;
     LoadAccounts(loaded, path);
     if (KeyringEnabled(path))
-        for (TMailAccount& a : loaded)
-            if (a.UserPwd.empty()) a.PasswordInKeyring = true;
+        for (TMailAccount& a : loaded) {
+            if (a.IsOAuth()) {
+                if (a.RefreshToken.empty()) a.RefreshTokenInKeyring = true;
+            } else if (a.UserPwd.empty()) {
+                a.PasswordInKeyring = true;
+            }
+        }
     accounts = std::move(loaded);
 }
 
@@ -148,6 +161,29 @@ bool KeyringReachable(std::string& why) {
     }
 }
 
+namespace {
+
+// One kind of secret an account may keep in the keyring: its password, or
+// the refresh token of an OAuth account. A save moves each kind the same way.
+struct TSecretSlot {
+    TSecretAttributes (*Attributes)(const TMailAccount&);
+    std::string TMailAccount::*Value;
+    bool TMailAccount::*InKeyring;
+    bool (*Applies)(const TMailAccount&);
+};
+
+const TSecretSlot kSecretSlots[] = {
+    {PasswordAttributes, &TMailAccount::UserPwd, &TMailAccount::PasswordInKeyring,
+     [](const TMailAccount& a) { return !a.IsOAuth(); }},
+    // An account not signed in yet has no token to keep anywhere.
+    {RefreshTokenAttributes, &TMailAccount::RefreshToken, &TMailAccount::RefreshTokenInKeyring,
+     [](const TMailAccount& a) {
+         return a.IsOAuth() && (a.RefreshTokenInKeyring || !a.RefreshToken.empty());
+     }},
+};
+
+}  // namespace
+
 void SaveAccountsWithSecrets(const TArrayOfMailAccount& accounts,
                              const TArrayOfMailAccount& loaded, bool keyring,
                              const std::string& path) {
@@ -160,33 +196,37 @@ void SaveAccountsWithSecrets(const TArrayOfMailAccount& accounts,
     TSecretStore& store = SecretStore();
     TKeyringJournal journal(store);
     TArrayOfMailAccount saved = accounts;
-    // 1. Every password that is to be in the keyring goes there first.
+    // 1. Every secret that is to be in the keyring goes there first.
     try {
-        for (TMailAccount& a : saved) {
-            const TMailAccount* before = LoadedFor(a, loaded);
-            if (a.PasswordInKeyring) {
-                if (before == nullptr) continue;
-                // An item whose account kept its server, port, user and name
-                // stays as it is, unread.
-                if (keyring && PasswordAttributes(*before) == PasswordAttributes(a) &&
-                    SecretLabel(*before) == SecretLabel(a))
-                    continue;
-                std::optional<std::string> secret = store.Lookup(PasswordAttributes(*before));
-                // A missing item has nothing to move: the account stays
-                // without a password, as it was.
-                if (!secret) {
-                    if (!keyring) a.PasswordInKeyring = false;
-                    continue;
+        for (const TSecretSlot& slot : kSecretSlots)
+            for (TMailAccount& a : saved) {
+                if (!slot.Applies(a)) continue;
+                std::string& value = a.*slot.Value;
+                bool& inKeyring = a.*slot.InKeyring;
+                const TMailAccount* before = LoadedFor(a, loaded);
+                if (inKeyring) {
+                    if (before == nullptr) continue;
+                    // An item whose account kept its server, port, user and
+                    // name stays as it is, unread.
+                    if (keyring && slot.Attributes(*before) == slot.Attributes(a) &&
+                        SecretLabel(*before) == SecretLabel(a))
+                        continue;
+                    std::optional<std::string> secret = store.Lookup(slot.Attributes(*before));
+                    // A missing item has nothing to move: the account stays
+                    // without it, as it was.
+                    if (!secret) {
+                        if (!keyring) inKeyring = false;
+                        continue;
+                    }
+                    value = std::move(*secret);
+                    inKeyring = false;
                 }
-                a.UserPwd = std::move(*secret);
-                a.PasswordInKeyring = false;
+                if (!keyring) continue;
+                journal.Store(slot.Attributes(a), SecretLabel(a), value,
+                              SecretLabel(before != nullptr ? *before : a));
+                value.clear();
+                inKeyring = true;
             }
-            if (!keyring) continue;
-            journal.Store(PasswordAttributes(a), SecretLabel(a), a.UserPwd,
-                          SecretLabel(before != nullptr ? *before : a));
-            a.UserPwd.clear();
-            a.PasswordInKeyring = true;
-        }
     } catch (const ESecretError& e) {
         journal.UndoTo(0);
         throw EKeyringSaveError(KeyringSaveFailedText(e.what()));
@@ -209,20 +249,30 @@ void SaveAccountsWithSecrets(const TArrayOfMailAccount& accounts,
     }
 
     // 3. The items the file no longer names: a deleted account's, a moved
-    // one's old place, all of them when the passwords went back to the file.
+    // one's old place, all of them when the secrets went back to the file.
+    // An account's cached access token goes with them: it is only a copy.
     if (!wasOn) return;
     std::vector<TSecretAttributes> keep;
     if (keyring)
-        for (const TMailAccount& a : saved) keep.push_back(PasswordAttributes(a));
+        for (const TSecretSlot& slot : kSecretSlots)
+            for (const TMailAccount& a : saved)
+                if (slot.Applies(a)) {
+                    keep.push_back(slot.Attributes(a));
+                    if (a.IsOAuth()) keep.push_back(AccessTokenAttributes(a));
+                }
     try {
         for (const TMailAccount& l : loaded) {
-            const TSecretAttributes attributes = PasswordAttributes(l);
-            if (Contains(keep, attributes)) continue;
-            journal.Remove(attributes, SecretLabel(l));
-            keep.push_back(attributes);  // once is enough
+            // Only the kinds the loaded account could have left behind.
+            std::vector<TSecretAttributes> kinds = {PasswordAttributes(l)};
+            if (l.IsOAuth()) kinds = {RefreshTokenAttributes(l), AccessTokenAttributes(l)};
+            for (const TSecretAttributes& attributes : kinds) {
+                if (Contains(keep, attributes)) continue;
+                journal.Remove(attributes, SecretLabel(l));
+                keep.push_back(attributes);  // once is enough
+            }
         }
     } catch (const ESecretError& e) {
-        // In an order that never leaves a password nowhere: the removed
+        // In an order that never leaves a secret nowhere: the removed
         // items back, then the old file, then the new items out.
         journal.UndoTo(stored);
         backup.Restore();
@@ -263,6 +313,80 @@ bool SetStoredPassword(int32_t number, const std::string& password, std::string*
         throw;
     }
     return true;
+}
+
+}  // namespace kalmuro
+
+namespace kalmuro {
+
+std::string AccessTokenSecret(const std::string& token, int64_t expiry) {
+    return std::to_string(expiry) + " " + token;
+}
+
+bool ParseAccessTokenSecret(const std::string& secret, std::string& token, int64_t& expiry) {
+    const size_t blank = secret.find(' ');
+    if (blank == std::string::npos || blank == 0 || blank + 1 >= secret.size()) return false;
+    int64_t value = 0;
+    for (size_t i = 0; i < blank; ++i) {
+        if (secret[i] < '0' || secret[i] > '9' || value > INT64_MAX / 10 - 9) return false;
+        value = value * 10 + (secret[i] - '0');
+    }
+    expiry = value;
+    token = secret.substr(blank + 1);
+    return true;
+}
+
+bool StoreOAuthTokens(const TMailAccount& stored, const TOAuthTokens& tokens,
+                      const std::string& path) {
+    if (!KeyringEnabled(path)) {
+        // The refresh token is the one thing that must outlive the run: a
+        // rotated one replaces the old at once, before it is used.
+        if (!tokens.RefreshToken.empty()) StoreRefreshTokenInFile(stored, tokens.RefreshToken, path);
+        return false;
+    }
+    TKeyringJournal journal(SecretStore());
+    try {
+        if (!tokens.RefreshToken.empty())
+            journal.Store(RefreshTokenAttributes(stored), SecretLabel(stored), tokens.RefreshToken,
+                          SecretLabel(stored));
+        if (!tokens.AccessToken.empty())
+            journal.Store(AccessTokenAttributes(stored), SecretLabel(stored),
+                          AccessTokenSecret(tokens.AccessToken, tokens.Expiry),
+                          SecretLabel(stored));
+    } catch (const ESecretError& e) {
+        journal.UndoTo(0);
+        throw EKeyringSaveError(KeyringSaveFailedText(e.what()));
+    }
+    // A token an older save left in the file would outlive the keyring's.
+    try {
+        const std::string key = kKeyRefreshToken + std::to_string(stored.StoredNumber);
+        if (!tokens.RefreshToken.empty() && !ReadIniString(kSectionAccounts, key, "", path).empty())
+            StoreRefreshTokenInFile(stored, "", path);
+    } catch (...) {
+        journal.UndoTo(0);
+        throw;
+    }
+    return true;
+}
+
+std::optional<std::string> ReadKeyringRefreshToken(const TMailAccount& stored, std::string* why) {
+    try {
+        std::optional<std::string> secret = SecretStore().Lookup(RefreshTokenAttributes(stored));
+        if (!secret && why != nullptr) *why = "no such item";
+        return secret;
+    } catch (const ESecretError& e) {
+        if (why != nullptr) *why = e.what();
+        return std::nullopt;
+    }
+}
+
+bool ReadKeyringAccessToken(const TMailAccount& stored, std::string& token, int64_t& expiry) {
+    try {
+        const std::optional<std::string> secret = SecretStore().Lookup(AccessTokenAttributes(stored));
+        return secret && ParseAccessTokenSecret(*secret, token, expiry);
+    } catch (const ESecretError&) {
+        return false;  // only a cache: a refresh gets a new one
+    }
 }
 
 }  // namespace kalmuro

@@ -27,6 +27,13 @@ inline constexpr const char* kSecretLabelPrefix = "Kalmuro: ";
 bool KeyringEnabled(const std::string& path = "");
 
 TSecretAttributes PasswordAttributes(const TMailAccount& account);
+// The items of an OAuth account's refresh token and of its cached access
+// token (secret: "<expiry> <token>", the expiry in seconds since the epoch).
+TSecretAttributes RefreshTokenAttributes(const TMailAccount& account);
+TSecretAttributes AccessTokenAttributes(const TMailAccount& account);
+std::string AccessTokenSecret(const std::string& token, int64_t expiry);
+// False for a secret not of that form.
+bool ParseAccessTokenSecret(const std::string& secret, std::string& token, int64_t& expiry);
 std::string SecretLabel(const TMailAccount& account);
 
 // "Password non trovata nel portachiavi per <account>".
@@ -75,5 +82,27 @@ void SaveAccountsWithSecrets(const TArrayOfMailAccount& accounts,
 // the saves raise.
 bool SetStoredPassword(int32_t number, const std::string& password, std::string* name = nullptr,
                        const std::string& path = "");
+
+// The tokens a sign-in or a refresh brought; an empty one is left as stored.
+struct TOAuthTokens {
+    std::string AccessToken;
+    int64_t Expiry = 0;  // seconds since the epoch
+    std::string RefreshToken;
+};
+
+// Stores the tokens of the account as it was loaded (stored): with the
+// keyring on both go there (and a refresh token an older save left in the
+// file is erased after); otherwise the refresh token goes to "TokenRinnovo"
+// n, scrambled, and the access token nowhere. True when they went to the
+// keyring. Raises EKeyringSaveError or EIniWriteError, leaving both as they
+// were.
+bool StoreOAuthTokens(const TMailAccount& stored, const TOAuthTokens& tokens,
+                      const std::string& path = "");
+// The keyring's refresh token of the account; nothing when there is none or
+// the keyring fails (why gets the reason).
+std::optional<std::string> ReadKeyringRefreshToken(const TMailAccount& stored,
+                                                   std::string* why = nullptr);
+// The keyring's cached access token; false when there is none.
+bool ReadKeyringAccessToken(const TMailAccount& stored, std::string& token, int64_t& expiry);
 
 }  // namespace kalmuro

@@ -11,6 +11,8 @@ namespace kalmuro {
 
 inline constexpr const char* kSecretApplication = "kalmuro";
 inline constexpr const char* kSecretKindPassword = "password";
+inline constexpr const char* kSecretKindRefreshToken = "refresh_token";
+inline constexpr const char* kSecretKindAccessToken = "access_token";
 
 // What finds one secret: the account's server, port and user, never its
 // number or its name, which the settings dialog may change, and the kind of
