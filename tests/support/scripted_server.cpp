@@ -190,18 +190,31 @@ TCapa DefaultCapa() {
     return value != nullptr && std::string(value) == "1" ? TCapa::Pipelining : TCapa::Plain;
 }
 
+void TTestServerBase::SetCapaSasl(std::string mechanisms) {
+    std::lock_guard<std::mutex> lock(FSaslMutex);
+    FSasl = std::move(mechanisms);
+}
+
 bool TTestServerBase::AnswerCapa(int fd, const std::string& line, ssl_st* tls) {
     if (!SameText(line, "CAPA")) return false;
     ++FCapaRequests;
+    std::string sasl;
+    {
+        std::lock_guard<std::mutex> lock(FSaslMutex);
+        if (!FSasl.empty()) sasl = "SASL " + FSasl + "\r\n";
+    }
     switch (Capa.load()) {
         case TCapa::Refused:
             SendAll(fd, "-ERR Unknown command: CAPA\r\n", tls);
             break;
         case TCapa::Plain:
-            SendAll(fd, "+OK\r\nCAPA\r\nTOP\r\nUIDL\r\nUSER\r\n.\r\n", tls);
+            SendAll(fd, "+OK\r\nCAPA\r\nTOP\r\nUIDL\r\n" + sasl + "USER\r\n.\r\n", tls);
             break;
         case TCapa::Pipelining:
-            SendAll(fd, "+OK\r\nCAPA\r\nTOP\r\nUIDL\r\nRESP-CODES\r\nPIPELINING\r\nUSER\r\n.\r\n", tls);
+            SendAll(fd,
+                    "+OK\r\nCAPA\r\nTOP\r\nUIDL\r\nRESP-CODES\r\nPIPELINING\r\n" + sasl +
+                        "USER\r\n.\r\n",
+                    tls);
             break;
     }
     return true;

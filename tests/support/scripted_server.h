@@ -95,6 +95,9 @@ public:
     // (a script may still expect it) and is neither recorded nor a failure:
     // conversations read the same whether the client asks it or not.
     std::atomic<TCapa> Capa{DefaultCapa()};
+    // The mechanisms of a "SASL" line in the CAPA answer ("XOAUTH2
+    // OAUTHBEARER"); empty (the default): no such line.
+    void SetCapaSasl(std::string mechanisms);
     // How many times CAPA was asked, over all sessions.
     size_t CapaRequests() const { return FCapaRequests; }
     // How many lines were already waiting, whole, when the line before them
@@ -150,6 +153,8 @@ private:
     std::vector<std::pair<size_t, std::string>> FReceived;
     std::vector<std::string> FFailures;
     std::atomic<size_t> FCapaRequests{0};
+    mutable std::mutex FSaslMutex;
+    std::string FSasl;
     std::atomic<size_t> FLinesAhead{0};
     size_t FAccepted = 0;
     size_t FEnded = 0;
