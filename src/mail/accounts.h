@@ -33,6 +33,14 @@ struct TOAuthSettings {
     bool operator==(const TOAuthSettings&) const = default;
 };
 
+// The tokens a sign-in or a refresh brought; an empty refresh token means
+// the server kept the old one.
+struct TOAuthTokens {
+    std::string AccessToken;
+    int64_t Expiry = 0;  // seconds since the epoch
+    std::string RefreshToken;
+};
+
 struct TMailAccount {
     std::string AccountName;
     std::string PopServer;

@@ -83,13 +83,6 @@ void SaveAccountsWithSecrets(const TArrayOfMailAccount& accounts,
 bool SetStoredPassword(int32_t number, const std::string& password, std::string* name = nullptr,
                        const std::string& path = "");
 
-// The tokens a sign-in or a refresh brought; an empty one is left as stored.
-struct TOAuthTokens {
-    std::string AccessToken;
-    int64_t Expiry = 0;  // seconds since the epoch
-    std::string RefreshToken;
-};
-
 // Stores the tokens of the account as it was loaded (stored): with the
 // keyring on both go there (and a refresh token an older save left in the
 // file is erased after); otherwise the refresh token goes to "TokenRinnovo"
