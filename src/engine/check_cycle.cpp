@@ -313,6 +313,17 @@ bool TFormMain::ConnectAccount(int32_t accountIndex) {
     Pop3Client1.Security = account.Security;
     Pop3Client1.Fingerprint = account.Fingerprint;
     Pop3Client1.ReadTimeout = ReadTimeoutMs(ReadIniString(kSectionSetup, "Timeout", "60"));
+    Pop3Client1.Access = account.Access;
+    Pop3Client1.AccessToken.clear();
+    if (account.IsOAuth()) {
+        // The token endpoint may take a while: the window stays responsive.
+        const bool wasActive = AntiFreeze1.Active;
+        AntiFreeze1.Active = true;
+        const bool ready = TakeAccessToken(accountIndex, account, false);
+        AntiFreeze1.Active = wasActive;
+        if (!ready) return false;
+        Pop3Client1.AccessToken = account.AccessToken;
+    }
     // A connection that fails before this server says anything must not
     // show the last words of an earlier session as this server's refusal.
     Pop3Client1.LastReply.Clear();
@@ -323,6 +334,7 @@ bool TFormMain::ConnectAccount(int32_t accountIndex) {
     // end one that stalls; a plain login waits as it always did.
     const bool secure = account.Security != TSecurity::None;
     if (secure) AntiFreeze1.Active = true;
+    bool refreshed = false;
     for (bool again = true; again;) {
         again = false;
         try {
@@ -330,6 +342,22 @@ bool TFormMain::ConnectAccount(int32_t accountIndex) {
         } catch (const ETlsError& e) {
             // Once the user accepted the certificate, the same login again.
             again = ReportTlsFailure(accountIndex, e);
+        } catch (const EOAuthRefused& e) {
+            // A token the server refuses may have been revoked early: one
+            // fresh one is worth a try, not more.
+            if (e.TokenRefused && !refreshed && !StopPressed()) {
+                refreshed = true;
+                if (TakeAccessToken(accountIndex, account, true)) {
+                    Pop3Client1.AccessToken = account.AccessToken;
+                    Pop3Client1.LastReply.Clear();
+                    again = true;
+                    continue;
+                }
+                FPasswordMissing = true;
+                continue;
+            }
+            FPasswordMissing = true;
+            ShowError(e.what());
         } catch (const std::exception&) {
             const TServerReply& reply = Pop3Client1.LastReply;
             if (!reply.Text.empty()) {

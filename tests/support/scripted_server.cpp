@@ -1,5 +1,7 @@
 #include "support/scripted_server.h"
 
+#include "mail/auth/sasl.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
@@ -459,6 +461,11 @@ void TFakePop3Server::SetMessages(std::vector<TFakeMessage> messages) {
     FMessages = std::move(messages);
 }
 
+void TFakePop3Server::AcceptTokens(std::function<bool(const std::string&)> check) {
+    std::lock_guard<std::mutex> lock(FBoxMutex);
+    FTokenCheck = std::move(check);
+}
+
 void TFakePop3Server::Serve(int fd, size_t session) {
     std::string stamp;
     {
@@ -537,6 +544,36 @@ void TFakePop3Server::Serve(int fd, size_t session) {
                 ok = user == FUser && line.size() > 5 && line.substr(5) == FPassword;
             } else if (command == "APOP") {
                 ok = arg1 == FUser && arg2 == Md5Hex(stamp + FPassword);
+            } else if (command == "AUTH" && (UpperCase(arg1) == "XOAUTH2" ||
+                                             UpperCase(arg1) == "OAUTHBEARER")) {
+                std::function<bool(const std::string&)> check;
+                {
+                    std::lock_guard<std::mutex> lock(FBoxMutex);
+                    check = FTokenCheck;
+                }
+                if (!check) {
+                    reply("-ERR Unsupported authentication mechanism.");
+                    continue;
+                }
+                reply("+ ");
+                if (!RecvLine(fd, line, pending)) return;
+                Record(session, line);
+                const std::string decoded = Base64Decode(line).value_or("");
+                const size_t bearer = decoded.find("auth=Bearer ");
+                const size_t end = decoded.find('\x01', bearer == std::string::npos ? 0 : bearer);
+                const std::string token =
+                    bearer == std::string::npos || end == std::string::npos
+                        ? std::string()
+                        : decoded.substr(bearer + 12, end - bearer - 12);
+                const bool named = decoded.find(UpperCase(arg1) == "XOAUTH2" ? "user=" + FUser + "\x01"
+                                                                              : "a=" + FUser + ",") !=
+                                   std::string::npos;
+                ok = named && check(token);
+                if (!ok) {
+                    reply("+ " + Base64Encode(R"({"status":"401","schemes":"bearer"})"));
+                    if (!RecvLine(fd, line, pending)) return;
+                    Record(session, line);
+                }
             } else {
                 reply("-ERR Unknown command.");
                 continue;

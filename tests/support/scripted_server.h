@@ -197,6 +197,10 @@ public:
     std::vector<TFakeMessage> Messages() const;
     // Replaces the mailbox (between sessions).
     void SetMessages(std::vector<TFakeMessage> messages);
+    // Takes AUTH XOAUTH2 and OAUTHBEARER for the user with a token this
+    // accepts; a refused one gets the JSON error continuation. Set before
+    // the first session.
+    void AcceptTokens(std::function<bool(const std::string&)> check);
 
 protected:
     void Serve(int fd, size_t session) override;
@@ -207,6 +211,7 @@ private:
         bool Close;
     };
     std::string FUser, FPassword;
+    std::function<bool(const std::string&)> FTokenCheck;
     mutable std::mutex FBoxMutex;
     std::vector<TFakeMessage> FMessages;
     std::map<std::string, TOverride> FOverrides;
