@@ -15,6 +15,7 @@
 
 #include "console_screen.h"
 #include "set_password.h"
+#include "sign_in.h"
 #include "engine/check_report.h"
 #include "engine/form_main.h"
 #include "mail/accounts.h"
@@ -36,6 +37,7 @@ constexpr const char* kUsage =
     "     kalmuro --check --delete-blocked [--home CARTELLA] [--verbose]\n"
     "     kalmuro --scramble-password < FILE\n"
     "     kalmuro --set-password N [--home CARTELLA] < FILE\n"
+    "     kalmuro --sign-in N [--home CARTELLA]\n"
     "     kalmuro --version\n"
     "\n"
 #if KALMURO_WITH_DESKTOP
@@ -53,7 +55,9 @@ constexpr const char* kUsage =
     "  --set-password N  legge una password (una riga) dallo standard input e la\n"
     "                    salva per l'account N (UserIdN in kalmuro.ini) dove le\n"
     "                    impostazioni la vogliono: nel portachiavi del sistema\n"
-    "                    (Portachiavi=1) o nel file\n";
+    "                    (Portachiavi=1) o nel file\n"
+    "  --sign-in N       accesso OAuth 2.0 dell'account N senza finestra: codice del\n"
+    "                    dispositivo o indirizzo da aprire nel browser\n";
 
 struct TOptions {
     bool Check = false;
@@ -62,6 +66,7 @@ struct TOptions {
     bool HasHome = false;
     std::string Home;
     int32_t SetPassword = 0;  // the account number of --set-password
+    int32_t SignIn = 0;       // the account number of --sign-in
 };
 
 int Usage(const char* problem) {
@@ -199,6 +204,10 @@ int main(int argc, char** argv) {
                 options.SetPassword < 1)
                 return Usage("--set-password vuole il numero di un account");
             ++i;
+        } else if (arg == "--sign-in" && options.SignIn == 0) {
+            if (i + 1 >= argc || !TryStrToInt(argv[i + 1], options.SignIn) || options.SignIn < 1)
+                return Usage("--sign-in vuole il numero di un account");
+            ++i;
         } else if (arg == "--home" && !options.HasHome) {
             if (i + 1 >= argc || argv[i + 1][0] == '\0') return Usage("--home vuole una cartella");
             options.HasHome = true;
@@ -209,12 +218,16 @@ int main(int argc, char** argv) {
     }
     if (options.SetPassword > 0 && (options.Check || options.DeleteBlocked || options.Verbose))
         return Usage("--set-password va da solo");
+    if (options.SignIn > 0 &&
+        (options.Check || options.DeleteBlocked || options.Verbose || options.SetPassword > 0))
+        return Usage("--sign-in va da solo");
     const bool window = !options.Check && !options.DeleteBlocked && !options.Verbose &&
-                        options.SetPassword == 0;
+                        options.SetPassword == 0 && options.SignIn == 0;
 #if KALMURO_WITH_DESKTOP
-    if (!window && !options.Check && options.SetPassword == 0) return Usage(nullptr);
+    if (!window && !options.Check && options.SetPassword == 0 && options.SignIn == 0)
+        return Usage(nullptr);
 #else
-    if (!options.Check && options.SetPassword == 0) return Usage(nullptr);
+    if (!options.Check && options.SetPassword == 0 && options.SignIn == 0) return Usage(nullptr);
 #endif
     if (!options.HasHome) {
         options.Home = InstalledHome();
@@ -223,6 +236,7 @@ int main(int argc, char** argv) {
     if (options.HasHome && !IsDirectory(options.Home))
         return Usage(("la cartella non esiste: " + options.Home).c_str());
     if (options.SetPassword > 0) return RunSetPassword(options.SetPassword, options.Home);
+    if (options.SignIn > 0) return RunSignIn(options.SignIn, options.Home);
 #if KALMURO_WITH_DESKTOP
     if (window) return RunDesktopModule(argc, argv, options.HasHome ? options.Home : std::string());
 #else
