@@ -14,12 +14,12 @@
 #include <string>
 
 #include "console_screen.h"
-#include "set_password.h"
 #include "engine/check_report.h"
 #include "engine/form_main.h"
 #include "mail/accounts.h"
 #include "mail/settings.h"
 #include "mail/text.h"
+#include "set_password.h"
 #if KALMURO_WITH_DESKTOP
 #include "desktop_loader.h"
 #endif
@@ -209,8 +209,8 @@ int main(int argc, char** argv) {
     }
     if (options.SetPassword > 0 && (options.Check || options.DeleteBlocked || options.Verbose))
         return Usage("--set-password va da solo");
-    const bool window = !options.Check && !options.DeleteBlocked && !options.Verbose &&
-                        options.SetPassword == 0;
+    const bool window =
+        !options.Check && !options.DeleteBlocked && !options.Verbose && options.SetPassword == 0;
 #if KALMURO_WITH_DESKTOP
     if (!window && !options.Check && options.SetPassword == 0) return Usage(nullptr);
 #else

@@ -464,7 +464,8 @@ private Q_SLOTS:
             .On<TFormSetup>([](TFormSetup& s) {
                 auto* box = s.findChild<QCheckBox*>(QStringLiteral("CheckBoxPortachiavi"));
                 QVERIFY(box);
-                QCOMPARE(box->text(), QStringLiteral("Conserva le password nel portachiavi del sistema"));
+                QCOMPARE(box->text(),
+                         QStringLiteral("Conserva le password nel portachiavi del sistema"));
                 QVERIFY(!box->isChecked());
                 TDialogDriver::Click(box);
             })
@@ -476,7 +477,8 @@ private Q_SLOTS:
                 Press(box, "OK");
             })
             .On<TFormSetup>([](TFormSetup& s) {
-                QVERIFY(!s.findChild<QCheckBox*>(QStringLiteral("CheckBoxPortachiavi"))->isChecked());
+                auto* box = s.findChild<QCheckBox*>(QStringLiteral("CheckBoxPortachiavi"));
+                QVERIFY(!box->isChecked());
                 TDialogDriver::Click(s.BitBtnOk());
             });
         TFormMainWindow w(home.Dir());
