@@ -121,7 +121,8 @@ public:
 private:
     void Next(TKind kind) {
         ++Count[kind];
-        if (FailAt > 0 && (FailKind == Any ? Total() : Count[kind]) == FailAt)
+        if (FailAt > 0 && (FailKind == Any ? Total() == FailAt
+                                           : FailKind == kind && Count[kind] == FailAt))
             throw ESecretError("injected failure");
     }
     TSecretStore* FPrevious;
