@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libssl-dev openssl python3
           dovecot-pop3d clang libclang-rt-14-dev time
           qt6-base-dev qt6-svg-dev fonts-dejavu-core qt6-translations-l10n
-          libsecret-1-dev gnome-keyring libsecret-tools dbus-daemon
+          libsecret-1-dev gnome-keyring libsecret-tools dbus-daemon dbus-bin
           libcurl4-openssl-dev nlohmann-json3-dev)
 if [ "${1:-}" = --display ]; then
   packages+=(xvfb xauth imagemagick trayer xdotool openbox)

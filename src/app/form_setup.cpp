@@ -261,9 +261,9 @@ QWidget* TFormSetup::BuildOptions() {
     layout->addLayout(autoDelete, row++, 0, 1, 4);
     addRow(AddCheckBox(group, "CheckBoxDecodeUTF8", "Decodifica i testi codificati in UTF-8",
                        nullptr, &TSetupOptions::DecodeUtf8));
-    QCheckBox* keyring =
-        AddCheckBox(group, "CheckBoxPortachiavi", "Conserva le password nel portachiavi del sistema",
-                    nullptr, &TSetupOptions::Keyring);
+    QCheckBox* keyring = AddCheckBox(group, "CheckBoxPortachiavi",
+                                     "Conserva le password nel portachiavi del sistema", nullptr,
+                                     &TSetupOptions::Keyring);
     connect(keyring, &QCheckBox::toggled, this, [this, keyring](bool on) {
         // Refused, with a box that says why, when the keyring does not answer.
         if (FFilling || FSetup.SetKeyringOption(on) == on) return;

@@ -14,13 +14,13 @@
 #include <string>
 
 #include "console_screen.h"
-#include "set_password.h"
-#include "sign_in.h"
 #include "engine/check_report.h"
 #include "engine/form_main.h"
 #include "mail/accounts.h"
 #include "mail/settings.h"
 #include "mail/text.h"
+#include "set_password.h"
+#include "sign_in.h"
 #if KALMURO_WITH_DESKTOP
 #include "desktop_loader.h"
 #endif

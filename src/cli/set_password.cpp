@@ -21,7 +21,7 @@ namespace {
 // characters are not echoed, and a prompt goes to stderr.
 bool ReadPasswordLine(std::string& line) {
     const bool terminal = isatty(STDIN_FILENO) == 1;
-    termios saved {};
+    termios saved{};
     bool quiet = false;
     if (terminal && tcgetattr(STDIN_FILENO, &saved) == 0) {
         termios silent = saved;
@@ -64,8 +64,7 @@ int RunSetPassword(int32_t number, const std::string& home) {
     try {
         std::string name;
         const bool keyring = SetStoredPassword(number, password, &name);
-        const std::string where =
-            keyring ? "nel portachiavi del sistema" : "in " + IniFileName();
+        const std::string where = keyring ? "nel portachiavi del sistema" : "in " + IniFileName();
         std::printf("%s\n", TerminalText("Password dell'account " + std::to_string(number) + " (" +
                                          name + ") salvata " + where)
                                 .c_str());

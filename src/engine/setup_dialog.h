@@ -140,10 +140,10 @@ public:
 
     // Writes the accounts with their passwords where "Portachiavi" says
     // (unless they failed to load: the option then stays as stored), then the
-    // ten options, then the four colours as integers. A refused write is shown in the error
-    // box and the writes stop there; what was written stays. The dialog
-    // closes with OK either way, so that the main window reloads what the file
-    // holds.
+    // ten options, then the four colours as integers. A refused write, or a
+    // keyring that fails, is shown in the error box and the writes stop
+    // there; what was written stays. The dialog closes with OK either way, so
+    // that the main window reloads what the file holds.
     void BitBtnOkClick();
 
 private:

@@ -187,9 +187,9 @@ std::vector<std::pair<std::string, std::string>> AccountEntries(
         const size_t n = i + 1;
         entries.emplace_back(Slot("PopServer", n), a.PopServer);
         entries.emplace_back(Slot("UserId", n), a.UserId);
-        entries.emplace_back(Slot("UserPwd", n), a.PasswordInKeyring
-                                                     ? std::string()
-                                                     : HexEncode(ScrambleText(PasswordKey, a.UserPwd)));
+        entries.emplace_back(
+            Slot("UserPwd", n),
+            a.PasswordInKeyring ? std::string() : HexEncode(ScrambleText(PasswordKey, a.UserPwd)));
         entries.emplace_back(Slot("Porta", n), a.Port);
         entries.emplace_back(Slot("APOP", n), a.Apop ? "1" : "0");
         entries.emplace_back(Slot("Attivo", n), a.Active ? "1" : "0");

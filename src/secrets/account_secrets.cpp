@@ -285,9 +285,8 @@ bool SetStoredPassword(int32_t number, const std::string& password, std::string*
                        const std::string& path) {
     TArrayOfMailAccount accounts;
     LoadAccountsWithSecrets(accounts, path);
-    const auto account = std::find_if(accounts.begin(), accounts.end(), [number](const auto& a) {
-        return a.StoredNumber == number;
-    });
+    const auto account = std::find_if(accounts.begin(), accounts.end(),
+                                      [number](const auto& a) { return a.StoredNumber == number; });
     if (account == accounts.end())
         throw std::invalid_argument("nessun account con il numero " + std::to_string(number));
     if (name != nullptr) *name = account->AccountName;

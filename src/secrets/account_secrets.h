@@ -70,9 +70,8 @@ bool KeyringReachable(std::string& why);
 // after, no request reaches it and the file is written exactly as
 // SaveAccounts writes it. Raises EKeyringSaveError or EIniWriteError; the
 // file and the keyring are then as they were.
-void SaveAccountsWithSecrets(const TArrayOfMailAccount& accounts,
-                             const TArrayOfMailAccount& loaded, bool keyring,
-                             const std::string& path = "");
+void SaveAccountsWithSecrets(const TArrayOfMailAccount& accounts, const TArrayOfMailAccount& loaded,
+                             bool keyring, const std::string& path = "");
 
 // Sets the password of account number n (as in "UserPwd" n) where the
 // settings keep it: the keyring (and an old password left in the file is

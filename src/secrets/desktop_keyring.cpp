@@ -46,7 +46,8 @@ const TLibSecret& LibSecret() {
             !Resolve(handle, "secret_password_clear_sync", lib.Clear) ||
             !Resolve(handle, "secret_password_free", lib.Free) ||
             !Resolve(handle, "g_error_free", lib.ErrorFree))
-            lib.Problem = std::string(KALMURO_LIBSECRET_SONAME) + " lacks a function it should have";
+            lib.Problem =
+                std::string(KALMURO_LIBSECRET_SONAME) + " lacks a function it should have";
         return lib;
     }();
     if (!library.Problem.empty()) throw ESecretError(library.Problem);

@@ -151,7 +151,8 @@ TEST_F(KeyringTest, AFailureOnEitherSideLeavesBothAsTheyWere) {
 TEST_F(KeyringTest, WithTheOptionOffNoRequestReachesTheKeyring) {
     const std::string handWritten =
         "; written by hand\r\n[Setup]\r\nTimeout=30\r\n[Accounts]\r\nPopServer1=a\r\n"
-        "UserId1=b\r\nUserPwd1=" + HexEncode(ScrambleText(PasswordKey, "pw")) + "\r\n";
+        "UserId1=b\r\nUserPwd1=" +
+        HexEncode(ScrambleText(PasswordKey, "pw")) + "\r\n";
     Home.Write("kalmuro.ini", handWritten);
     TArrayOfMailAccount loaded = Loaded();
     SaveAccounts(loaded);

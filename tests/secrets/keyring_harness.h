@@ -72,7 +72,8 @@ inline std::vector<TItem> Items() {
 
 // The item the save should leave for an account with this password.
 inline TItem ItemOf(const TMailAccount& a, const std::string& password) {
-    return {"Kalmuro: " + Cp1252ToUtf8(a.AccountName), Cp1252ToUtf8(password),
+    return {"Kalmuro: " + Cp1252ToUtf8(a.AccountName),
+            Cp1252ToUtf8(password),
             {{"application", "kalmuro"},
              {"server", a.PopServer},
              {"port", a.Port},
@@ -83,7 +84,8 @@ inline TItem ItemOf(const TMailAccount& a, const std::string& password) {
 inline void ClearKeyring() { Shell("secret-tool clear application kalmuro 2>/dev/null"); }
 
 inline void LockKeyring() {
-    Shell("dbus-send --session --dest=org.freedesktop.secrets --print-reply "
+    Shell(
+        "dbus-send --session --dest=org.freedesktop.secrets --print-reply "
         "/org/freedesktop/secrets org.freedesktop.Secret.Service.Lock "
         "array:objpath:/org/freedesktop/secrets/collection/login >/dev/null 2>&1");
 }
@@ -119,7 +121,8 @@ public:
 private:
     void Next(TKind kind) {
         ++Count[kind];
-        if (FailAt > 0 && (FailKind == Any ? Total() : Count[kind]) == FailAt)
+        if (FailAt > 0 && (FailKind == Any ? Total() == FailAt
+                                           : FailKind == kind && Count[kind] == FailAt))
             throw ESecretError("injected failure");
     }
     TSecretStore* FPrevious;

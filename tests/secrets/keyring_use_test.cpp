@@ -31,9 +31,9 @@ protected:
         Form.CheckMail();
     }
     size_t RowsOf(int32_t account) const {
-        return static_cast<size_t>(std::count_if(
-            Form.Messages.begin(), Form.Messages.end(),
-            [account](const TMessageEntry& e) { return e.AccountIndex == account; }));
+        return static_cast<size_t>(
+            std::count_if(Form.Messages.begin(), Form.Messages.end(),
+                          [account](const TMessageEntry& e) { return e.AccountIndex == account; }));
     }
     std::string Stdin(const std::string& text) const {
         Home.Write("stdin.txt", text);
@@ -76,8 +76,8 @@ TEST_F(KeyringUse, TheDialogShowsTheKeyringsPasswordAndMovesItWithTheServer) {
     dialog.BitBtnOkClick();
     EXPECT_EQ(Screen.BoxMessages(), std::vector<std::string>{});
     Accounts[1].PopServer = "localhost";
-    EXPECT_EQ(Items(), (std::vector<TItem>{ItemOf(Accounts[0], "uno"),
-                                           ItemOf(Accounts[1], "perch\xE9")}));
+    EXPECT_EQ(Items(),
+              (std::vector<TItem>{ItemOf(Accounts[0], "uno"), ItemOf(Accounts[1], "perch\xE9")}));
     Check();
     EXPECT_EQ(RowsOf(1), 3u);
 }
@@ -151,7 +151,8 @@ TEST_F(KeyringAbsent, TheOptionIsRefusedWithTheReasonAndNothingChanges) {
     EXPECT_FALSE(dialog.Options.Keyring);
     ASSERT_EQ(Screen.Boxes.size(), 1u);
     EXPECT_EQ(Screen.Boxes[0].Message.rfind("Il portachiavi del sistema non risponde: le password "
-                                            "restano nel file delle impostazioni.\\n(", 0),
+                                            "restano nel file delle impostazioni.\\n(",
+                                            0),
               0u);
     // Had the box been ticked anyway, confirming would change nothing.
     dialog.Options.Keyring = true;
