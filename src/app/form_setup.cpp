@@ -274,6 +274,17 @@ QWidget* TFormSetup::BuildOptions() {
     layout->addLayout(autoDelete, row++, 0, 1, 4);
     addRow(AddCheckBox(group, "CheckBoxDecodeUTF8", "Decodifica i testi codificati in UTF-8",
                        nullptr, &TSetupOptions::DecodeUtf8));
+    QCheckBox* keyring = AddCheckBox(group, "CheckBoxPortachiavi",
+                                     "Conserva le password nel portachiavi del sistema", nullptr,
+                                     &TSetupOptions::Keyring);
+    connect(keyring, &QCheckBox::toggled, this, [this, keyring](bool on) {
+        // Refused, with a box that says why, when the keyring does not answer.
+        if (FFilling || FSetup.SetKeyringOption(on) == on) return;
+        FFilling = true;
+        keyring->setChecked(!on);
+        FFilling = false;
+    });
+    addRow(keyring);
 
     auto* timeout = new QHBoxLayout;
     QLabel* timeoutLabel = NewLabel(group, "Attesa massima nelle operazioni con il server");
@@ -390,7 +401,7 @@ void TFormSetup::BitBtnEditClick() {
     const int32_t row = FSetup.Row();
     if (!FSetup.RowShowsAccount(row)) return;
     TFormEditAccount editor(this);
-    editor.SetAccount(FSetup.AccountAt(row));
+    editor.SetAccount(FSetup.AccountForEditing(row));
     if (editor.exec() != QDialog::Accepted) return;
     FSetup.ReplaceAccount(row, editor.Account());
     FillAccountGrid();

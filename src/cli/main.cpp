@@ -22,6 +22,8 @@
 #include "mail/settings.h"
 #include "mail/text.h"
 #include "mail/user_folders.h"
+#include "set_password.h"
+#include "sign_in.h"
 #if KALMURO_WITH_DESKTOP
 #include "desktop_loader.h"
 #endif
@@ -37,6 +39,8 @@ constexpr const char* kUsage =
     "uso: kalmuro --check [--home CARTELLA] [--verbose]\n"
     "     kalmuro --check --delete-blocked [--home CARTELLA] [--verbose]\n"
     "     kalmuro --scramble-password < FILE\n"
+    "     kalmuro --set-password N [--home CARTELLA] < FILE\n"
+    "     kalmuro --sign-in N [--home CARTELLA]\n"
     "     kalmuro --version\n"
     "     kalmuro --help\n"
     "\n"
@@ -53,6 +57,12 @@ constexpr const char* kUsage =
     "  --verbose         stampa anche i messaggi della barra di stato\n"
     "  --scramble-password  legge una password (una riga) dallo standard input e\n"
     "                    stampa il valore da scrivere come UserPwd in kalmuro.ini\n"
+    "  --set-password N  legge una password (una riga) dallo standard input e la\n"
+    "                    salva per l'account N (UserIdN in kalmuro.ini) dove le\n"
+    "                    impostazioni la vogliono: nel portachiavi del sistema\n"
+    "                    (Portachiavi=1) o nel file\n"
+    "  --sign-in N       accesso OAuth 2.0 dell'account N senza finestra: codice del\n"
+    "                    dispositivo o indirizzo da aprire nel browser\n"
     "  --version         stampa la versione del programma\n"
     "  --help            stampa questo riepilogo (man kalmuro per i dettagli)\n";
 
@@ -62,6 +72,8 @@ struct TOptions {
     bool Verbose = false;
     bool HasHome = false;
     std::string Home;
+    int32_t SetPassword = 0;  // the account number of --set-password
+    int32_t SignIn = 0;       // the account number of --sign-in
 };
 
 int Usage(const char* problem) {
@@ -190,6 +202,15 @@ int main(int argc, char** argv) {
             options.DeleteBlocked = true;
         } else if (arg == "--verbose" && !options.Verbose) {
             options.Verbose = true;
+        } else if (arg == "--set-password" && options.SetPassword == 0) {
+            if (i + 1 >= argc || !TryStrToInt(argv[i + 1], options.SetPassword) ||
+                options.SetPassword < 1)
+                return Usage("--set-password vuole il numero di un account");
+            ++i;
+        } else if (arg == "--sign-in" && options.SignIn == 0) {
+            if (i + 1 >= argc || !TryStrToInt(argv[i + 1], options.SignIn) || options.SignIn < 1)
+                return Usage("--sign-in vuole il numero di un account");
+            ++i;
         } else if (arg == "--home" && !options.HasHome) {
             if (i + 1 >= argc || argv[i + 1][0] == '\0') return Usage("--home vuole una cartella");
             options.HasHome = true;
@@ -198,15 +219,24 @@ int main(int argc, char** argv) {
             return Usage(("argomento non valido: " + arg).c_str());
         }
     }
-    const bool window = !options.Check && !options.DeleteBlocked && !options.Verbose;
+    if (options.SetPassword > 0 && (options.Check || options.DeleteBlocked || options.Verbose))
+        return Usage("--set-password va da solo");
+    if (options.SignIn > 0 &&
+        (options.Check || options.DeleteBlocked || options.Verbose || options.SetPassword > 0))
+        return Usage("--sign-in va da solo");
+    const bool window = !options.Check && !options.DeleteBlocked && !options.Verbose &&
+                        options.SetPassword == 0 && options.SignIn == 0;
 #if KALMURO_WITH_DESKTOP
-    if (!window && !options.Check) return Usage(nullptr);
+    if (!window && !options.Check && options.SetPassword == 0 && options.SignIn == 0)
+        return Usage(nullptr);
 #else
-    if (!options.Check) return Usage(nullptr);
+    if (!options.Check && options.SetPassword == 0 && options.SignIn == 0) return Usage(nullptr);
 #endif
     if (options.HasHome && !IsDirectory(options.Home))
         return Usage(("la cartella non esiste: " + options.Home).c_str());
     if (!options.HasHome && PrepareUserFolders() != 0) return 1;
+    if (options.SetPassword > 0) return RunSetPassword(options.SetPassword, options.Home);
+    if (options.SignIn > 0) return RunSignIn(options.SignIn, options.Home);
 #if KALMURO_WITH_DESKTOP
     if (window) return RunDesktopModule(argc, argv, options.HasHome ? options.Home : std::string());
 #else

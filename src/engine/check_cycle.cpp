@@ -137,7 +137,7 @@ void TFormMain::RunCheckAccounts(bool& errorFlag) {
             if (!ConnectAccount(index)) {
                 if (StopPressed()) break;
                 errorFlag = true;
-                ShowError("Impossibile connettersi a " + Pop3Client1.Host);
+                if (!FPasswordMissing) ShowError("Impossibile connettersi a " + Pop3Client1.Host);
                 continue;
             }
             PumpMessages();
@@ -297,14 +297,16 @@ void TFormMain::FinishCheck(size_t previousCount, bool errorFlag) {
 
 bool TFormMain::ConnectAccountForMessage(int32_t accountIndex) {
     if (ConnectAccount(accountIndex)) return true;
-    if (Pop3Client1.LastReply.Text.empty() && !StopPressed())
+    if (Pop3Client1.LastReply.Text.empty() && !StopPressed() && !FPasswordMissing)
         ShowError("Impossibile connettersi a " + Pop3Client1.Host);
     return false;
 }
 
 bool TFormMain::ConnectAccount(int32_t accountIndex) {
     if (Pop3Client1.IsConnected()) Pop3Client1.Quit();
-    const TMailAccount account = Accounts.at(static_cast<size_t>(accountIndex));
+    TMailAccount account = Accounts.at(static_cast<size_t>(accountIndex));
+    FPasswordMissing = false;
+    if (account.PasswordInKeyring && !TakeKeyringPassword(accountIndex, account)) return false;
     Pop3Client1.Host = account.PopServer;
     Pop3Client1.Username = account.UserId;
     Pop3Client1.Password = account.UserPwd;
@@ -313,6 +315,17 @@ bool TFormMain::ConnectAccount(int32_t accountIndex) {
     Pop3Client1.Security = account.Security;
     Pop3Client1.Fingerprint = account.Fingerprint;
     Pop3Client1.ReadTimeout = ReadTimeoutMs(ReadIniString(kSectionSetup, "Timeout", "60"));
+    Pop3Client1.Access = account.Access;
+    Pop3Client1.AccessToken.clear();
+    if (account.IsOAuth()) {
+        // The token endpoint may take a while: the window stays responsive.
+        const bool wasActive = AntiFreeze1.Active;
+        AntiFreeze1.Active = true;
+        const bool ready = TakeAccessToken(accountIndex, account, false);
+        AntiFreeze1.Active = wasActive;
+        if (!ready) return false;
+        Pop3Client1.AccessToken = account.AccessToken;
+    }
     // A connection that fails before this server says anything must not
     // show the last words of an earlier session as this server's refusal.
     Pop3Client1.LastReply.Clear();
@@ -323,6 +336,7 @@ bool TFormMain::ConnectAccount(int32_t accountIndex) {
     // end one that stalls; a plain login waits as it always did.
     const bool secure = account.Security != TSecurity::None;
     if (secure) AntiFreeze1.Active = true;
+    bool refreshed = false;
     for (bool again = true; again;) {
         again = false;
         try {
@@ -330,6 +344,22 @@ bool TFormMain::ConnectAccount(int32_t accountIndex) {
         } catch (const ETlsError& e) {
             // Once the user accepted the certificate, the same login again.
             again = ReportTlsFailure(accountIndex, e);
+        } catch (const EOAuthRefused& e) {
+            // A token the server refuses may have been revoked early: one
+            // fresh one is worth a try, not more.
+            if (e.TokenRefused && !refreshed && !StopPressed()) {
+                refreshed = true;
+                if (TakeAccessToken(accountIndex, account, true)) {
+                    Pop3Client1.AccessToken = account.AccessToken;
+                    Pop3Client1.LastReply.Clear();
+                    again = true;
+                    continue;
+                }
+                FPasswordMissing = true;
+                continue;
+            }
+            FPasswordMissing = true;
+            ShowError(e.what());
         } catch (const std::exception&) {
             const TServerReply& reply = Pop3Client1.LastReply;
             if (!reply.Text.empty()) {

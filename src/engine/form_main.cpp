@@ -5,6 +5,7 @@
 
 #include "mail/settings.h"
 #include "mail/text.h"
+#include "secrets/account_secrets.h"
 
 namespace kalmuro {
 
@@ -141,7 +142,7 @@ void TFormMain::LoadSettings() {
     Messages.clear();
 
     Accounts.clear();
-    LoadAccounts(Accounts);
+    LoadAccountsWithSecrets(Accounts);
 
     for (TRuleList* list : {&BlockedSenders, &SafeSenders, &BlockedSubjects, &SafeSubjects}) {
         // A missing file leaves the list empty.

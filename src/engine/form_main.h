@@ -260,6 +260,23 @@ public:
     // True when the user accepted the certificate: it is stored as the
     // account's "Impronta" and the login may be tried again.
     bool ReportTlsFailure(int32_t accountIndex, const ETlsError& error);
+    // Reads the password of an account whose password is in the keyring into
+    // account, and keeps it in Accounts for the rest of the run. When the
+    // keyring has none or cannot be reached, the box says so for this
+    // account and the connection is not tried.
+    bool TakeKeyringPassword(int32_t accountIndex, TMailAccount& account);
+    // Puts a usable access token into account (and Accounts): the cached one
+    // while it has more than five minutes left and force is off, else a
+    // refresh, whose rotated refresh token is stored before anything else.
+    // On failure the box says why for this account (a gone grant asks for a
+    // new sign-in where the screen can run one) and false is returned.
+    bool TakeAccessToken(int32_t accountIndex, TMailAccount& account, bool force);
+    // The browser sign-in of the account at accountIndex: the system browser
+    // opened on the provider's page through the screen, a wait of at most
+    // five minutes on the loopback redirect (Stop ends it), the code
+    // exchanged and the tokens stored. Returns the Italian outcome
+    // ("Accesso eseguito come <address>" or the error); ok tells which.
+    std::string SignInWithBrowser(int32_t accountIndex, bool& ok);
     // Whether the user pressed Stop during the operation that is running.
     bool StopPressed() const { return FStopVisible && StopFlag; }
     // Whether the last check set its error flag.
@@ -377,6 +394,9 @@ private:
     void ShowMailboxes();
     void RunCheckAccounts(bool& errorFlag);
     void ReadAccountMessages(int32_t accountIndex, bool& errorFlag);
+    // The last ConnectAccount stopped short for want of the password, and
+    // said so already.
+    bool FPasswordMissing = false;
     // "DecodeUTF8" as read at the start of the running check.
     bool FDecodeUtf8 = false;
     // "Pipelining" as read at the start of the running check or deletion.

@@ -128,6 +128,10 @@ public:
     virtual bool OpenWithShell(const std::string& target, const std::string& parameters,
                                bool maximised) = 0;
 
+    // Whether this screen can run a browser sign-in when a grant is gone
+    // (the window can; the command line names the command instead).
+    virtual bool CanSignIn() { return false; }
+
     // What only a window has; a screen without one keeps these defaults.
     // The window's bounds and the widths of the message list's columns, as
     // they are now and as the settings restore them.

@@ -1,6 +1,8 @@
 #include "engine/setup_dialog.h"
 
+#include <algorithm>
 #include <exception>
+#include <optional>
 
 #include "engine/autostart.h"
 #include "engine/form_main.h"
@@ -8,6 +10,7 @@
 #include "mail/atomic_file.h"
 #include "mail/settings.h"
 #include "mail/text.h"
+#include "secrets/account_secrets.h"
 
 namespace kalmuro {
 
@@ -34,6 +37,7 @@ void ReadSetupOptions(TSetupOptions& options) {
     options.StopEmptyMsg = ReadIniBool(kSectionSetup, "StopEmptyMsg", false);
     options.AutoDelete = ReadIniBool(kSectionSetup, "AutoDelete", false);
     options.DecodeUtf8 = ReadIniBool(kSectionSetup, kKeyDecodeUtf8, false);
+    options.Keyring = KeyringEnabled();
 }
 
 void WriteSetupOptions(const TSetupOptions& options) {
@@ -55,10 +59,12 @@ TSetupDialog::TSetupDialog(TFormMain& owner) : Owner(owner) {}
 
 void TSetupDialog::FormCreate() {
     try {
-        LoadAccounts(FAccounts);
+        LoadAccountsWithSecrets(FAccounts);
+        FLoadedAccounts = FAccounts;
         FAccountsLoaded = true;
     } catch (const std::exception& e) {
         FAccounts.clear();
+        FLoadedAccounts.clear();
         FAccountsLoaded = false;
         Owner.ShowError(e.what());
     }
@@ -114,15 +120,45 @@ const TMailAccount& TSetupDialog::AccountAt(int32_t row) const {
     return FAccounts.at(static_cast<size_t>(row - 1));
 }
 
+TMailAccount TSetupDialog::AccountForEditing(int32_t row) {
+    TMailAccount account = AccountAt(row);
+    if (!account.PasswordInKeyring) return account;
+    // The item is where the account was when loaded, whatever it says now.
+    const auto loaded = std::find_if(
+        FLoadedAccounts.begin(), FLoadedAccounts.end(),
+        [&account](const TMailAccount& a) { return a.StoredNumber == account.StoredNumber; });
+    std::optional<std::string> password;
+    if (loaded != FLoadedAccounts.end()) password = ReadKeyringPassword(*loaded);
+    if (!password) {
+        Owner.ShowError(PasswordNotFoundText(account.AccountName));
+        return account;
+    }
+    account.UserPwd = *password;
+    account.PasswordInKeyring = false;
+    return account;
+}
+
 void TSetupDialog::ReplaceAccount(int32_t row, const TMailAccount& account) {
     if (!FAccountsLoaded || !RowShowsAccount(row)) return;
     TMailAccount& stored = FAccounts[static_cast<size_t>(row - 1)];
     // A certificate accepted for one server says nothing about another.
     const std::string fingerprint =
         account.PopServer == stored.PopServer ? stored.Fingerprint : std::string();
+    const bool unread = stored.PasswordInKeyring && account.UserPwd.empty();
     stored = account;
     stored.Fingerprint = fingerprint;
+    stored.PasswordInKeyring = unread;
     FRow = row;
+}
+
+bool TSetupDialog::SetKeyringOption(bool on) {
+    std::string why;
+    if (on && !KeyringReachable(why)) {
+        Owner.ShowError(KeyringUnavailableText(why));
+        on = false;
+    }
+    Options.Keyring = on;
+    return on;
 }
 
 void TSetupDialog::BitBtnDelClick() {
@@ -149,7 +185,7 @@ void TSetupDialog::OpenRuleList(TRuleListFile list) {
 
 void TSetupDialog::BitBtnOkClick() {
     try {
-        if (FAccountsLoaded) SaveAccounts(FAccounts);
+        if (FAccountsLoaded) SaveAccountsWithSecrets(FAccounts, FLoadedAccounts, Options.Keyring);
         WriteSetupOptions(Options);
         WriteIniInteger(kSectionSetup, "ColorNormal", Colors.Normal);
         WriteIniInteger(kSectionSetup, "ColorSelected", Colors.Selected);

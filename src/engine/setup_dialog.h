@@ -53,6 +53,9 @@ struct TSetupOptions {
     bool AutoDelete = false;
     // "Decodifica i testi codificati in UTF-8" ("DecodeUTF8").
     bool DecodeUtf8 = false;
+    // "Conserva le password nel portachiavi del sistema" ("Portachiavi"):
+    // written with the accounts, since it says where their passwords are.
+    bool Keyring = false;
     bool operator==(const TSetupOptions&) const = default;
 };
 
@@ -70,7 +73,7 @@ std::string SpinBoxText(const std::string& stored, TSpinRange range);
 void ReadSetupOptions(TSetupOptions& options);
 // Writes the ten options of section "Setup" in the dialog's order, then
 // "DecodeUTF8" when it is on or already stored, so that a file that never
-// had it keeps its bytes.
+// had it keeps its bytes. "Portachiavi" is the accounts' save's to write.
 void WriteSetupOptions(const TSetupOptions& options);
 
 class TSetupDialog {
@@ -115,10 +118,15 @@ public:
     void AddAccount(const TMailAccount& account);
     // The account grid row r shows (r must show one).
     const TMailAccount& AccountAt(int32_t row) const;
+    // The account of row r as the editor shows it: a password kept in the
+    // keyring is read from there first (a failure is shown in the error box,
+    // and the editor's password stays empty).
+    TMailAccount AccountForEditing(int32_t row);
     // Replaces the account of row r and highlights that row again; nothing
     // happens when r shows no account. The editor shows no certificate: the
     // accepted one stays with the account while its server stays the same,
-    // and goes when the server changes.
+    // and goes when the server changes. An empty password for an account
+    // whose password is still unread in the keyring leaves it there.
     void ReplaceAccount(int32_t row, const TMailAccount& account);
     // "Elimina": asks, then deletes the highlighted row's account.
     void BitBtnDelClick();
@@ -131,23 +139,31 @@ public:
     // open and save.
     void OpenRuleList(TRuleListFile list);
 
+    // The user ticked or unticked the keyring box; returns what it is to
+    // show. Ticking it when the keyring does not answer is refused with a
+    // box that says why.
+    bool SetKeyringOption(bool on);
+
     // The only-when-minimised box may be changed only while the automatic
     // check is on.
     bool AutoCheckIconEnabled() const { return Options.AutoCheck; }
 
-    // Writes the accounts (unless they failed to load), then the ten options,
-    // then the four colours as integers. A refused write is shown in the error
-    // box and the writes stop there; what was written stays. Then the login
-    // entry is written or removed when the box changed (and rewritten while
-    // it stays on, should the program's command have changed); a failure
-    // there has a box of its own. The dialog
-    // closes with OK either way, so that the main window reloads what the file
-    // holds.
+    // Writes the accounts with their passwords where "Portachiavi" says
+    // (unless they failed to load: the option then stays as stored), then the
+    // ten options, then the four colours as integers. A refused write, or a
+    // keyring that fails, is shown in the error box and the writes stop
+    // there; what was written stays. Then the login entry is written or
+    // removed when the box changed (and rewritten while it stays on, should
+    // the program's command have changed); a failure there has a box of its
+    // own. The dialog closes with OK either way, so that the main window
+    // reloads what the file holds.
     void BitBtnOkClick();
 
 private:
     TFormMain& Owner;
     TArrayOfMailAccount FAccounts;
+    // As loaded: where the keyring's items of the accounts are.
+    TArrayOfMailAccount FLoadedAccounts;
     bool FAccountsLoaded = false;
     int32_t FRow = 1;
     bool FStartAtLoginShown = false;

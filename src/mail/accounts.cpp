@@ -88,6 +88,34 @@ std::string PortForSecurity(const std::string& port, TSecurity security) {
     return port;
 }
 
+TOAuthEndpoints OAuthEndpoints(const TOAuthSettings& settings) {
+    if (settings.Provider == kProviderGoogle)
+        return {"https://accounts.google.com/o/oauth2/v2/auth", "https://oauth2.googleapis.com/token",
+                // Google's device flow does not grant the mail scope.
+                "", "https://mail.google.com/", "pop.gmail.com", kPortPop3s, TSecurity::Tls};
+    if (settings.Provider == kProviderMicrosoft)
+        return {"https://login.microsoftonline.com/common/oauth2/v2.0/authorize",
+                "https://login.microsoftonline.com/common/oauth2/v2.0/token",
+                "https://login.microsoftonline.com/common/oauth2/v2.0/devicecode",
+                "https://outlook.office.com/POP.AccessAsUser.All offline_access",
+                "outlook.office365.com", kPortPop3s, TSecurity::Tls};
+    if (settings.Provider == kProviderCustom)
+        return {settings.AuthorizationUrl, settings.TokenUrl, settings.DeviceUrl, settings.Scope,
+                "", "", TSecurity::None};
+    return {};
+}
+
+void StoreRefreshTokenInFile(const TMailAccount& account, const std::string& token,
+                             const std::string& path) {
+    const std::string key = Slot(kKeyRefreshToken, static_cast<size_t>(account.StoredNumber));
+    TIniEdit edit(path);
+    if (token.empty())
+        edit.EraseKey(kSectionAccounts, key);
+    else
+        edit.SetValue(kSectionAccounts, key, HexEncode(ScrambleText(PasswordKey, token)));
+    edit.Save();
+}
+
 void StoreAcceptedFingerprint(const TMailAccount& account, const std::string& path) {
     WriteIniString(kSectionAccounts, Slot(kKeyFingerprint, static_cast<size_t>(account.StoredNumber)),
                    account.Fingerprint, path);
@@ -119,6 +147,26 @@ void LoadAccounts(TArrayOfMailAccount& accounts, const std::string& path) {
         a.Security = static_cast<TSecurity>(value);
         a.Fingerprint = ReadIniString(kSectionAccounts, Slot(kKeyFingerprint, n), "", path);
         a.StoredNumber = static_cast<int32_t>(n);
+        const std::string access = ReadIniString(kSectionAccounts, Slot(kKeyAccess, n), "0", path);
+        const int32_t method = StrToInt(access);
+        if (method < 0 || method > 1)
+            throw EConvertError("'" + access + "' is not a valid access value");
+        a.Access = static_cast<TAccessMethod>(method);
+        if (a.IsOAuth()) {
+            const auto read = [&](const char* stem) {
+                return Trim(ReadIniString(kSectionAccounts, Slot(stem, n), "", path));
+            };
+            a.OAuth.Provider = read(kKeyProvider);
+            a.OAuth.ClientId = read(kKeyClientId);
+            a.OAuth.ClientSecret = Trim(
+                ReadIniScrambled(kSectionAccounts, Slot(kKeyClientSecret, n), "", PasswordKey, path));
+            a.OAuth.AuthorizationUrl = read(kKeyAuthorizationUrl);
+            a.OAuth.TokenUrl = read(kKeyTokenUrl);
+            a.OAuth.DeviceUrl = read(kKeyDeviceUrl);
+            a.OAuth.Scope = read(kKeyScope);
+            a.RefreshToken = Trim(
+                ReadIniScrambled(kSectionAccounts, Slot(kKeyRefreshToken, n), "", PasswordKey, path));
+        }
         loaded.push_back(std::move(a));
     }
     accounts = std::move(loaded);
@@ -127,6 +175,11 @@ void LoadAccounts(TArrayOfMailAccount& accounts, const std::string& path) {
 void SaveAccounts(const TArrayOfMailAccount& accounts, const std::string& path) {
     // One replacement of the file rather than one per key: the same result,
     // all or nothing, and one flush to disk instead of seven per account.
+    ReplaceIniSection(kSectionAccounts, AccountEntries(accounts), path);
+}
+
+std::vector<std::pair<std::string, std::string>> AccountEntries(
+    const TArrayOfMailAccount& accounts) {
     std::vector<std::pair<std::string, std::string>> entries;
     entries.reserve(accounts.size() * 7);
     for (size_t i = 0; i < accounts.size(); ++i) {
@@ -134,7 +187,9 @@ void SaveAccounts(const TArrayOfMailAccount& accounts, const std::string& path) 
         const size_t n = i + 1;
         entries.emplace_back(Slot("PopServer", n), a.PopServer);
         entries.emplace_back(Slot("UserId", n), a.UserId);
-        entries.emplace_back(Slot("UserPwd", n), HexEncode(ScrambleText(PasswordKey, a.UserPwd)));
+        entries.emplace_back(
+            Slot("UserPwd", n),
+            a.PasswordInKeyring ? std::string() : HexEncode(ScrambleText(PasswordKey, a.UserPwd)));
         entries.emplace_back(Slot("Porta", n), a.Port);
         entries.emplace_back(Slot("APOP", n), a.Apop ? "1" : "0");
         entries.emplace_back(Slot("Attivo", n), a.Active ? "1" : "0");
@@ -143,8 +198,29 @@ void SaveAccounts(const TArrayOfMailAccount& accounts, const std::string& path) 
             entries.emplace_back(Slot(kKeySecurity, n),
                                  std::to_string(static_cast<int32_t>(a.Security)));
         if (!a.Fingerprint.empty()) entries.emplace_back(Slot(kKeyFingerprint, n), a.Fingerprint);
+        if (!a.IsOAuth()) continue;
+        const auto put = [&](const char* stem, const std::string& value) {
+            if (!value.empty()) entries.emplace_back(Slot(stem, n), value);
+        };
+        const auto putScrambled = [&](const char* stem, const std::string& value) {
+            if (!value.empty())
+                entries.emplace_back(Slot(stem, n), HexEncode(ScrambleText(PasswordKey, value)));
+        };
+        entries.emplace_back(Slot(kKeyAccess, n), "1");
+        put(kKeyProvider, a.OAuth.Provider);
+        put(kKeyClientId, a.OAuth.ClientId);
+        putScrambled(kKeyClientSecret, a.OAuth.ClientSecret);
+        // A preset's endpoints come from the program, so that a provider's
+        // move reaches every account with the next version.
+        if (a.OAuth.Provider == kProviderCustom) {
+            put(kKeyAuthorizationUrl, a.OAuth.AuthorizationUrl);
+            put(kKeyTokenUrl, a.OAuth.TokenUrl);
+            put(kKeyDeviceUrl, a.OAuth.DeviceUrl);
+            put(kKeyScope, a.OAuth.Scope);
+        }
+        if (!a.RefreshTokenInKeyring) putScrambled(kKeyRefreshToken, a.RefreshToken);
     }
-    ReplaceIniSection(kSectionAccounts, entries, path);
+    return entries;
 }
 
 }  // namespace kalmuro

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kalmuro {
@@ -13,6 +14,32 @@ namespace kalmuro {
 // How a session is protected: none (plain POP3), STLS after the greeting,
 // or TLS from the first byte. The values are those stored as "Sicurezza" n.
 enum class TSecurity : int32_t { None = 0, Stls = 1, Tls = 2 };
+
+// How the account signs in: user name and password, or an OAuth 2.0 access
+// token. The values are those stored as "Accesso" n.
+enum class TAccessMethod : int32_t { Password = 0, OAuth = 1 };
+
+// What an OAuth account needs to get its tokens. For "google" and
+// "microsoft" the endpoints and scopes come from the preset and only the
+// client fields are stored; "personalizzato" stores them all.
+struct TOAuthSettings {
+    std::string Provider;          // "google", "microsoft" or "personalizzato"
+    std::string ClientId;
+    std::string ClientSecret;      // plain text in memory; stored scrambled
+    std::string AuthorizationUrl;  // personalizzato only
+    std::string TokenUrl;
+    std::string DeviceUrl;         // optional: the device-code endpoint
+    std::string Scope;             // separated by spaces
+    bool operator==(const TOAuthSettings&) const = default;
+};
+
+// The tokens a sign-in or a refresh brought; an empty refresh token means
+// the server kept the old one.
+struct TOAuthTokens {
+    std::string AccessToken;
+    int64_t Expiry = 0;  // seconds since the epoch
+    std::string RefreshToken;
+};
 
 struct TMailAccount {
     std::string AccountName;
@@ -29,6 +56,23 @@ struct TMailAccount {
     // The n of the account's keys in the settings file it was loaded from
     // (0 when it was not loaded): where a later accepted certificate goes.
     int32_t StoredNumber = 0;
+    // The password is not in UserPwd but in the desktop's keyring, under the
+    // server, port and user the account had when it was loaded; it is read
+    // from there when the account is used. Saved as an empty "UserPwd" n.
+    bool PasswordInKeyring = false;
+
+    TAccessMethod Access = TAccessMethod::Password;
+    TOAuthSettings OAuth;
+    // The OAuth refresh token, kept where the password would be: scrambled
+    // as "TokenRinnovo" n, or in the keyring (then empty here until read).
+    std::string RefreshToken;
+    bool RefreshTokenInKeyring = false;
+    // The access token lives in memory (and the keyring, when on), never in
+    // the settings file; its expiry in seconds since the epoch, 0 = unknown.
+    std::string AccessToken;
+    int64_t AccessTokenExpiry = 0;
+
+    bool IsOAuth() const { return Access == TAccessMethod::OAuth; }
 };
 
 // An account's position is its account index.
@@ -38,6 +82,19 @@ inline constexpr int32_t PasswordKey = 71829;
 // The key stems of the two values that protect a session.
 inline constexpr const char* kKeySecurity = "Sicurezza";
 inline constexpr const char* kKeyFingerprint = "Impronta";
+// The key stems of OAuth sign-in; none is written for a password account.
+inline constexpr const char* kKeyAccess = "Accesso";
+inline constexpr const char* kKeyProvider = "Provider";
+inline constexpr const char* kKeyClientId = "IdClient";
+inline constexpr const char* kKeyClientSecret = "SegretoClient";
+inline constexpr const char* kKeyAuthorizationUrl = "UrlAutorizzazione";
+inline constexpr const char* kKeyTokenUrl = "UrlToken";
+inline constexpr const char* kKeyDeviceUrl = "UrlDispositivo";
+inline constexpr const char* kKeyScope = "Ambito";
+inline constexpr const char* kKeyRefreshToken = "TokenRinnovo";
+inline constexpr const char* kProviderGoogle = "google";
+inline constexpr const char* kProviderMicrosoft = "microsoft";
+inline constexpr const char* kProviderCustom = "personalizzato";
 // The usual ports of plain POP3 and of POP3 over TLS.
 inline constexpr const char* kPortPop3 = "110";
 inline constexpr const char* kPortPop3s = "995";
@@ -46,6 +103,22 @@ inline constexpr const char* kPortPop3s = "995";
 // with TLS from the first byte, "995" becomes "110" with the others; any
 // other port stays as typed.
 std::string PortForSecurity(const std::string& port, TSecurity security);
+// The endpoints, scopes and server of a provider. Custom is the account's
+// own fields; an unknown provider gives all empty.
+struct TOAuthEndpoints {
+    std::string AuthorizationUrl, TokenUrl, DeviceUrl, Scope;
+    std::string PopServer, Port;
+    TSecurity Security = TSecurity::None;
+};
+// The preset of "google" or "microsoft" (Microsoft through the "common"
+// tenant, for consumer and work mailboxes alike); for any other provider the
+// account's own URLs and scopes.
+TOAuthEndpoints OAuthEndpoints(const TOAuthSettings& settings);
+// Writes "TokenRinnovo" n (StoredNumber) scrambled into the settings file,
+// every other byte kept; an empty token erases the key. Raises EIniWriteError.
+void StoreRefreshTokenInFile(const TMailAccount& account, const std::string& token,
+                             const std::string& path = "");
+
 // Writes "Impronta" n of the account (its StoredNumber) into the settings
 // file: the certificate the user accepted. Raises EIniWriteError.
 void StoreAcceptedFingerprint(const TMailAccount& account, const std::string& path = "");
@@ -57,7 +130,7 @@ inline constexpr int FillerDigits = 5;
 // trimmed server or user is empty is skipped without leaving a hole. accounts
 // is replaced only when the whole load succeeds; a conversion error of "APOP",
 // "Attivo" or "Sicurezza" (a value other than 0, 1 or 2 included) leaves it
-// unchanged.
+// unchanged. So does an "Accesso" other than 0 or 1.
 void LoadAccounts(TArrayOfMailAccount& accounts, const std::string& path = "");
 // Erases section "Accounts" and writes every account numbered from 1, seven
 // keys each, values untrimmed, then "Sicurezza" n when the account is
@@ -65,6 +138,10 @@ void LoadAccounts(TArrayOfMailAccount& accounts, const std::string& path = "");
 // without either is written exactly as before they existed. Raises
 // EIniWriteError when a write fails.
 void SaveAccounts(const TArrayOfMailAccount& accounts, const std::string& path = "");
+// The keys and values SaveAccounts writes into section "Accounts", in order;
+// an account whose password is in the keyring gets an empty "UserPwd" n.
+std::vector<std::pair<std::string, std::string>> AccountEntries(
+    const TArrayOfMailAccount& accounts);
 
 // FillerDigits random digits, the text, FillerDigits more, then every byte at
 // position j (from 1) becomes (c + (key & 0xFF) + j) mod 256. The digits come

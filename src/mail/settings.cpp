@@ -154,6 +154,16 @@ public:
         return changed;
     }
 
+    // Removes every line of the key in the section.
+    bool EraseKey(std::string_view section, std::string_view key) {
+        bool changed = false;
+        for (size_t at = Find(section, key); at != std::string::npos; at = Find(section, key)) {
+            lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(at));
+            changed = true;
+        }
+        return changed;
+    }
+
     int List(std::string_view section, std::vector<std::string>* names,
              std::vector<std::string>* values) const {
         if (names) names->clear();
@@ -263,6 +273,39 @@ void ReplaceIniSection(const std::string& section,
     const bool erased = doc.Erase(section);
     for (const auto& [key, value] : entries) doc.Set(section, key, value);
     if (erased || !entries.empty()) doc.Save();
+}
+
+class TIniEdit::TDocument : public IniDocument {
+public:
+    using IniDocument::IniDocument;
+    bool Changed = false;
+};
+
+TIniEdit::TIniEdit(const std::string& path)
+    : FDocument(std::make_unique<TDocument>(FileOrDefault(path))) {}
+
+TIniEdit::~TIniEdit() = default;
+
+void TIniEdit::ReplaceSection(const std::string& section,
+                              const std::vector<std::pair<std::string, std::string>>& entries) {
+    if (FDocument->Erase(section)) FDocument->Changed = true;
+    for (const auto& [key, value] : entries) FDocument->Set(section, key, value);
+    if (!entries.empty()) FDocument->Changed = true;
+}
+
+void TIniEdit::SetValue(const std::string& section, const std::string& key,
+                        const std::string& value) {
+    FDocument->Set(section, key, value);
+    FDocument->Changed = true;
+}
+
+void TIniEdit::EraseKey(const std::string& section, const std::string& key) {
+    if (FDocument->EraseKey(section, key)) FDocument->Changed = true;
+}
+
+void TIniEdit::Save() {
+    // Nothing changed, nothing written: a file that was never there stays so.
+    if (FDocument->Changed) FDocument->Save();
 }
 
 int ReadIniSection(const std::string& section, std::vector<std::string>* names,

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -88,6 +89,28 @@ void EraseIniSection(const std::string& section, const std::string& path = "");
 void ReplaceIniSection(const std::string& section,
                        const std::vector<std::pair<std::string, std::string>>& entries,
                        const std::string& path = "");
+
+// Several changes made in one replacement of the file, so that they land
+// together or not at all: nothing is written before Save.
+class TIniEdit {
+public:
+    explicit TIniEdit(const std::string& path = "");
+    ~TIniEdit();
+    TIniEdit(const TIniEdit&) = delete;
+    TIniEdit& operator=(const TIniEdit&) = delete;
+
+    // As ReplaceIniSection, WriteIniString and the removal of one key.
+    void ReplaceSection(const std::string& section,
+                        const std::vector<std::pair<std::string, std::string>>& entries);
+    void SetValue(const std::string& section, const std::string& key, const std::string& value);
+    void EraseKey(const std::string& section, const std::string& key);
+    // Raises EIniWriteError; the file is then as it was.
+    void Save();
+
+private:
+    class TDocument;
+    std::unique_ptr<TDocument> FDocument;
+};
 
 // The number of keys in the section (0 when absent). When names or values is
 // not null it is emptied and receives the key names, respectively the values

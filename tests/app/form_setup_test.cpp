@@ -489,6 +489,40 @@ private Q_SLOTS:
         QCOMPARE(after.substr(0, accounts.size()), accounts);
         QCOMPARE(Ini("Timeout"), QStringLiteral("30"));
     }
+
+    void keyringBoxIsRefusedWhenNoKeyringAnswers() {
+        // No session bus: the box must say why it stays unticked.
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kalmuro-bus");
+        THome home;
+        SaveAccounts({Account("Casa", "pop.casa.it", "mario", "uno")});
+        TDialogDriver driver;
+        driver
+            .On<TFormSetup>([](TFormSetup& s) {
+                auto* box = s.findChild<QCheckBox*>(QStringLiteral("CheckBoxPortachiavi"));
+                QVERIFY(box);
+                QCOMPARE(box->text(),
+                         QStringLiteral("Conserva le password nel portachiavi del sistema"));
+                QVERIFY(!box->isChecked());
+                TDialogDriver::Click(box);
+            })
+            .On<TqvFormMsgBox>([](TqvFormMsgBox& box) {
+                QVERIFY2(box.TextLabel()->text().startsWith(
+                             QStringLiteral("Il portachiavi del sistema non risponde: le password "
+                                            "restano nel file delle impostazioni.\n(")),
+                         qPrintable(box.TextLabel()->text()));
+                Press(box, "OK");
+            })
+            .On<TFormSetup>([](TFormSetup& s) {
+                auto* box = s.findChild<QCheckBox*>(QStringLiteral("CheckBoxPortachiavi"));
+                QVERIFY(!box->isChecked());
+                TDialogDriver::Click(s.BitBtnOk());
+            });
+        TFormMainWindow w(home.Dir());
+        Start(w);
+        Run(w, driver);
+        QCOMPARE(Ini("Portachiavi"), QStringLiteral("<none>"));
+        QVERIFY(IniText().contains(QStringLiteral("UserPwd1=<uno>")));
+    }
 };
 
 QTEST_MAIN(FormSetupTest)

@@ -361,3 +361,123 @@ TEST(ScrambledSettings, DefaultPassesThroughBothSteps) {
 
 }  // namespace
 }  // namespace kalmuro
+
+namespace kalmuro {
+namespace {
+
+class OAuthAccountsTest : public AccountsTest {};
+
+TMailAccount OAuthAccount(const std::string& provider) {
+    TMailAccount a = Account("Cloud", "pop.example.org", "m@example.org", "", "995");
+    a.Security = TSecurity::Tls;
+    a.Access = TAccessMethod::OAuth;
+    a.OAuth.Provider = provider;
+    a.OAuth.ClientId = "client-1.apps";
+    a.OAuth.ClientSecret = "GOCSPX-s\xE8";  // GOCSPX-sè
+    a.RefreshToken = "1//rt-abc";
+    return a;
+}
+
+TEST_F(OAuthAccountsTest, AFileWithoutOAuthAccountsIsWrittenByteForByteAsBefore) {
+    // Written as the program wrote it before sign-in existed (fixed filler).
+    const std::string before =
+        "[Accounts]\r\nPopServer1=s\r\nUserId1=u\r\nUserPwd1=" + std::string(kKnownScrambledPw) +
+        "\r\nPorta1=110\r\nAPOP1=0\r\nAttivo1=1\r\nAccount1=A\r\nSicurezza1=1\r\n";
+    Given(before);
+    TArrayOfMailAccount accounts = Load();
+    ASSERT_EQ(accounts.size(), 1u);
+    EXPECT_FALSE(accounts[0].IsOAuth());
+    EXPECT_EQ(accounts[0].UserPwd, "pw");
+    std::vector<std::pair<std::string, std::string>> entries = AccountEntries(accounts);
+    entries[2].second = kKnownScrambledPw;  // the filler is random
+    ReplaceIniSection("Accounts", entries);
+    EXPECT_EQ(ReadFile(IniFileName()), before);
+}
+
+TEST_F(OAuthAccountsTest, PresetAndCustomAccountsRoundTripWithSecretsScrambled) {
+    TArrayOfMailAccount saved = {OAuthAccount(kProviderMicrosoft), OAuthAccount(kProviderCustom)};
+    saved[1].OAuth.AuthorizationUrl = "https://127.0.0.1:1/authorize";
+    saved[1].OAuth.TokenUrl = "https://127.0.0.1:1/token";
+    saved[1].OAuth.Scope = "pop offline_access";
+    saved[1].RefreshToken.clear();  // not signed in yet
+    SaveAccounts(saved);
+    const std::string file = ReadFile(IniFileName());
+    EXPECT_EQ(file.find("1//rt-abc"), std::string::npos);
+    EXPECT_EQ(file.find("GOCSPX"), std::string::npos);
+    EXPECT_EQ(ReadIniString("Accounts", "Accesso1", ""), "1");
+    EXPECT_EQ(ReadIniString("Accounts", "Provider1", ""), "microsoft");
+    // The preset's endpoints are the program's, never copied into the file.
+    EXPECT_EQ(ReadIniString("Accounts", "UrlToken1", "none"), "none");
+    EXPECT_EQ(ReadIniString("Accounts", "UrlToken2", ""), "https://127.0.0.1:1/token");
+    EXPECT_EQ(ReadIniString("Accounts", "UrlDispositivo2", "none"), "none");
+    EXPECT_EQ(ReadIniString("Accounts", "TokenRinnovo2", "none"), "none");
+
+    const TArrayOfMailAccount loaded = Load();
+    ASSERT_EQ(loaded.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(loaded[i].Access, TAccessMethod::OAuth);
+        EXPECT_EQ(loaded[i].OAuth, saved[i].OAuth);
+        EXPECT_EQ(loaded[i].RefreshToken, saved[i].RefreshToken);
+        EXPECT_EQ(loaded[i].AccessToken, "");
+    }
+}
+
+TEST_F(OAuthAccountsTest, AnAccessTokenInMemoryNeverReachesTheFile) {
+    TMailAccount a = OAuthAccount(kProviderGoogle);
+    a.AccessToken = "ya29.secret-access";
+    SaveAccounts({a});
+    EXPECT_EQ(ReadFile(IniFileName()).find("ya29"), std::string::npos);
+}
+
+TEST_F(OAuthAccountsTest, AnAccessOtherThanZeroOrOneIsAConversionError) {
+    for (const char* value : {"2", "-1", "x"}) {
+        SCOPED_TRACE(value);
+        Given(std::string("[Accounts]\r\nPopServer1=s\r\nUserId1=u\r\nAccesso1=") + value + "\r\n");
+        TArrayOfMailAccount accounts = {Account("kept", "k", "k", "k")};
+        EXPECT_THROW(LoadAccounts(accounts), EConvertError);
+        EXPECT_EQ(accounts.at(0).AccountName, "kept");
+    }
+}
+
+TEST_F(OAuthAccountsTest, ARefreshTokenGoesToItsOwnKeyAndEveryOtherByteStays) {
+    Given("[Accounts]\r\nPopServer1=\r\nUserId1=\r\nX=1\r\n"
+          "PopServer2=s\r\nUserId2=u\r\nAccesso2=1\r\nProvider2=google\r\n[Z]\r\nK=v\r\n");
+    const std::string before = ReadFile(IniFileName());
+    TArrayOfMailAccount accounts = Load();
+    ASSERT_EQ(accounts.size(), 1u);
+    StoreRefreshTokenInFile(accounts[0], "rotated-2");
+    EXPECT_EQ(Load().at(0).RefreshToken, "rotated-2");
+    StoreRefreshTokenInFile(accounts[0], "");
+    EXPECT_EQ(ReadFile(IniFileName()), before);
+}
+
+TEST(OAuthEndpoints, PresetsCarryTheProvidersServersAndCustomItsOwn) {
+    TOAuthSettings s;
+    s.Provider = kProviderMicrosoft;
+    TOAuthEndpoints e = OAuthEndpoints(s);
+    EXPECT_NE(e.TokenUrl.find("/common/"), std::string::npos);
+    EXPECT_NE(e.DeviceUrl, "");
+    EXPECT_NE(e.Scope.find("POP.AccessAsUser.All"), std::string::npos);
+    EXPECT_NE(e.Scope.find("offline_access"), std::string::npos);
+    EXPECT_EQ(e.PopServer, "outlook.office365.com");
+    EXPECT_EQ(e.Port, "995");
+    EXPECT_EQ(e.Security, TSecurity::Tls);
+    s.Provider = kProviderGoogle;
+    e = OAuthEndpoints(s);
+    EXPECT_EQ(e.PopServer, "pop.gmail.com");
+    EXPECT_EQ(e.Scope, "https://mail.google.com/");
+    EXPECT_EQ(e.DeviceUrl, "");
+    s.Provider = kProviderCustom;
+    s.TokenUrl = "https://t";
+    s.Scope = "a b";
+    e = OAuthEndpoints(s);
+    EXPECT_EQ(e.TokenUrl, "https://t");
+    EXPECT_EQ(e.Scope, "a b");
+    EXPECT_EQ(e.PopServer, "");
+    s.Provider = "altro";
+    EXPECT_EQ(OAuthEndpoints(s).TokenUrl, "");
+}
+
+}  // namespace
+}  // namespace kalmuro

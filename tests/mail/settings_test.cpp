@@ -332,6 +332,30 @@ TEST_F(SettingsTest, AWriteLongEnoughForTheSeamSucceeds) {
     EXPECT_EQ(Contents(), "[S]\r\nK=v\r\n");
 }
 
+TEST_F(SettingsTest, SeveralChangesLandInOneWriteOrNotAtAll) {
+    Given("[Setup]\r\nPortachiavi=1\r\nTimeout=30\r\n[Accounts]\r\nPopServer1=a\r\n");
+    const auto edit = [] {
+        TIniEdit e;
+        e.ReplaceSection(kSectionAccounts, {{"PopServer1", "b"}, {"UserId1", "c"}});
+        e.EraseKey(kSectionSetup, "portachiavi");
+        e.SetValue(kSectionSetup, "Timeout", "60");
+        e.Save();
+    };
+    SetWriteFailureForTesting(0);
+    EXPECT_THROW(edit(), EIniWriteError);
+    EXPECT_EQ(Contents(),
+              "[Setup]\r\nPortachiavi=1\r\nTimeout=30\r\n[Accounts]\r\nPopServer1=a\r\n");
+    SetWriteFailureForTesting(-1);
+    edit();
+    EXPECT_EQ(Contents(), "[Setup]\r\nTimeout=60\r\n[Accounts]\r\nPopServer1=b\r\nUserId1=c\r\n");
+    // Nothing to change writes nothing, not even a file that was not there.
+    std::filesystem::remove(IniFileName());
+    TIniEdit nothing;
+    nothing.EraseKey(kSectionSetup, "Portachiavi");
+    nothing.Save();
+    EXPECT_FALSE(std::filesystem::exists(IniFileName()));
+}
+
 TEST_F(SettingsTest, AWriteKeepsThePermissions) {
     Given("[S]\r\nK=1\r\n");
     ASSERT_EQ(chmod(IniFileName().c_str(), 0640), 0);

@@ -1,5 +1,7 @@
 #include "support/scripted_server.h"
 
+#include "mail/auth/sasl.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
@@ -190,18 +192,31 @@ TCapa DefaultCapa() {
     return value != nullptr && std::string(value) == "1" ? TCapa::Pipelining : TCapa::Plain;
 }
 
+void TTestServerBase::SetCapaSasl(std::string mechanisms) {
+    std::lock_guard<std::mutex> lock(FSaslMutex);
+    FSasl = std::move(mechanisms);
+}
+
 bool TTestServerBase::AnswerCapa(int fd, const std::string& line, ssl_st* tls) {
     if (!SameText(line, "CAPA")) return false;
     ++FCapaRequests;
+    std::string sasl;
+    {
+        std::lock_guard<std::mutex> lock(FSaslMutex);
+        if (!FSasl.empty()) sasl = "SASL " + FSasl + "\r\n";
+    }
     switch (Capa.load()) {
         case TCapa::Refused:
             SendAll(fd, "-ERR Unknown command: CAPA\r\n", tls);
             break;
         case TCapa::Plain:
-            SendAll(fd, "+OK\r\nCAPA\r\nTOP\r\nUIDL\r\nUSER\r\n.\r\n", tls);
+            SendAll(fd, "+OK\r\nCAPA\r\nTOP\r\nUIDL\r\n" + sasl + "USER\r\n.\r\n", tls);
             break;
         case TCapa::Pipelining:
-            SendAll(fd, "+OK\r\nCAPA\r\nTOP\r\nUIDL\r\nRESP-CODES\r\nPIPELINING\r\nUSER\r\n.\r\n", tls);
+            SendAll(fd,
+                    "+OK\r\nCAPA\r\nTOP\r\nUIDL\r\nRESP-CODES\r\nPIPELINING\r\n" + sasl +
+                        "USER\r\n.\r\n",
+                    tls);
             break;
     }
     return true;
@@ -451,6 +466,11 @@ void TFakePop3Server::SetMessages(std::vector<TFakeMessage> messages) {
     FMessages = std::move(messages);
 }
 
+void TFakePop3Server::AcceptTokens(std::function<bool(const std::string&)> check) {
+    std::lock_guard<std::mutex> lock(FBoxMutex);
+    FTokenCheck = std::move(check);
+}
+
 void TFakePop3Server::Serve(int fd, size_t session) {
     std::string stamp;
     {
@@ -553,6 +573,36 @@ void TFakePop3Server::Serve(int fd, size_t session) {
                 ok = user == FUser && line.size() > 5 && line.substr(5) == FPassword;
             } else if (command == "APOP") {
                 ok = arg1 == FUser && arg2 == Md5Hex(stamp + FPassword);
+            } else if (command == "AUTH" && (UpperCase(arg1) == "XOAUTH2" ||
+                                             UpperCase(arg1) == "OAUTHBEARER")) {
+                std::function<bool(const std::string&)> check;
+                {
+                    std::lock_guard<std::mutex> lock(FBoxMutex);
+                    check = FTokenCheck;
+                }
+                if (!check) {
+                    reply("-ERR Unsupported authentication mechanism.");
+                    continue;
+                }
+                reply("+ ");
+                if (!RecvLine(fd, line, pending)) return;
+                Record(session, line);
+                const std::string decoded = Base64Decode(line).value_or("");
+                const size_t bearer = decoded.find("auth=Bearer ");
+                const size_t end = decoded.find('\x01', bearer == std::string::npos ? 0 : bearer);
+                const std::string token =
+                    bearer == std::string::npos || end == std::string::npos
+                        ? std::string()
+                        : decoded.substr(bearer + 12, end - bearer - 12);
+                const bool named = decoded.find(UpperCase(arg1) == "XOAUTH2" ? "user=" + FUser + "\x01"
+                                                                              : "a=" + FUser + ",") !=
+                                   std::string::npos;
+                ok = named && check(token);
+                if (!ok) {
+                    reply("+ " + Base64Encode(R"({"status":"401","schemes":"bearer"})"));
+                    if (!RecvLine(fd, line, pending)) return;
+                    Record(session, line);
+                }
             } else {
                 reply("-ERR Unknown command.");
                 continue;

@@ -96,6 +96,9 @@ public:
     // (a script may still expect it) and is neither recorded nor a failure:
     // conversations read the same whether the client asks it or not.
     std::atomic<TCapa> Capa{DefaultCapa()};
+    // The mechanisms of a "SASL" line in the CAPA answer ("XOAUTH2
+    // OAUTHBEARER"); empty (the default): no such line.
+    void SetCapaSasl(std::string mechanisms);
     // How many times CAPA was asked, over all sessions.
     size_t CapaRequests() const { return FCapaRequests; }
     // How many lines were already waiting, whole, when the line before them
@@ -151,6 +154,8 @@ private:
     std::vector<std::pair<size_t, std::string>> FReceived;
     std::vector<std::string> FFailures;
     std::atomic<size_t> FCapaRequests{0};
+    mutable std::mutex FSaslMutex;
+    std::string FSasl;
     std::atomic<size_t> FLinesAhead{0};
     size_t FAccepted = 0;
     size_t FEnded = 0;
@@ -203,6 +208,10 @@ public:
     std::vector<TFakeMessage> Messages() const;
     // Replaces the mailbox (between sessions).
     void SetMessages(std::vector<TFakeMessage> messages);
+    // Takes AUTH XOAUTH2 and OAUTHBEARER for the user with a token this
+    // accepts; a refused one gets the JSON error continuation. Set before
+    // the first session.
+    void AcceptTokens(std::function<bool(const std::string&)> check);
 
 protected:
     void Serve(int fd, size_t session) override;
@@ -213,6 +222,7 @@ private:
         bool Close;
     };
     std::string FUser, FPassword;
+    std::function<bool(const std::string&)> FTokenCheck;
     mutable std::mutex FBoxMutex;
     std::vector<TFakeMessage> FMessages;
     std::map<std::string, TOverride> FOverrides;

@@ -87,7 +87,9 @@ void TPop3Client::Login(int32_t timeout) {
             if (SendCommand("STLS", {}) != OkCode) throw EStlsRefused();
             StartTls(Host, Fingerprint);
         }
-        if (APOP) {
+        if (Access == TAccessMethod::OAuth) {
+            AuthenticateOAuth();
+        } else if (APOP) {
             const std::string stamp = ApopTimestamp(greeting);
             if (stamp.empty()) throw EMailError("Server do not support APOP (no timestamp)");
             SendCommand("APOP " + Username + " " + ApopDigest(stamp, Password), {OkCode});
@@ -258,15 +260,8 @@ void TPop3Client::Quit() {
     CloseConnection();
 }
 
-bool TPop3Client::QueryPipelining() {
-    // Nothing of this exchange may pass for a later refusal by the server.
-    const TServerReply before = LastReply;
-    if (Command("CAPA", {}) != OkCode) {
-        LastReply = before;
-        return false;
-    }
+void TPop3Client::ReadCapabilities(const std::function<void(std::string_view)>& take) {
     const uint64_t start = ConsumedBytes();
-    bool listed = false;
     for (;;) {
         const std::string_view line = ReadLineView();
         if (line == ".") break;
@@ -274,11 +269,46 @@ bool TPop3Client::QueryPipelining() {
             CloseConnection();
             throw EAnswerTooLong();
         }
-        const std::string_view name = line.substr(0, line.find(' '));
-        if (SameText(name, "PIPELINING")) listed = true;
+        take(line);
     }
+}
+
+bool TPop3Client::QueryPipelining() {
+    // Nothing of this exchange may pass for a later refusal by the server.
+    const TServerReply before = LastReply;
+    if (Command("CAPA", {}) != OkCode) {
+        LastReply = before;
+        return false;
+    }
+    bool listed = false;
+    ReadCapabilities([&listed](std::string_view line) {
+        if (SameText(line.substr(0, line.find(' ')), "PIPELINING")) listed = true;
+    });
     LastReply = before;
     return listed;
+}
+
+std::optional<std::vector<std::string>> TPop3Client::QuerySaslMechanisms() {
+    const TServerReply before = LastReply;
+    if (Command("CAPA", {}) != OkCode) {
+        LastReply = before;
+        return std::nullopt;
+    }
+    std::optional<std::vector<std::string>> mechanisms;
+    ReadCapabilities([&mechanisms](std::string_view line) {
+        const std::string text = Trim(std::string(line));
+        if (!SameText(text.substr(0, text.find(' ')), "SASL")) return;
+        if (!mechanisms) mechanisms.emplace();
+        size_t at = 4;
+        while (at < text.size()) {
+            while (at < text.size() && text[at] == ' ') ++at;
+            const size_t end = std::min(text.find(' ', at), text.size());
+            if (end > at) mechanisms->push_back(text.substr(at, end - at));
+            at = end;
+        }
+    });
+    LastReply = before;
+    return mechanisms;
 }
 
 bool TPop3Client::AheadRoom(size_t commands, size_t bytes) const {

@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,11 @@ public:
     // The fingerprint of a certificate the user accepted although it cannot
     // be verified; empty for none.
     std::string Fingerprint;
+    // OAuth: the session signs in with AccessToken by SASL (XOAUTH2 or
+    // OAUTHBEARER, as CAPA says), never by USER/PASS. The token is a secret:
+    // it goes on the wire and nowhere else.
+    TAccessMethod Access = TAccessMethod::Password;
+    std::string AccessToken;
     // Most bytes a TOP answer may take. Beyond it the header fetch fails
     // with what arrived and the session is closed.
     int64_t MaxHeaderBytes = 4 * 1024 * 1024;
@@ -78,6 +85,10 @@ public:
     // Sends QUIT when connected (its answer is never read), then closes.
     void Quit();
 
+    // CAPA's SASL mechanisms: nothing when CAPA is refused or has no SASL
+    // line. LastReply stays as it was; an answer over MaxReplyBytes closes
+    // the session and raises EAnswerTooLong.
+    std::optional<std::vector<std::string>> QuerySaslMechanisms();
     // CAPA: whether the server lists PIPELINING. A refusal says no and
     // leaves LastReply as it was; so does an answer, which is read whole (at
     // most MaxReplyBytes, else the session is closed and EAnswerTooLong
@@ -123,6 +134,12 @@ protected:
     int32_t ReadResponse() override;
 
 private:
+    // Reads a CAPA answer's lines after its +OK, each handed to take.
+    void ReadCapabilities(const std::function<void(std::string_view)>& take);
+    // The SASL exchange of an OAuth login; raises EOAuthRefused or
+    // ENoOAuthMechanism, with LastReply holding the server's last word.
+    void AuthenticateOAuth();
+
     struct TAhead {
         std::string Line;
         uint64_t Mark = 0;       // the output mark of its last byte

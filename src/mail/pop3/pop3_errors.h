@@ -97,6 +97,22 @@ public:
     int32_t ErrorCode;
 };
 
+// The server refused the OAuth access token (or the SASL exchange): the
+// Italian text names the JSON error's status, when it sent one, and the
+// server's own words. TokenRefused tells a refused token, which a refresh
+// may mend, from a refused mechanism.
+class EOAuthRefused : public EMailError {
+public:
+    EOAuthRefused(const std::string& status, const std::string& serverText, bool tokenRefused);
+    bool TokenRefused;
+};
+
+// CAPA's SASL line lists neither XOAUTH2 nor OAUTHBEARER: nothing was sent.
+class ENoOAuthMechanism : public EMailError {
+public:
+    ENoOAuthMechanism();
+};
+
 // The fixed text of a Windows socket error number, empty when it has none.
 std::string SocketErrorText(int32_t number);
 // "Socket Error # %d\r\n%s" for that number.
