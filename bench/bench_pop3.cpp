@@ -2,7 +2,7 @@
 // login, STAT, then for every message TOP n 0, LIST n, UIDL n, then QUIT.
 //
 //   bench_pop3 --port P --user U --password PW [--host H] [--mode M] [--runs R]
-//              [--hook 1] [--pipeline 1] [--window W]
+//              [--hook 1] [--pipeline 1] [--window W] [--tls-ca FILE]
 //
 // Modes:
 //   ours   the project's POP3 client; every header is interpreted
@@ -18,10 +18,20 @@
 //          and the commands of up to W messages (default 256) are written
 //          ahead of their answers, which are read in order as they come:
 //          what the link and the server alone cost on the pipelined road.
+// --tls-ca FILE makes either mode POP3 over TLS from the first byte, the
+// server's certificate verified against the authorities in FILE. The floor
+// then drives the library directly with the settings the program's own
+// transport uses (TLS 1.2 at least, the library's default ciphers, whole
+// records read ahead), so the two agree on protocol and cipher; both print
+// them as "tls_session=PROTOCOL CIPHER".
 // Each run prints "run=i seconds=S"; the last line is
 //   mode=M messages=N median_s=S runs=R
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -53,6 +63,7 @@ struct TOptions {
     bool Hook = false;
     bool Pipeline = false;
     int Window = 256;
+    std::string TlsCa;  // POP3 over TLS when set
 };
 
 // Points a client at the server of the options, with generous timeouts.
@@ -62,7 +73,14 @@ void Configure(kalmuro::TPop3Client& client, const TOptions& o) {
     client.Username = o.User;
     client.Password = o.Password;
     client.ReadTimeout = 60000;
+    if (!o.TlsCa.empty()) {
+        client.Security = kalmuro::TSecurity::Tls;
+        client.TlsCaFile = o.TlsCa;
+    }
 }
+
+// The protocol and cipher of the last TLS session, for the report.
+std::string TlsSession;
 
 // Runs the road with the project's client; returns the message count.
 int RunOurs(const TOptions& o, uint64_t& checksum) {
@@ -72,6 +90,7 @@ int RunOurs(const TOptions& o, uint64_t& checksum) {
     freeze.OnIdle = [] {};
     if (o.Hook) client.AntiFreeze = &freeze;
     client.Login(60000);
+    TlsSession = client.TlsSessionText();
     const bool ahead = o.Pipeline && client.QueryPipelining();
     if (o.Pipeline && !ahead) throw std::runtime_error("ours: the server does not list PIPELINING");
     const int count = client.CountMessages();
@@ -104,10 +123,19 @@ int RunOurs(const TOptions& o, uint64_t& checksum) {
     return count;
 }
 
-// The floor: one blocking socket, no parsing beyond finding a reply's end.
+// The library's error text, for a failure of the floor's own TLS.
+std::string TlsError(const char* what) {
+    char text[256] = "";
+    ERR_error_string_n(ERR_get_error(), text, sizeof text);
+    ERR_clear_error();
+    return std::string("floor: ") + what + ": " + text;
+}
+
+// The floor: one blocking socket, no parsing beyond finding a reply's end;
+// over TLS the library reads and writes the socket itself.
 class TBareSession {
 public:
-    TBareSession(const std::string& host, int port) {
+    TBareSession(const std::string& host, int port, const std::string& tlsCa) {
         Fd = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -116,22 +144,29 @@ public:
             connect(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
             throw std::runtime_error("floor: cannot connect to " + host);
         Buffer.resize(1 << 16);
+        if (!tlsCa.empty()) StartTls(host, tlsCa);
     }
-    ~TBareSession() { close(Fd); }
+    ~TBareSession() {
+        if (Ssl != nullptr) {
+            SSL_shutdown(Ssl);  // the close-notify, as the program sends it
+            SSL_free(Ssl);
+        }
+        if (Ctx != nullptr) SSL_CTX_free(Ctx);
+        close(Fd);
+    }
 
     // Sends a command and reads its reply; multi: a +OK reply runs to ".".
     // Returns the first byte of the reply ('+' or '-').
     char Command(const std::string& line, bool multi) {
         if (!line.empty()) {
             const std::string block = line + "\r\n";
-            if (send(Fd, block.data(), block.size(), MSG_NOSIGNAL) !=
-                static_cast<ssize_t>(block.size()))
+            if (Send(block.data(), block.size(), false) != static_cast<ssize_t>(block.size()))
                 throw std::runtime_error("floor: send failed");
         }
         size_t used = 0;
         for (;;) {
             if (used == Buffer.size()) Buffer.resize(Buffer.size() * 2);
-            const ssize_t n = recv(Fd, Buffer.data() + used, Buffer.size() - used, 0);
+            const ssize_t n = Receive(Buffer.data() + used, Buffer.size() - used, false);
             if (n <= 0) throw std::runtime_error("floor: connection closed");
             used += static_cast<size_t>(n);
             if (used < 2 || Buffer[used - 2] != '\r' || Buffer[used - 1] != '\n') continue;
@@ -146,6 +181,8 @@ public:
     // window messages ahead of the answers read; sends never block, so
     // neither side can wait for the other with full buffers.
     void Pipelined(int count, int window) {
+        // The library reads and writes the socket itself: it must not block.
+        if (Ssl != nullptr) SetBlocking(false);
         std::string out;
         size_t used = 0, at = 0;  // bytes in Buffer; start of the next answer
         int next = 1, done = 1, part = 0;  // part: 0 TOP, 1 LIST, 2 UIDL
@@ -154,16 +191,19 @@ public:
                 const std::string number = std::to_string(next);
                 out += "TOP " + number + " 0\r\nLIST " + number + "\r\nUIDL " + number + "\r\n";
             }
+            // Records the library holds already are read without a wait.
+            const bool held = Ssl != nullptr && SSL_has_pending(Ssl) == 1;
             pollfd p{Fd, static_cast<short>(POLLIN | (out.empty() ? 0 : POLLOUT)), 0};
-            if (poll(&p, 1, 60000) <= 0) throw std::runtime_error("floor: no answer");
+            const int ready = poll(&p, 1, held ? 0 : 60000);
+            if (ready < 0 || (ready == 0 && !held)) throw std::runtime_error("floor: no answer");
             if ((p.revents & POLLOUT) != 0) {
-                const ssize_t n = send(Fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+                const ssize_t n = Send(out.data(), out.size(), true);
                 if (n < 0 && errno != EAGAIN) throw std::runtime_error("floor: send failed");
                 if (n > 0) out.erase(0, static_cast<size_t>(n));
             }
-            if ((p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+            if (!held && (p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
             if (used == Buffer.size()) Buffer.resize(Buffer.size() * 2);
-            const ssize_t n = recv(Fd, Buffer.data() + used, Buffer.size() - used, MSG_DONTWAIT);
+            const ssize_t n = Receive(Buffer.data() + used, Buffer.size() - used, true);
             if (n == 0) throw std::runtime_error("floor: connection closed");
             if (n < 0) continue;
             used += static_cast<size_t>(n);
@@ -188,17 +228,75 @@ public:
             used -= at;
             at = 0;
         }
+        if (Ssl != nullptr) SetBlocking(true);
+    }
+
+    // "PROTOCOL CIPHER" of the TLS session; empty without one.
+    std::string Session() const {
+        if (Ssl == nullptr) return std::string();
+        return std::string(SSL_get_version(Ssl)) + " " + SSL_get_cipher_name(Ssl);
     }
 
     size_t Total = 0;
 
 private:
+    // The program's transport settings: TLS 1.2 at least, the library's
+    // default ciphers, the certificate verified for the address (an address
+    // gets no SNI), whole records read ahead.
+    void StartTls(const std::string& host, const std::string& tlsCa) {
+        Ctx = SSL_CTX_new(TLS_client_method());
+        if (Ctx == nullptr) throw std::runtime_error(TlsError("no context"));
+        SSL_CTX_set_min_proto_version(Ctx, TLS1_2_VERSION);
+        if (SSL_CTX_load_verify_locations(Ctx, tlsCa.c_str(), nullptr) != 1)
+            throw std::runtime_error(TlsError("cannot read the authorities"));
+        SSL_CTX_set_read_ahead(Ctx, 1);
+        SSL_CTX_set_verify(Ctx, SSL_VERIFY_PEER, nullptr);
+        Ssl = SSL_new(Ctx);
+        if (Ssl == nullptr || SSL_set_fd(Ssl, Fd) != 1)
+            throw std::runtime_error(TlsError("no session"));
+        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(Ssl), host.c_str());
+        SSL_set_mode(Ssl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+        if (SSL_connect(Ssl) != 1) throw std::runtime_error(TlsError("handshake failed"));
+    }
+
+    void SetBlocking(bool blocking) {
+        const int flags = fcntl(Fd, F_GETFL);
+        fcntl(Fd, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK);
+    }
+
+    // As send and recv: a count, 0 at the end, -1 with errno (EAGAIN when
+    // dontWait and nothing can move now). Over TLS dontWait is the socket's
+    // own non-blocking state.
+    ssize_t Send(const char* data, size_t size, bool dontWait) {
+        if (Ssl == nullptr)
+            return send(Fd, data, size, MSG_NOSIGNAL | (dontWait ? MSG_DONTWAIT : 0));
+        const int n = SSL_write(Ssl, data, static_cast<int>(size));
+        return n > 0 ? n : TlsFailure(n);
+    }
+    ssize_t Receive(char* buffer, size_t size, bool dontWait) {
+        if (Ssl == nullptr) return recv(Fd, buffer, size, dontWait ? MSG_DONTWAIT : 0);
+        const int n = SSL_read(Ssl, buffer, static_cast<int>(size));
+        return n > 0 ? n : TlsFailure(n);
+    }
+    ssize_t TlsFailure(int rc) {
+        const int error = SSL_get_error(Ssl, rc);
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+            errno = EAGAIN;
+            return -1;
+        }
+        if (error == SSL_ERROR_ZERO_RETURN) return 0;
+        throw std::runtime_error(TlsError("read or write failed"));
+    }
+
     int Fd = -1;
     std::vector<char> Buffer;
+    SSL_CTX* Ctx = nullptr;
+    SSL* Ssl = nullptr;
 };
 
 int RunFloor(const TOptions& o, uint64_t& checksum, int count) {
-    TBareSession s(o.Host, o.Port);
+    TBareSession s(o.Host, o.Port, o.TlsCa);
+    TlsSession = s.Session();
     s.Command("", false);  // greeting
     s.Command("USER " + o.User, false);
     if (s.Command("PASS " + o.Password, false) != '+')
@@ -234,7 +332,8 @@ int CountOnce(const TOptions& o) {
 [[noreturn]] void Usage() {
     std::fprintf(stderr,
                  "usage: bench_pop3 --port P --user U --password PW [--host H]"
-                 " [--mode ours|floor] [--runs R] [--hook 1] [--pipeline 1] [--window W]\n");
+                 " [--mode ours|floor] [--runs R] [--hook 1] [--pipeline 1] [--window W]"
+                 " [--tls-ca FILE]\n");
     std::exit(2);
 }
 
@@ -264,6 +363,8 @@ int main(int argc, char** argv) {
             o.Pipeline = v == "1";
         else if (a == "--window")
             o.Window = std::max(1, std::atoi(v.c_str()));
+        else if (a == "--tls-ca")
+            o.TlsCa = v;
         else
             Usage();
     }
@@ -281,6 +382,7 @@ int main(int argc, char** argv) {
             std::printf("run=%d seconds=%.4f\n", run, s);
         }
         std::sort(seconds.begin(), seconds.end());
+        if (!TlsSession.empty()) std::printf("tls_session=%s\n", TlsSession.c_str());
         std::printf("mode=%s pipeline=%d messages=%d median_s=%.4f runs=%d checksum=%llu\n",
                     o.Mode.c_str(), o.Pipeline ? 1 : 0, messages, seconds[seconds.size() / 2], o.Runs,
                     static_cast<unsigned long long>(checksum));

@@ -160,6 +160,7 @@ TFormMainWindow::~TFormMainWindow() {
     // The engine may still call back while it is torn down; the widgets it
     // would reach go with this window, so it goes first.
     FModel->Attach(nullptr);
+    FModel->TailOutOfSight = nullptr;
     FForm.reset();
 }
 
@@ -272,6 +273,12 @@ void TFormMainWindow::BuildMessageList(QWidget* parent) {
     // fits its column.
     FListViewMsg->setFont(DesignFont(FListViewMsg->font()));
     FListViewMsg->setModel(FModel);
+    // Rows appended below a full list change nothing in sight but the scroll
+    // bar; a list nobody sees shows nothing at all.
+    FModel->TailOutOfSight = [view = FListViewMsg] {
+        if (!view->isVisible()) return true;
+        return view->indexAt(QPoint(0, view->viewport()->height() - 1)).isValid();
+    };
     FListViewMsg->setItemDelegate(new TGridDelegate(FListViewMsg));
     FListViewMsg->setRootIsDecorated(false);
     FListViewMsg->setIndentation(0);

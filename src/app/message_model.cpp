@@ -132,10 +132,20 @@ void TMessageModel::RowsAppended(int32_t first, int32_t count) {
     }
     // A list filled from empty shows at once; rows that follow shortly
     // after wait for the batch.
-    if (first == 0 || (FSinceFlush.elapsed() >= kBatchMs && !FBatchTimer.isActive()))
+    if (first == 0) {
         FlushAppended();
-    else if (!FBatchTimer.isActive())
-        FBatchTimer.start();
+        return;
+    }
+    if (FBatchTimer.isActive()) return;
+    const int wait = BatchMs();
+    if (FSinceFlush.elapsed() >= wait)
+        FlushAppended();
+    else
+        FBatchTimer.start(wait);
+}
+
+int TMessageModel::BatchMs() const {
+    return TailOutOfSight && TailOutOfSight() ? kOutOfSightMs : kBatchMs;
 }
 
 void TMessageModel::FlushAppended() {

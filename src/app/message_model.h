@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <cstdint>
+#include <functional>
 
 namespace kalmuro {
 
@@ -37,6 +38,16 @@ public:
     int64_t ResetCount() const { return FResets; }
     // Tells the views of rows the engine appended since the last time.
     void FlushAppended();
+    // Asked before appended rows wait for a batch: true while the rows the
+    // views know already reach below the visible part of the list, so that
+    // new rows would only change the scroll bar. They then wait
+    // kOutOfSightMs instead of kBatchMs: each batch costs the view a layout
+    // of every row and a repaint of every visible cell.
+    std::function<bool()> TailOutOfSight;
+    // How long rows appended now wait before the views hear of them.
+    int BatchMs() const;
+    static constexpr int kBatchMs = 40;
+    static constexpr int kOutOfSightMs = 250;
 
 private:
     bool Valid(const QModelIndex& index) const;
@@ -47,9 +58,8 @@ private:
     int FRows = 0;
     int64_t FResets = 0;
     // Rows appended one by one during a check reach the views in batches,
-    // at most every kBatchMs: a view lays out all its rows again for every
+    // at most every BatchMs(): a view lays out all its rows again for every
     // insertion, which one row at a time would make quadratic.
-    static constexpr int kBatchMs = 40;
     QTimer FBatchTimer;
     QElapsedTimer FSinceFlush;
 };

@@ -63,13 +63,18 @@ QIcon PictureIcon(const QString& name) { return QIcon(new TSvgIconEngine(name, Q
 
 QIcon ProgramIcon() {
     // Window managers and tray hosts ask for fixed pixmaps; give them the
-    // usual sizes, the small ones from the simplified drawing.
-    QIcon icon;
-    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
-        icon.addPixmap(PicturePixmap(size <= 22 ? QStringLiteral("kalmuro-small")
-                                                : QStringLiteral("kalmuro"),
-                                     QSize(size, size)));
-    return icon;
+    // usual sizes, the small ones from the simplified drawing. Drawn once:
+    // the application, the window and the tray all show it. Never destroyed,
+    // so that no pixmap outlives the toolkit at exit.
+    static const QIcon* const icon = [] {
+        auto* drawn = new QIcon;
+        for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+            drawn->addPixmap(PicturePixmap(size <= 22 ? QStringLiteral("kalmuro-small")
+                                                      : QStringLiteral("kalmuro"),
+                                           QSize(size, size)));
+        return drawn;
+    }();
+    return *icon;
 }
 
 }  // namespace kalmuro

@@ -295,6 +295,10 @@ private Q_SLOTS:
             x += 40;
         }
         const QIcon icon = ProgramIcon();
+        // Drawn once for the whole program, every size each time it is asked.
+        QCOMPARE(icon.availableSizes().size(), 8);
+        QCOMPARE(ProgramIcon().cacheKey(), icon.cacheKey());
+        QCOMPARE(ProgramIcon().availableSizes(), icon.availableSizes());
         for (const int size : {16, 22}) {
             const QImage small = icon.pixmap(size, size).toImage();
             QCOMPARE(small.size(), QSize(size, size));

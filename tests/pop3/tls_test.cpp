@@ -44,11 +44,19 @@ TEST(Tls, Pop3sFromTheFirstByte) {
     TScriptedServer server({s});
     TPop3Client client;
     PointSecure(client, server.Port(), TSecurity::Tls);
+    EXPECT_EQ(client.TlsSessionText(), "");
     client.Login(5000);
     EXPECT_TRUE(client.TlsActive());
+    // The floor of the TLS benchmark is compared only on the same protocol
+    // and cipher: both must be named.
+    const std::string session = client.TlsSessionText();
+    EXPECT_EQ(session.rfind("TLSv1.", 0), 0u) << session;
+    EXPECT_GT(session.find(' '), 6u) << session;
+    EXPECT_LT(session.find(' '), session.size() - 1) << session;
     EXPECT_EQ(client.CountMessages(), 2);
     client.Quit();
     EXPECT_FALSE(client.TlsActive());
+    EXPECT_EQ(client.TlsSessionText(), "");
     ASSERT_TRUE(server.WaitForSessions(1));
     EXPECT_TRUE(server.Failures().empty()) << server.Failures().front();
 }

@@ -106,6 +106,9 @@ public:
     // error is raised. Everything read and sent afterwards goes through TLS.
     void StartTls(const std::string& serverName, const std::string& accepted = std::string());
     bool TlsActive() const { return FTls != nullptr; }
+    // The protocol and cipher of the TLS session ("TLSv1.3 TLS_AES_..."), or
+    // empty without one.
+    std::string TlsSessionText() const;
 
     // True while a socket is allocated; notices (and completes) a close by
     // the peer first, without raising.

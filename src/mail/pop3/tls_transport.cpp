@@ -353,6 +353,10 @@ void TTlsTransport::Shutdown() {
     ERR_clear_error();
 }
 
+std::string TTlsTransport::SessionText() const {
+    return std::string(SSL_get_version(FSsl)) + " " + SSL_get_cipher_name(FSsl);
+}
+
 // ---------------------------------------------------------------- connection
 // The connection's side of TLS lives here, next to the transport it drives.
 
@@ -394,6 +398,10 @@ void TTcpConnection::StartTls(const std::string& serverName, const std::string& 
         CloseConnection();
         throw;
     }
+}
+
+std::string TTcpConnection::TlsSessionText() const {
+    return FTls ? FTls->SessionText() : std::string();
 }
 
 }  // namespace kalmuro

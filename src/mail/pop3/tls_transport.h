@@ -95,6 +95,8 @@ public:
     ssize_t Write(const char* data, size_t size, bool dontWait = false);
     // Sends the close-notify, without waiting for the server's.
     void Shutdown();
+    // The protocol and cipher agreed, as "TLSv1.3 TLS_AES_256_GCM_SHA384".
+    std::string SessionText() const;
 
     // For the socket's read and write callbacks.
     int Fd() const { return FFd; }
