@@ -241,9 +241,9 @@ QWidget* TFormSetup::BuildOptions() {
     // desktop's login entry itself.
     FCheckBoxStartAtLogin = new QCheckBox(Text(kStartAtLoginCaption), group);
     FCheckBoxStartAtLogin->setObjectName(QStringLiteral("CheckBoxStartAtLogin"));
-    FCheckBoxStartAtLogin->setToolTip(PlainToolTip(
-        Text("Avvia il programma quando si accede al desktop, ridotto a icona se \xE8 "  // è
-             "attiva la casella qui sopra")));
+    SetPlainTip(FCheckBoxStartAtLogin,
+                Text("Avvia il programma quando si accede al desktop, ridotto a icona se \xE8 "  // è
+                     "attiva la casella qui sopra"));
     connect(FCheckBoxStartAtLogin, &QCheckBox::toggled, this, [this](bool on) {
         if (!FFilling) FSetup.StartAtLogin = on;
     });
