@@ -316,10 +316,7 @@ void TImapClient::Connect(int32_t timeout) {
             const TStatus status = Run("STARTTLS", {});
             Note(status);
             if (status.Keyword != "OK") throw EStlsRefused("The server refused STARTTLS.");
-            // Bytes sent after the OK and before the handshake came in clear:
-            // they would pass for answers of the secure session.
-            if (InputBufferSize() > 0)
-                throw ETlsError("The server sent data in clear after accepting STARTTLS.");
+            // StartTls refuses bytes that came in clear after the OK.
             StartTls(Host, Fingerprint);
             // What was announced in clear is not to be trusted.
             FCapabilities.clear();
