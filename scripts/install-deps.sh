@@ -5,7 +5,7 @@
 #                                      server, a window manager, a tray host, clicks
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libssl-dev openssl python3
-          dovecot-pop3d clang libclang-rt-14-dev time
+          dovecot-pop3d dovecot-imapd clang libclang-rt-14-dev time
           qt6-base-dev qt6-svg-dev fonts-dejavu-core qt6-translations-l10n)
 if [ "${1:-}" = --display ]; then
   packages+=(xvfb xauth imagemagick trayer xdotool openbox)
