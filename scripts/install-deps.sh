@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need; safe to run again.
-#   scripts/install-deps.sh            build, tests (the window's tests run offscreen)
+#   scripts/install-deps.sh            build, tests (the window's tests run offscreen),
+#                                      the Debian package and its checks
 #   scripts/install-deps.sh --display  also what the screenshots need: a virtual X
 #                                      server, a window manager, a tray host, clicks
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libssl-dev openssl python3
           dovecot-pop3d dovecot-imapd clang libclang-rt-14-dev time
-          qt6-base-dev qt6-svg-dev fonts-dejavu-core qt6-translations-l10n)
+          qt6-base-dev qt6-svg-dev fonts-dejavu-core qt6-translations-l10n
+          dpkg-dev fakeroot lintian desktop-file-utils appstream librsvg2-bin man-db gzip)
 if [ "${1:-}" = --display ]; then
   packages+=(xvfb xauth imagemagick trayer xdotool openbox)
 elif [ $# -gt 0 ]; then

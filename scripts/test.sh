@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: a debug build, a build with AddressSanitizer and
-# UndefinedBehaviorSanitizer (the window's tests run offscreen in both), and a
-# short run of every fuzz target. Each stage has its own build folder
+# UndefinedBehaviorSanitizer (the window's tests run offscreen in both), the
+# Debian package installed and purged again (scripts/test_package.sh, as
+# root), and a short run of every fuzz target. Each stage has its own build folder
 # (scripts/build.sh), prints how many tests it ran, and stops the script when
 # anything fails or a stage finds no tests.
 # Environment: KALMURO_FUZZ_SECONDS (default 20; 0 skips fuzzing), KALMURO_JOBS.
@@ -27,6 +28,21 @@ run_suite() {
 run_suite debug
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite asan
+
+# The Debian package, installed, used by an ordinary user and purged again;
+# only root may install it.
+echo "== package"
+if [ "$(id -u)" -eq 0 ]; then
+  log=$(mktemp)
+  ./scripts/test_package.sh | tee "$log"
+  count=$(sed -n 's/^== package: \([0-9][0-9]*\) checks passed$/\1/p' "$log")
+  rm -f "$log"
+  [ -n "$count" ] && [ "$count" -gt 0 ] || { echo "package: no checks ran" >&2; exit 1; }
+  summary+=("package: $count checks passed")
+else
+  echo "== package: SKIPPED, it installs the package and needs root" >&2
+  summary+=("package: SKIPPED (not root)")
+fi
 
 seconds=${KALMURO_FUZZ_SECONDS:-20}
 if [ "$seconds" -gt 0 ] && ls fuzz/fuzz_*.cpp >/dev/null 2>&1; then

@@ -75,9 +75,21 @@ TColorButton::TColorButton(QWidget* parent) : QToolButton(parent) {
     SetValue(0);
 }
 
+QString TColorButton::ColorName(int32_t value) {
+    const int32_t rgb = value & 0xFFFFFF;
+    for (const TNamedColor& c : kStandardColors)
+        if (c.Value == rgb) return Win1252ToQString(c.Name);
+    const QColor color = ColorFromSettings(value);
+    return QStringLiteral("rosso %1, verde %2, blu %3")
+        .arg(color.red())
+        .arg(color.green())
+        .arg(color.blue());
+}
+
 void TColorButton::SetValue(int32_t value) {
     FValue = value;
     setIcon(Swatch(value, iconSize()));
+    setAccessibleDescription(QStringLiteral("Colore attuale: ") + ColorName(value));
 }
 
 void TColorButton::ChooseOther() {

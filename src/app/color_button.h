@@ -27,6 +27,10 @@ public:
     // only its low 24 bits are drawn.
     void SetValue(int32_t value);
 
+    // The colour as a person names it: the palette's name, or its three
+    // components. A screen reader gets it as the button's description.
+    static QString ColorName(int32_t value);
+
     // The drop-down: one action per standard colour, then "Altri colori...".
     QMenu* Palette() const { return FPalette; }
 

@@ -16,6 +16,7 @@
 #include "app/qt_text.h"
 #include "app/shell.h"
 #include "engine/form_main.h"
+#include "mail/user_folders.h"
 
 namespace kalmuro {
 
@@ -61,7 +62,7 @@ int RunDesktop(int argc, char** argv, const std::string& homeDir) {
     qInstallMessageHandler(nullptr);
     if (!gHeldBack.isEmpty()) std::fputs(gHeldBack.toLocal8Bit().constData(), stderr);
     QApplication::setApplicationName(QStringLiteral("kalmuro"));
-    QApplication::setDesktopFileName(QStringLiteral("kalmuro"));
+    QApplication::setDesktopFileName(QLatin1String(kDesktopId));
     QApplication::setWindowIcon(ProgramIcon());
     // The window lives on in the tray when it is hidden; only its own close
     // ends the program.

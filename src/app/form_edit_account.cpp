@@ -65,6 +65,9 @@ TFormEditAccount::TFormEditAccount(QWidget* owner) : QDialog(owner) {
     portRow->addWidget(FCheckBoxAPOP);
     portRow->addStretch(1);
     FFields->addRow(QStringLiteral("Porta"), portRow);
+    // Rows that hold a layout give their label no buddy: the names are set.
+    FEditPorta->setAccessibleName(QStringLiteral("Porta"));
+    FComboBoxSicurezza->setAccessibleName(QStringLiteral("Sicurezza"));
     auto* securityRow = new QHBoxLayout;
     securityRow->addWidget(FComboBoxSicurezza);
     securityRow->addStretch(1);

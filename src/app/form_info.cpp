@@ -38,7 +38,8 @@ TFormInfo::TFormInfo(TKind kind, QWidget* owner) : QDialog(owner) {
         PicturePixmap(QStringLiteral("splash"), QSize(kWidth, kHeight), devicePixelRatioF()));
     FImage->setScaledContents(true);
     FImage->setCursor(Qt::PointingHandCursor);
-    FImage->setToolTip(PlainToolTip(DisplayText(kHintLogo)));
+    FImage->setAccessibleName(Win1252ToQString(kAppTitle));
+    SetPlainTip(FImage, DisplayText(kHintLogo));
     FImage->installEventFilter(this);
 
     FOk = new QPushButton(Win1252ToQString(kCaptionOk), this);

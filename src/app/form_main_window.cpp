@@ -178,7 +178,8 @@ void TFormMainWindow::BuildTopPanel(QWidget* parent) {
     FImage1->setGeometry(inside);
     FImage1->setPixmap(PicturePixmap(QStringLiteral("logo"), inside.size(), devicePixelRatioF()));
     FImage1->setCursor(Qt::PointingHandCursor);
-    FImage1->setToolTip(PlainToolTip(DisplayText(kHintLogo)));
+    FImage1->setAccessibleName(QStringLiteral("Logo"));
+    SetPlainTip(FImage1, DisplayText(kHintLogo));
     FImage1->installEventFilter(this);
 
     // The design's 8-point sans-serif, so that the captions keep their
@@ -199,7 +200,9 @@ void TFormMainWindow::BuildTopPanel(QWidget* parent) {
         const int room = kButtonWidth - 10 - (lower ? 0 : 20);
         button->setProperty("captionRoom", room);
         button->setText(FitCaption(DisplayText(caption), QFontMetrics(buttonFont), room));
-        button->setToolTip(PlainToolTip(DisplayText(hint)));
+        // Read as one line, whatever breaks the caption needs on screen.
+        button->setAccessibleName(OneLine(DisplayText(caption)));
+        SetPlainTip(button, DisplayText(hint));
         return button;
     };
     FBitBtnStop = makeButton("BitBtnStop", kCaptionStop, kHintStop, QStringLiteral("stop"), 349, false);
@@ -244,6 +247,9 @@ void TFormMainWindow::BuildMailboxPanel(QWidget* parent) {
     FListViewMailBoxes->setTextElideMode(Qt::ElideRight);
     FListViewMailBoxes->setSelectionMode(QAbstractItemView::SingleSelection);
     FListViewMailBoxes->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FListViewMailBoxes->setAccessibleName(QStringLiteral("Caselle di posta"));
+    FListViewMailBoxes->setAccessibleDescription(QStringLiteral(
+        "Sceglie se l'elenco mostra i messaggi di tutti gli accounts o di uno solo"));
     layout->addWidget(FListViewMailBoxes);
     parent->layout()->addWidget(FPanelMailBoxes);
     FPanelMailBoxes->setVisible(false);
@@ -258,6 +264,10 @@ void TFormMainWindow::BuildMailboxPanel(QWidget* parent) {
 void TFormMainWindow::BuildMessageList(QWidget* parent) {
     FListViewMsg = new TMessageListView(parent);
     FListViewMsg->setObjectName(QStringLiteral("ListViewMsg"));
+    FListViewMsg->setAccessibleName(QStringLiteral("Messaggi sul server"));
+    FListViewMsg->setAccessibleDescription(
+        Win1252ToQString("Una riga per messaggio; la casella della prima colonna lo seleziona per "
+                         "l'eliminazione, il tasto Menu apre i comandi del messaggio evidenziato"));
     // The columns' default widths were made for this size: a date and time
     // fits its column.
     FListViewMsg->setFont(DesignFont(FListViewMsg->font()));
@@ -523,6 +533,7 @@ void TFormMainWindow::SetStopButton(bool visible, bool enabled) {
 void TFormMainWindow::SetDeleteCaption(const std::string& caption) {
     FBitBtnElimina->setText(FitCaption(DisplayText(caption), QFontMetrics(FBitBtnElimina->font()),
                                        FBitBtnElimina->property("captionRoom").toInt()));
+    FBitBtnElimina->setAccessibleName(OneLine(DisplayText(caption)));
 }
 
 void TFormMainWindow::SetAutoCheckTimer(bool enabled, int32_t intervalMs) {
@@ -583,13 +594,20 @@ void TFormMainWindow::SetMailboxes(const std::vector<TMailboxItem>& items, int32
 
 void TFormMainWindow::SetListsBusy(bool busy) {
     FListsBusy = busy;
+    // Only the viewports take the busy colour, and they go back to inheriting
+    // afterwards. A palette set on a view reaches its header and scroll bars,
+    // and every palette set anew gets a new cache key: the style would cache
+    // their pictures again under keys never asked for twice, two sets of them
+    // at every check, until the pixmap cache is full.
     for (QAbstractItemView* view :
          std::initializer_list<QAbstractItemView*>{FListViewMsg, FListViewMailBoxes}) {
-        QPalette palette = view->palette();
-        palette.setColor(QPalette::Base,
-                         busy ? QApplication::palette().color(QPalette::Button)
-                              : QApplication::palette().color(QPalette::Base));
-        view->setPalette(palette);
+        if (busy) {
+            QPalette palette = view->palette();
+            palette.setColor(QPalette::Base, QApplication::palette().color(QPalette::Button));
+            view->viewport()->setPalette(palette);
+        } else {
+            view->viewport()->setPalette(QPalette());
+        }
     }
     FListViewMailBoxes->setEnabled(!busy);
 }

@@ -34,7 +34,7 @@ QLabel* NewLabel(QWidget* parent, const char* text) {
 QPushButton* NewButton(QWidget* parent, const char* name, const char* caption, const char* tip) {
     auto* button = new QPushButton(Text(caption), parent);
     button->setObjectName(QLatin1String(name));
-    if (tip) button->setToolTip(PlainToolTip(Text(tip)));
+    if (tip) SetPlainTip(button, Text(tip));
     button->setAutoDefault(false);
     return button;
 }
@@ -97,6 +97,7 @@ QWidget* TFormSetup::BuildAccounts() {
     auto* group = new QGroupBox(Text("Accounts di posta elettronica"), this);
     FGrid = new QTableWidget(0, 6, group);
     FGrid->setObjectName(QStringLiteral("StringGridAccounts"));
+    FGrid->setAccessibleName(Text("Accounts di posta elettronica"));
     FGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     FGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     FGrid->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -191,7 +192,7 @@ QCheckBox* TFormSetup::AddCheckBox(QWidget* parent, const char* name, const char
                                    const char* tip, bool TSetupOptions::*option) {
     auto* box = new QCheckBox(Text(caption), parent);
     box->setObjectName(QLatin1String(name));
-    if (tip) box->setToolTip(PlainToolTip(Text(tip)));
+    if (tip) SetPlainTip(box, Text(tip));
     connect(box, &QCheckBox::toggled, this, [this, option](bool on) {
         if (!FFilling) FSetup.Options.*option = on;
     });
@@ -210,6 +211,7 @@ QWidget* TFormSetup::BuildOptions() {
                                      "(consigliato solo per le connessioni di tipo flat)",
                                      &TSetupOptions::AutoCheck);
     FSpinEditAutoCheck = NewSpinBox(group, "SpinEditAutoCheck", kAutoCheckMinutesRange);
+    FSpinEditAutoCheck->setAccessibleName(Text("Minuti tra un controllo automatico e l'altro"));
     layout->addWidget(FCheckBoxAutoCheck, 0, 0);
     layout->addWidget(FSpinEditAutoCheck, 0, 1);
     layout->addWidget(NewLabel(group, "minuti"), 0, 2);
@@ -235,6 +237,17 @@ QWidget* TFormSetup::BuildOptions() {
     addRow(AddCheckBox(group, "CheckBoxMinimize",
                        "Avvia il programma ridotto a icona nella System Tray", nullptr,
                        &TSetupOptions::MinimizeStart));
+    // Not an option of the settings file: the box shows and sets the
+    // desktop's login entry itself.
+    FCheckBoxStartAtLogin = new QCheckBox(Text(kStartAtLoginCaption), group);
+    FCheckBoxStartAtLogin->setObjectName(QStringLiteral("CheckBoxStartAtLogin"));
+    FCheckBoxStartAtLogin->setToolTip(PlainToolTip(
+        Text("Avvia il programma quando si accede al desktop, ridotto a icona se \xE8 "  // è
+             "attiva la casella qui sopra")));
+    connect(FCheckBoxStartAtLogin, &QCheckBox::toggled, this, [this](bool on) {
+        if (!FFilling) FSetup.StartAtLogin = on;
+    });
+    addRow(FCheckBoxStartAtLogin);
     addRow(AddCheckBox(group, "CheckBoxNotifiBalloon",
                        "Notifica i nuovi messaggi con i Balloon Tips", nullptr,
                        &TSetupOptions::NotifyBalloon));
@@ -264,9 +277,14 @@ QWidget* TFormSetup::BuildOptions() {
 
     auto* timeout = new QHBoxLayout;
     QLabel* timeoutLabel = NewLabel(group, "Attesa massima nelle operazioni con il server");
-    timeoutLabel->setToolTip(
-        PlainToolTip(Text("Tempo massimo di attesa quando si aspetta una risposta dal server")));
+    const QString timeoutTip =
+        Text("Tempo massimo di attesa quando si aspetta una risposta dal server");
+    SetPlainTip(timeoutLabel, timeoutTip);
     FSpinEditTimeout = NewSpinBox(group, "SpinEditTimeout", kTimeoutRange);
+    // Its unit is the label after it, which a screen reader would not join.
+    FSpinEditTimeout->setAccessibleName(
+        Text("Attesa massima nelle operazioni con il server, in secondi"));
+    FSpinEditTimeout->setAccessibleDescription(timeoutTip);
     timeoutLabel->setBuddy(FSpinEditTimeout);
     timeout->addWidget(timeoutLabel);
     timeout->addWidget(FSpinEditTimeout);
@@ -303,7 +321,10 @@ QWidget* TFormSetup::BuildColors() {
     for (int i = 0; i < 4; ++i) {
         auto* button = new TColorButton(group);
         button->setObjectName(QLatin1String(pickers[i].Name));
+        // The swatch has no text: a screen reader gets what it colours,
+        // and the colour chosen.
         button->setToolTip(PlainToolTip(Text(pickers[i].Tip)));
+        button->setAccessibleName(Text(pickers[i].Tip));
         const auto color = pickers[i].Color;
         connect(button, &TColorButton::ValueChanged, this,
                 [this, color](int32_t value) { FSetup.Colors.*color = value; });
@@ -346,6 +367,7 @@ void TFormSetup::FillAccountGrid() {
 void TFormSetup::ShowOptions() {
     FFilling = true;
     for (const auto& [box, option] : FOptionBoxes) box->setChecked(FSetup.Options.*option);
+    FCheckBoxStartAtLogin->setChecked(FSetup.StartAtLogin);
     FSpinEditAutoCheck->setValue(QString::fromLatin1(FSetup.Options.AutoCheckMinutes).toInt());
     FSpinEditTimeout->setValue(QString::fromLatin1(FSetup.Options.Timeout).toInt());
     FCheckBoxAutoCheckIcon->setEnabled(FSetup.AutoCheckIconEnabled());

@@ -35,6 +35,7 @@ public:
     QPushButton* BitBtnDel() const { return FBitBtnDel; }
     QCheckBox* CheckBoxAutoCheck() const { return FCheckBoxAutoCheck; }
     QCheckBox* CheckBoxAutoCheckIcon() const { return FCheckBoxAutoCheckIcon; }
+    QCheckBox* CheckBoxStartAtLogin() const { return FCheckBoxStartAtLogin; }
     QSpinBox* SpinEditAutoCheck() const { return FSpinEditAutoCheck; }
     QSpinBox* SpinEditTimeout() const { return FSpinEditTimeout; }
     QPushButton* BitBtnOk() const { return FBitBtnOk; }
@@ -64,6 +65,7 @@ private:
     QPushButton* FBitBtnDel = nullptr;
     QCheckBox* FCheckBoxAutoCheck = nullptr;
     QCheckBox* FCheckBoxAutoCheckIcon = nullptr;
+    QCheckBox* FCheckBoxStartAtLogin = nullptr;
     QSpinBox* FSpinEditAutoCheck = nullptr;
     QSpinBox* FSpinEditTimeout = nullptr;
     std::vector<std::pair<QCheckBox*, bool TSetupOptions::*>> FOptionBoxes;

@@ -10,6 +10,10 @@
 
 namespace kalmuro {
 
+namespace {
+constexpr const char* kCheckBoxName = "Da eliminare";
+}
+
 QColor ColorFromSettings(int32_t value) {
     const auto bits = static_cast<uint32_t>(value);
     return QColor(static_cast<int>(bits & 0xFF), static_cast<int>((bits >> 8) & 0xFF),
@@ -64,6 +68,16 @@ QVariant TMessageModel::data(const QModelIndex& index, int role) const {
             if (tip.isEmpty()) return QVariant();
             return tip;
         }
+        // A screen reader names the check box by what it does (its caption
+        // is a blank) and reads the row's tip as plain text.
+        case Qt::AccessibleTextRole:
+            if (column == 0) return QString::fromLatin1(kCheckBoxName);
+            return QVariant();
+        case Qt::AccessibleDescriptionRole: {
+            const QString tip = OneLine(DisplayText(FForm->RowTip(row)));
+            if (tip.isEmpty()) return QVariant();
+            return tip;
+        }
         default:
             return QVariant();
     }
@@ -93,6 +107,7 @@ QVariant TMessageModel::headerData(int section, Qt::Orientation orientation, int
     // Captions keep to the left, so a narrow column cuts their end, not
     // their start.
     if (role == Qt::DisplayRole) return Win1252ToQString(kColumnCaptions[static_cast<size_t>(section)]);
+    if (role == Qt::AccessibleTextRole && section == 0) return QString::fromLatin1(kCheckBoxName);
     return QVariant();
 }
 

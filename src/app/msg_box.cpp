@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QStyle>
 #include <algorithm>
 
 #include "app/pictures.h"
@@ -51,6 +52,18 @@ QString IconPicture(int32_t icon) {
     }
 }
 
+// What the picture says, for a screen reader.
+QString IconName(int32_t icon) {
+    switch (icon) {
+        case miQuestion:
+            return QStringLiteral("Domanda");
+        case miWarning:
+            return QStringLiteral("Avviso");
+        default:
+            return QStringLiteral("Informazione");
+    }
+}
+
 }  // namespace
 
 TqvFormMsgBox::TqvFormMsgBox(QWidget* owner, const std::string& message,
@@ -76,6 +89,8 @@ TqvFormMsgBox::TqvFormMsgBox(QWidget* owner, const std::string& message,
 
     FScroll = new QScrollArea(FPanel);
     FScroll->setObjectName(QStringLiteral("ScrollBox1"));
+    // Reached with Tab to scroll a long text with the arrows.
+    FScroll->setAccessibleName(QStringLiteral("Testo del messaggio"));
     FScroll->setFrameShape(QFrame::NoFrame);
     FScroll->setWidgetResizable(false);
     FScroll->setPalette(white);
@@ -85,13 +100,12 @@ TqvFormMsgBox::TqvFormMsgBox(QWidget* owner, const std::string& message,
     FLabel = new QLabel(content);
     FLabel->setObjectName(QStringLiteral("LabelMsg"));
     // The text may come from a server or a message: never markup, never a
-    // link, never wrapped.
+    // link; its lines are broken here only where the screen is too narrow.
     FLabel->setTextFormat(Qt::PlainText);
     FLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     FLabel->setWordWrap(false);
     FLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     FLabel->setFont(MessageFont());
-    FLabel->setText(DisplayText(message));
     FScroll->setWidget(content);
 
     const QString picture = IconPicture(icon);
@@ -100,6 +114,7 @@ TqvFormMsgBox::TqvFormMsgBox(QWidget* owner, const std::string& message,
         FIcon->setObjectName(QStringLiteral("IconKind"));
         FIcon->setGeometry(6, 8, 32, 32);
         FIcon->setPixmap(PicturePixmap(picture, QSize(32, 32), devicePixelRatioF()));
+        FIcon->setAccessibleName(IconName(icon));
     }
 
     const TMsgBoxRoles roles = MsgBoxRoles(buttons, focusedButton);
@@ -118,27 +133,48 @@ TqvFormMsgBox::TqvFormMsgBox(QWidget* owner, const std::string& message,
     if (roles.FocusIndex >= 0) FFocused = FButtons[roles.FocusIndex];
 
     // Laying out the text: its own size, at least the design width; the box
-    // grows by what the text needs beyond the design area, up to the screen
-    // less 20 pixels, and the text scrolls beyond that.
+    // grows by what the text needs beyond the design area, up to the part
+    // of the screen free of panels less 20 pixels, and the text scrolls
+    // down beyond that. A line wider than that room is wrapped rather than
+    // scrolled sideways: a sideways scroll bar would hide a short text's
+    // last line, and a subject of thousands of characters would be read
+    // through a slit.
     QScreen* screen = owner != nullptr ? owner->screen() : QGuiApplication::primaryScreen();
-    const QSize screenSize = screen != nullptr ? screen->size() : QSize(1024, 768);
-    const int maxClientWidth = std::max(kClientWidth, screenSize.width() - 20 - kFrameWidth);
-    const int maxClientHeight = std::max(kClientHeight, screenSize.height() - 20 - kFrameHeight);
+    const QRect available =
+        screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    const int maxClientWidth = std::max(kClientWidth, available.width() - 20 - kFrameWidth);
+    const int maxClientHeight = std::max(kClientHeight, available.height() - 20 - kFrameHeight);
+    const int designAreaWidth = kClientWidth - kPanelLeft - kPanelRight - kAreaLeft - kAreaRight;
+    const int designAreaHeight = kClientHeight - kPanelTop - kPanelBottom - kAreaTop - kAreaBottom;
+    const int scrollBarWidth =
+        FScroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, FScroll);
+    const int wrapWidth = maxClientWidth - (kClientWidth - designAreaWidth) - scrollBarWidth;
 
+    const QString shown = DisplayText(message);
+    const QString wrapped = WrapLines(shown, FLabel->font(), wrapWidth);
+    FLabel->setText(wrapped);
+    // A screen reader reads the text as written, without the added breaks.
+    if (wrapped != shown) FLabel->setAccessibleName(OneLine(shown));
     FLabel->adjustSize();
     QSize text = FLabel->size();
     if (text.width() < kTextDesignWidth) text.setWidth(kTextDesignWidth);
     FLabel->resize(text);
-    const int designAreaWidth = kClientWidth - kPanelLeft - kPanelRight - kAreaLeft - kAreaRight;
-    const int designAreaHeight = kClientHeight - kPanelTop - kPanelBottom - kAreaTop - kAreaBottom;
     int clientWidth = kClientWidth, clientHeight = kClientHeight;
     if (text.width() > designAreaWidth)
         clientWidth = std::min(maxClientWidth, clientWidth + text.width() - designAreaWidth);
     if (text.height() > designAreaHeight)
         clientHeight = std::min(maxClientHeight, clientHeight + text.height() - designAreaHeight);
+    const bool scrollsDown = text.height() > clientHeight - (kClientHeight - designAreaHeight);
+    // A wrapped text takes the whole width; one that scrolls down keeps
+    // room for the scroll bar beside it.
+    if (wrapped != shown)
+        clientWidth = maxClientWidth;
+    else if (scrollsDown)
+        clientWidth = std::min(maxClientWidth, clientWidth + scrollBarWidth);
     LayOut(clientWidth, clientHeight);
 
-    const int areaWidth = FScroll->width(), areaHeight = FScroll->height();
+    const int areaHeight = FScroll->height();
+    const int areaWidth = FScroll->width() - (scrollsDown ? scrollBarWidth : 0);
     QPoint at(0, 0);
     if (text.width() < areaWidth) at.setX((areaWidth - text.width()) / 2);
     if (text.height() < areaHeight) at.setY((areaHeight - text.height()) / 2);

@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "console_screen.h"
 #include "engine/check_report.h"
@@ -19,6 +21,7 @@
 #include "mail/accounts.h"
 #include "mail/settings.h"
 #include "mail/text.h"
+#include "mail/user_folders.h"
 #if KALMURO_WITH_DESKTOP
 #include "desktop_loader.h"
 #endif
@@ -35,6 +38,7 @@ constexpr const char* kUsage =
     "     kalmuro --check --delete-blocked [--home CARTELLA] [--verbose]\n"
     "     kalmuro --scramble-password < FILE\n"
     "     kalmuro --version\n"
+    "     kalmuro --help\n"
     "\n"
 #if KALMURO_WITH_DESKTOP
     "  (nessun comando)  apre la finestra del programma\n"
@@ -44,10 +48,13 @@ constexpr const char* kUsage =
     "                    (con una copia nel Cestino se CopyToRecycle lo prevede),\n"
     "                    poi controlla di nuovo e stampa quel che resta\n"
     "  --home            la cartella di kalmuro.ini, delle liste e del Cestino\n"
-    "                    (predefinita: la cartella del programma)\n"
+    "                    (predefinita: la cartella del programma; per una copia\n"
+    "                    installata ~/.config/kalmuro e ~/.local/share/kalmuro/Cestino)\n"
     "  --verbose         stampa anche i messaggi della barra di stato\n"
     "  --scramble-password  legge una password (una riga) dallo standard input e\n"
-    "                    stampa il valore da scrivere come UserPwd in kalmuro.ini\n";
+    "                    stampa il valore da scrivere come UserPwd in kalmuro.ini\n"
+    "  --version         stampa la versione del programma\n"
+    "  --help            stampa questo riepilogo (man kalmuro per i dettagli)\n";
 
 struct TOptions {
     bool Check = false;
@@ -63,32 +70,24 @@ int Usage(const char* problem) {
     return 2;
 }
 
-// An installed copy sits in a folder its user cannot write (/usr/bin): its
-// settings, rule lists and recycle folder then live in the user's data
-// folder instead, created on first use. A copy in a folder of its own keeps
-// everything beside it. Empty: keep the program's folder.
-std::string InstalledHome() {
-    char exe[4096];
-    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) return std::string();
-    std::string dir(exe, static_cast<size_t>(n));
-    dir.erase(dir.rfind('/') + 1);
-    if (access(dir.c_str(), W_OK) == 0) return std::string();
-    std::string base;
-    const char* data = std::getenv("XDG_DATA_HOME");
-    const char* home = std::getenv("HOME");
-    if (data != nullptr && data[0] == '/')
-        base = data;
-    else if (home != nullptr && home[0] == '/')
-        base = std::string(home) + "/.local/share";
-    else
-        return std::string();
-    const std::string folder = base + "/kalmuro";
-    // Each level in turn; an existing one is fine.
-    for (size_t at = 1; (at = folder.find('/', at)) != std::string::npos; ++at)
-        mkdir(folder.substr(0, at).c_str(), 0700);
-    mkdir(folder.c_str(), 0700);
-    return folder;
+// An installed copy keeps its files in the user's folders (user_folders.h).
+// Its configuration folder is made before anything reads it, and the files
+// an earlier version kept in the data folder move into it once. Returns 0,
+// or 1 after saying why the folder could not be made.
+int PrepareUserFolders() {
+    const TFolderChoice& folders = DefaultFolders();
+    if (!folders.Installed) return 0;
+    if (const int error = MakePrivateFolders(folders.Config); error != 0) {
+        std::fprintf(stderr, "kalmuro: impossibile creare la cartella %s: %s\n",
+                     TerminalText(folders.Config).c_str(), std::strerror(error));
+        return 1;
+    }
+    const std::vector<std::string> names(std::begin(kConfigFileNames), std::end(kConfigFileNames));
+    for (const std::string& name : MoveEarlierFiles(folders.Data, folders.Config, names))
+        std::fprintf(stderr, "kalmuro: %s resta in %s: %s ne ha gi\xC3\xA0 uno\n",  // già
+                     name.c_str(), TerminalText(folders.Data).c_str(),
+                     TerminalText(folders.Config).c_str());
+    return 0;
 }
 
 bool IsDirectory(const std::string& path) {
@@ -178,6 +177,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc == 2 && std::strcmp(argv[1], "--scramble-password") == 0) return ScramblePassword();
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     TOptions options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -201,12 +204,9 @@ int main(int argc, char** argv) {
 #else
     if (!options.Check) return Usage(nullptr);
 #endif
-    if (!options.HasHome) {
-        options.Home = InstalledHome();
-        options.HasHome = !options.Home.empty();
-    }
     if (options.HasHome && !IsDirectory(options.Home))
         return Usage(("la cartella non esiste: " + options.Home).c_str());
+    if (!options.HasHome && PrepareUserFolders() != 0) return 1;
 #if KALMURO_WITH_DESKTOP
     if (window) return RunDesktopModule(argc, argv, options.HasHome ? options.Home : std::string());
 #else

@@ -20,6 +20,7 @@
 #include "mail/mime/header_list.h"
 #include "mail/settings.h"
 #include "mail/text.h"
+#include "mail/user_folders.h"
 
 namespace kalmuro {
 
@@ -458,8 +459,9 @@ bool TFormMain::CopyToRecycleFolder(const TMessageEntry& entry, std::vector<std:
     // only its id to go by.
     if (!entry.HeaderText.empty() && !SameHeaderBlock(entry.HeaderText, text)) return false;
     const std::string folder = RecycleFolder();
-    // Deleted mail is private: only its owner may open the folder.
-    if (!FolderExists(folder)) mkdir(folder.c_str(), 0700);
+    // Deleted mail is private: only its owner may open the folder, and the
+    // data folder above it of an installed copy is made on first use too.
+    if (!FolderExists(folder)) MakePrivateFolders(folder);
     if (!FRecycleSwept) {
         // Halves of copies a kill cut short, once a run.
         RemoveStaleTemporaries(folder);

@@ -20,7 +20,7 @@ constexpr int kMaxSuffix = 1000000;
 
 }  // namespace
 
-std::string RecycleFolder() { return IncludeBackslash(AppDir()) + kRecycleFolderName; }
+std::string RecycleFolder() { return IncludeBackslash(DataDir()) + kRecycleFolderName; }
 
 std::string MessageFileContent(const std::vector<std::string>& lines) {
     return JoinLinesCrLf(lines);

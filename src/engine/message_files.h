@@ -9,10 +9,10 @@
 
 namespace kalmuro {
 
-// The folder name of the recycle folder, in the program's folder.
+// The folder name of the recycle folder, in the data folder.
 inline constexpr const char* kRecycleFolderName = "Cestino";
 
-// IncludeBackslash(AppDir()) + "Cestino".
+// IncludeBackslash(DataDir()) + "Cestino".
 std::string RecycleFolder();
 
 // Every line followed by CR LF, the last one included; nothing else.

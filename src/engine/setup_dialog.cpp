@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "engine/autostart.h"
 #include "engine/form_main.h"
 #include "engine/message_files.h"
 #include "mail/atomic_file.h"
@@ -69,6 +70,7 @@ void TSetupDialog::FormCreate() {
     }
     // What the rows show now, not what the file may hold since.
     Colors = {Owner.ColorNormal, Owner.ColorSelected, Owner.ColorLocked, Owner.ColorSecured};
+    StartAtLogin = FStartAtLoginShown = AutostartEnabled();
 }
 
 std::vector<std::array<std::string, 6>> TSetupDialog::GridRows() const {
@@ -156,6 +158,11 @@ void TSetupDialog::BitBtnOkClick() {
     } catch (const std::exception& e) {
         Owner.ShowError(e.what());
     }
+    // An entry the user never touched here stays as it is.
+    if (!StartAtLogin && !FStartAtLoginShown) return;
+    if (SetAutostart(StartAtLogin) != 0)
+        Owner.ShowError((StartAtLogin ? kStartAtLoginOnError : kStartAtLoginOffError) +
+                        AutostartFilePath());
 }
 
 }  // namespace kalmuro

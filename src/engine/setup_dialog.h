@@ -23,6 +23,12 @@ inline constexpr std::array<const char*, 6> kAccountGridTitles = {
     "Account", "Server POP3", "Nome utente", "Password", "Porta", "APOP"};
 inline constexpr const char* kPasswordMask = "************";
 inline constexpr const char* kDeleteAccountQuestion = "Eliminare l'account selezionato ?";
+inline constexpr const char* kStartAtLoginCaption = "Avvia Kalmuro all'accesso al desktop";
+// Followed by the login entry's path.
+inline constexpr const char* kStartAtLoginOnError =
+    "Impossibile attivare l'avvio all'accesso al desktop:\\n";
+inline constexpr const char* kStartAtLoginOffError =
+    "Impossibile disattivare l'avvio all'accesso al desktop:\\n";
 
 // The ranges of the two spin boxes.
 struct TSpinRange {
@@ -82,6 +88,10 @@ public:
     void FormCreate();
 
     TSetupOptions Options;
+    // "Avvia Kalmuro all'accesso al desktop": whether the desktop's login
+    // entry is there (autostart.h), read from the file itself when the dialog
+    // opens; never stored in the settings file.
+    bool StartAtLogin = false;
     // The four colour pickers, 0x00BBGGRR.
     TRowColors Colors{};
 
@@ -127,7 +137,10 @@ public:
 
     // Writes the accounts (unless they failed to load), then the ten options,
     // then the four colours as integers. A refused write is shown in the error
-    // box and the writes stop there; what was written stays. The dialog
+    // box and the writes stop there; what was written stays. Then the login
+    // entry is written or removed when the box changed (and rewritten while
+    // it stays on, should the program's command have changed); a failure
+    // there has a box of its own. The dialog
     // closes with OK either way, so that the main window reloads what the file
     // holds.
     void BitBtnOkClick();
@@ -137,6 +150,7 @@ private:
     TArrayOfMailAccount FAccounts;
     bool FAccountsLoaded = false;
     int32_t FRow = 1;
+    bool FStartAtLoginShown = false;
 };
 
 }  // namespace kalmuro

@@ -11,6 +11,7 @@
 #include "mail/errors.h"
 #include "mail/rule_list.h"
 #include "mail/text.h"
+#include "mail/user_folders.h"
 
 namespace kalmuro {
 
@@ -186,24 +187,19 @@ private:
 
 std::string FileOrDefault(const std::string& path) { return path.empty() ? IniFileName() : path; }
 
-std::string ExecutableDir() {
-    std::string buffer(PATH_MAX, '\0');
-    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n <= 0) return "./";
-    buffer.resize(static_cast<size_t>(n));
-    const size_t slash = buffer.rfind('/');
-    return slash == std::string::npos ? "./" : buffer.substr(0, slash + 1);
-}
-
 }  // namespace
 
 void SetHomeDir(const std::string& dir) { HomeDirOverride() = dir; }
 
 std::string AppDir() {
     const std::string& home = HomeDirOverride();
-    if (home.empty()) return ExecutableDir();
+    if (home.empty()) return DefaultFolders().Config;
     return home.back() == '/' ? home : home + "/";
 }
+
+bool HomeDirGiven() { return !HomeDirOverride().empty(); }
+
+std::string DataDir() { return HomeDirGiven() ? AppDir() : DefaultFolders().Data; }
 
 std::string IniFileName() { return AppDir() + kIniBaseName; }
 

@@ -31,12 +31,20 @@ inline constexpr const char* kIniBaseName = "kalmuro.ini";
 // Values longer than this are cut when read.
 inline constexpr size_t kMaxIniValueLength = 2047;
 
-// The folder that holds the settings file, the rule lists and the recycle
-// folder. By default the folder of the running program (/proc/self/exe);
-// SetHomeDir (from --home DIR) replaces it; an empty dir restores the default.
+// The folder that holds the settings file and the rule lists (and the
+// recycle folder, unless DataDir says otherwise). By default the folder the
+// program's copy keeps them in (DefaultFolders: beside the program, or the
+// user's configuration folder for an installed copy); SetHomeDir (from
+// --home DIR) replaces it; an empty dir restores the default.
 void SetHomeDir(const std::string& dir);
 // That folder, always ending with "/".
 std::string AppDir();
+// Whether SetHomeDir chose the folder.
+bool HomeDirGiven();
+// The folder that holds the recycle folder, ending with "/": AppDir() when
+// SetHomeDir chose it, else the default data folder (the program's folder,
+// or the user's data folder for an installed copy).
+std::string DataDir();
 // AppDir() + "kalmuro.ini".
 std::string IniFileName();
 // path ending with the configured separator ("MainSetup"/"BackSlash", default

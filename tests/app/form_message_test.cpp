@@ -164,8 +164,11 @@ private Q_SLOTS:
         QCOMPARE(memo.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
         QVERIFY(memo.horizontalScrollBar()->maximum() > 4000);  // no wrap
 
-        // Typing changes nothing; the keys scroll; all of it can be copied.
+        // Typing changes nothing; the caret's keys scroll; all of it can be
+        // copied.
         QTest::keyClicks(&memo, QStringLiteral("abc"));
+        QTest::keyClick(&memo, Qt::Key_Down);
+        QTest::keyClick(&memo, Qt::Key_Down);
         QTest::keyClick(&memo, Qt::Key_End);
         QCOMPARE(memo.FirstColumn(), memo.horizontalScrollBar()->maximum());
         QTest::keyClick(&memo, Qt::Key_A, Qt::ControlModifier);

@@ -1,8 +1,9 @@
 // The settings dialog and the account editor as the user drives them from
 // the main window: accounts added, edited (button and double click) and
 // deleted, then the settings file byte for byte; cancelling; every option and
-// colour there and back; the only-when-minimised box; an account without a
-// server; and the timer armed again whatever the answer.
+// colour there and back; the only-when-minimised box; the start-at-login box
+// over the login entry; an account without a server; and the timer armed
+// again whatever the answer.
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
@@ -16,6 +17,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+
+#include <filesystem>
 
 #include "app/app_harness.h"
 #include "app/color_button.h"
@@ -255,6 +258,39 @@ private Q_SLOTS:
             after << w.ListViewMailBoxes()->item(i)->text();
         QCOMPARE(after, mailboxes);
         QVERIFY(w.TimerAutoCheck()->isActive());
+    }
+
+    void startAtLoginBoxShowsAndSetsTheLoginEntry() {
+        THome home;
+        testing::TempHome config;
+        const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.Dir()));
+        const std::string entry = config.Path("autostart/io.github.quorvane.Kalmuro.desktop");
+        TFormMainWindow w(home.Dir());
+        Start(w);
+        const auto toggle = [](bool expected) {
+            return [expected](TFormSetup& s) {
+                QCheckBox* box = s.CheckBoxStartAtLogin();
+                QCOMPARE(box->text(), QStringLiteral("Avvia Kalmuro all'accesso al desktop"));
+                QCOMPARE(box->isChecked(), expected);
+                box->setFocus();
+                QTest::keyClick(box, Qt::Key_Space);
+                TDialogDriver::Click(s.BitBtnOk());
+            };
+        };
+        TDialogDriver on;
+        on.On<TFormSetup>(toggle(false));
+        Run(w, on);
+        QVERIFY(std::filesystem::exists(entry));
+        QVERIFY(testing::ReadFile(entry).find("\nExec=") != std::string::npos);
+        TDialogDriver off;
+        off.On<TFormSetup>(toggle(true));
+        Run(w, off);
+        QVERIFY(!std::filesystem::exists(entry));
+        if (oldConfig.isNull())
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", oldConfig);
     }
 
     void optionsAndColoursRoundTrip() {

@@ -170,7 +170,49 @@ private Q_SLOTS:
         box.show();
         QVERIFY(QTest::qWaitForWindowExposed(&box));
         QVERIFY(box.TextArea()->verticalScrollBar()->maximum() > 0);
-        QVERIFY(box.TextArea()->horizontalScrollBar()->maximum() > 0);
+        // The line wider than the screen is wrapped, not scrolled sideways.
+        QCOMPARE(box.TextArea()->horizontalScrollBar()->maximum(), 0);
+        QCOMPARE(box.TextLabel()->text().remove(QLatin1Char('\n')),
+                 DisplayText(text).remove(QLatin1Char('\n')));
+    }
+
+    // Whatever the text, the box keeps within the free part of the screen,
+    // never scrolls sideways, and every character of the text can be
+    // scrolled into sight.
+    void longTextsWrapWithinTheScreen_data() {
+        QTest::addColumn<QString>("message");
+        std::string subject;
+        while (subject.size() < 4000) subject += "offerta imperdibile ";
+        subject += std::string(700, 'z') + " <b>x</b> <img src='/dev/zero'> \x80";  // €
+        QTest::newRow("subject-5000")
+            << Win1252ToQString("Inserire tra gli oggetti bloccati \\n" + subject + " ?");
+        QTest::newRow("second-line-too-wide")
+            << QStringLiteral("Prima riga\\n") + QString(150, QLatin1Char('m'));
+        std::string lines;
+        for (int i = 0; i < 80; ++i) lines += "riga numero " + std::to_string(i) + "\\n";
+        QTest::newRow("taller-than-the-screen") << Win1252ToQString(lines);
+    }
+    void longTextsWrapWithinTheScreen() {
+        QFETCH(QString, message);
+        const std::string text = QStringToWin1252(message);
+        TqvFormMsgBox box(nullptr, text, "Conferma", mbYesNo, miQuestion, 1);
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        apptest::Grab(box, QTest::currentDataTag());
+        const QRect available = box.screen()->availableGeometry();
+        QVERIFY2(available.contains(box.frameGeometry()),
+                 qPrintable(QStringLiteral("%1x%2").arg(box.width()).arg(box.height())));
+        QLabel* label = box.TextLabel();
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+        // Only line breaks were added.
+        QCOMPARE(label->text().remove(QLatin1Char('\n')),
+                 DisplayText(text).remove(QLatin1Char('\n')));
+        QScrollArea* area = box.TextArea();
+        QCOMPARE(area->horizontalScrollBar()->maximum(), 0);
+        QVERIFY(label->x() + label->width() <= area->viewport()->width());
+        QVERIFY(area->verticalScrollBar()->maximum() + area->viewport()->height() >=
+                label->y() + label->height());
+        for (QPushButton* b : box.Buttons()) QVERIFY(box.rect().contains(b->geometry()));
     }
 
     void untrustedTextIsShownAsWritten() {

@@ -2,15 +2,20 @@
 // the check runs, ticks, colours, the count, the tips, the mailbox filter,
 // the close refused meanwhile; Stop against a silent server; hostile header
 // text shown as written.
+#include <QAccessible>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextDocument>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeView>
 #include <atomic>
 #include <set>
@@ -144,7 +149,7 @@ private Q_SLOTS:
                 if (!w.Form().Checking) return;
                 rowsSeen.insert(w.Model().rowCount());
                 busy = busy || (!w.ListViewMailBoxes()->isEnabled() &&
-                                w.ListViewMsg()->palette().color(QPalette::Base) ==
+                                w.ListViewMsg()->viewport()->palette().color(QPalette::Base) ==
                                     QApplication::palette().color(QPalette::Button));
                 if (!tried && w.Model().rowCount() > 3) {
                     tried = true;
@@ -349,6 +354,80 @@ private Q_SLOTS:
                                 QString::fromStdString(subject)),
                  qPrintable(tip));
         QVERIFY(boxes.Seen.empty());
+    }
+
+    // A subject of thousands of characters: the row's tip wraps, plain,
+    // within the screen, and the rule command's question fits the screen
+    // with the whole subject in it.
+    void longSubjectWrapsInTheTipAndTheQuestion() {
+        std::string subject = "<b>Offerta</b> <img src='/dev/zero'> ";
+        while (subject.size() < 4300) subject += "sconti incredibili ";
+        subject += std::string(700, 'Z');
+        test::TFakePop3Server server("alice", "secret",
+                                     {{"From: Negozio <shop@example.com>\r\nSubject: " + subject +
+                                           "\r\nDate: Mon, 5 Mar 2007 14:09:00 +0100\r\n\r\nx\r\n",
+                                       "u1"}});
+        THome home;
+        SaveAccounts({At("Casa", server.Port(), "alice", "secret")});
+        TBoxAnswerer boxes;
+        TFormMainWindow w(home.Dir());
+        WaitForCommands(w);
+        QTest::mouseClick(w.BitBtnCheck(), Qt::LeftButton);
+        QCOMPARE(w.Model().rowCount(), 1);
+        QCOMPARE(Cell(w, 0, 2), QString::fromStdString(subject));
+
+        const QString tip = ShownTip(w, 0);
+        QLabel* tipLabel = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->objectName() == QStringLiteral("qtooltip_label") && top->isVisible())
+                tipLabel = static_cast<QLabel*>(top);
+        QVERIFY(tipLabel != nullptr);
+        const QRect available = w.screen()->availableGeometry();
+        QVERIFY2(tipLabel->width() <= available.width() * 3 / 4 + 20,
+                 qPrintable(QString::number(tipLabel->width())));
+        QVERIFY(tip.count(QLatin1Char('\n')) > 5);  // wrapped
+        QVERIFY2(QString(tip)
+                     .remove(QLatin1Char('\n'))
+                     .contains(QStringLiteral("Negozio (shop@example.com) - ") +
+                               QString::fromStdString(subject)),
+                 qPrintable(tip.left(200)));
+        // The markup stays text.
+        QVERIFY(tip.startsWith(QStringLiteral("Negozio (shop@example.com) - <b>Offerta</b> <img")));
+        QTextDocument shown;
+        shown.setHtml(tipLabel->text());
+        QVERIFY(!shown.toHtml().contains(QStringLiteral("<img")));
+        Grab(*tipLabel, "tip-long-subject");
+        QToolTip::hideText();
+
+        // A screen reader hears the row's check box by name and the tip as
+        // its words.
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(w.ListViewMsg());
+        QAccessibleTableInterface* table = list->tableInterface();
+        QVERIFY(table != nullptr);
+        QAccessibleInterface* box = table->cellAt(0, 0);
+        QVERIFY(box != nullptr);
+        QCOMPARE(box->text(QAccessible::Name), QStringLiteral("Da eliminare"));
+        QVERIFY(box->state().checkable);
+        QVERIFY(box->text(QAccessible::Description).contains(QString::fromStdString(subject)));
+        QVERIFY(!box->text(QAccessible::Description).contains(QStringLiteral("&lt;")));
+
+        w.ListViewMsg()->setCurrentIndex(w.Model().index(0, 1));
+        bool checked = false;
+        boxes.Answer = [&](TqvFormMsgBox& question) {
+            Grab(question, "box-long-subject");
+            const QString text = question.TextLabel()->text();
+            QVERIFY(text.startsWith(QStringLiteral("Inserire tra gli oggetti bloccati ")));
+            QCOMPARE(QString(text).remove(QLatin1Char('\n')),
+                     QStringLiteral("Inserire tra gli oggetti bloccati ") +
+                         QString::fromStdString(subject) + QStringLiteral(" ?"));
+            QVERIFY(available.contains(question.frameGeometry()));
+            QCOMPARE(question.TextArea()->horizontalScrollBar()->maximum(), 0);
+            checked = true;
+            QTest::keyClick(&question, Qt::Key_Escape);  // No: nothing is added
+        };
+        w.PopupMenuMsg()->findChild<QAction*>(QStringLiteral("Bloccaoggetto1"))->trigger();
+        QTRY_VERIFY(checked);
+        QVERIFY(!QFileInfo::exists(QString::fromStdString(home.Path("Oggetti.txt"))));
     }
 };
 

@@ -205,6 +205,22 @@ TEST_F(CliTest, CommandLine) {
     }
 }
 
+TEST_F(CliTest, HelpListsEveryOptionOnStdout) {
+    const TRunResult help = RunKalmuro({"--help"});
+    EXPECT_EQ(help.ExitCode, 0);
+    EXPECT_EQ(help.Err, "");
+    for (const char* option : {"--check", "--delete-blocked", "--home", "--verbose",
+                               "--scramble-password", "--version", "--help"}) {
+        SCOPED_TRACE(option);
+        EXPECT_NE(help.Out.find(std::string("\n  ") + option + " "), std::string::npos)
+            << help.Out;
+    }
+    // Only on its own, as --version.
+    const TRunResult more = RunKalmuro({"--help", "--check"});
+    EXPECT_EQ(more.ExitCode, 2);
+    EXPECT_EQ(more.Out, "");
+}
+
 TEST_F(CliTest, ScramblePasswordPrintsWhatLoadAccountsReadsBack) {
     const std::string input = Home.Path("password.txt");
     std::ofstream(input, std::ios::binary) << "pass w\xC3\xB6rd \r\nnext line\n";  // wörd, UTF-8
