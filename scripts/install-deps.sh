@@ -6,7 +6,7 @@
 #                                      server, a window manager, a tray host, clicks
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libssl-dev openssl python3
-          dovecot-pop3d clang libclang-rt-14-dev time
+          dovecot-pop3d dovecot-imapd clang libclang-rt-14-dev time
           qt6-base-dev qt6-svg-dev fonts-dejavu-core qt6-translations-l10n
           dpkg-dev fakeroot lintian desktop-file-utils appstream librsvg2-bin man-db gzip
           libsecret-1-dev gnome-keyring libsecret-tools dbus-daemon dbus-bin

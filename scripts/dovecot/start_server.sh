@@ -8,7 +8,9 @@
 # WATCH_PID (stop the server and remove DIR when that process ends),
 # TLS_PORT (TLS mode: POP3 over TLS on that port and STLS on PORT, with the
 # certificates of DIR/tls, made by make_certs.sh when missing; every
-# DIR/tls/ip-ADDRESS.crt is served on its own loopback address).
+# DIR/tls/ip-ADDRESS.crt is served on its own loopback address),
+# IMAP_PORT (IMAP beside POP3 on the same Maildir, on that port, with a
+# Junk folder marked \Junk and a Trash folder marked \Trash).
 # Exit status 89: the port is in use.
 set -euo pipefail
 if [ $# -lt 2 ]; then echo "usage: $0 DIR PORT" >&2; exit 2; fi
@@ -25,6 +27,11 @@ DOVECONF=$(command -v doveconf || true)
 if [ ! -x "$DOVECOT" ]; then echo "Error: dovecot not installed (dovecot-pop3d)" >&2; exit 3; fi
 TLS_PORT=${TLS_PORT:-}
 case $TLS_PORT in *[!0-9]*) echo "Error: bad TLS port: $TLS_PORT" >&2; exit 2;; esac
+IMAP_PORT=${IMAP_PORT:-}
+case $IMAP_PORT in *[!0-9]*) echo "Error: bad IMAP port: $IMAP_PORT" >&2; exit 2;; esac
+if [ -n "$IMAP_PORT" ] && [ ! -e /usr/lib/dovecot/imap ]; then
+  echo "Error: dovecot-imapd not installed" >&2; exit 3
+fi
 
 if [ "$(id -u)" -eq 0 ]; then
   # Dovecot refuses to access mail as uid 0, so the mail belongs to MAIL_USER.
@@ -83,6 +90,36 @@ local $ip {
     ssl = yes"
 fi
 
+# IMAP only when asked for: a POP3 server's configuration stays as it was.
+protocols=pop3
+imap_blocks=
+if [ -n "$IMAP_PORT" ]; then
+  protocols="pop3 imap"
+  imap_blocks="
+service imap-login {
+  chroot = $login_chroot
+  inet_listener imap {
+    address = $addresses
+    port = $IMAP_PORT
+  }
+  inet_listener imaps {
+    port = 0
+  }
+}
+namespace inbox {
+  inbox = yes
+  separator = /
+  mailbox Junk {
+    special_use = \\Junk
+    auto = create
+  }
+  mailbox Trash {
+    special_use = \\Trash
+    auto = create
+  }
+}"
+fi
+
 verbose=no
 [ "${DOVECOT_VERBOSE:-0}" = 1 ] && verbose=yes
 uidl_format=${UIDL_FORMAT:-%08Xu%08Xv}
@@ -91,7 +128,7 @@ cat > "$CONF" <<CONF
 instance_name = testpop3-$PORT
 base_dir = $DIR/run
 state_dir = $DIR/state
-protocols = pop3
+protocols = $protocols
 listen = $addresses
 
 log_path = $DIR/dovecot.log
@@ -146,6 +183,7 @@ service anvil {
   }
 }
 $local_blocks
+$imap_blocks
 CONF
 
 if ! err=$("$DOVECONF" -c "$CONF" -n 2>&1 >/dev/null); then
@@ -174,6 +212,15 @@ while :; do
     IFS= read -r -t 2 line <&3 || true
     printf 'QUIT\r\n' >&3 2>/dev/null || true
     exec 3<&- 3>&-
+  fi
+  if [[ $line == +OK* ]] && [ -n "$IMAP_PORT" ]; then
+    line2=
+    if exec 3<>"/dev/tcp/127.0.0.1/$IMAP_PORT" 2>/dev/null; then
+      IFS= read -r -t 2 line2 <&3 || true
+      printf 'a LOGOUT\r\n' >&3 2>/dev/null || true
+      exec 3<&- 3>&-
+    fi
+    [[ $line2 == "* OK"* ]] || line=
   fi
   if [[ $line == +OK* ]]; then
     ms=$(( ($(date +%s%N) - start_ns) / 1000000 ))

@@ -123,7 +123,9 @@ bool TDovecotServer::Start() {
     }
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (Tls && FTlsPort == 0) FTlsPort = RefusedPort();
-        const std::string tls = Tls ? "TLS_PORT=" + std::to_string(FTlsPort) + " " : "";
+        if (Imap && FImapPort == 0) FImapPort = RefusedPort();
+        const std::string tls = (Tls ? "TLS_PORT=" + std::to_string(FTlsPort) + " " : "") +
+                                (Imap ? "IMAP_PORT=" + std::to_string(FImapPort) + " " : "");
         const size_t errorLength = FError.size();
         if (Run(env + tls + Quote(DovecotScriptDir() + "/start_server.sh") + " " + Quote(FDir) + " " +
                 std::to_string(FPort))) {
@@ -135,6 +137,7 @@ bool TDovecotServer::Start() {
         if (FError.find("Address already in use") == std::string::npos) break;
         FPort = RefusedPort();
         FTlsPort = 0;
+        FImapPort = 0;
     }
     FError += "--- server log (tail):\n" + Tail(Log(), 40);
     return false;

@@ -1,4 +1,4 @@
-// A throw-away Dovecot POP3 server for tests: its own short /tmp directory, a
+// A throw-away Dovecot POP3 server (and IMAP, when asked) for tests: its own short /tmp directory, a
 // free port on 127.0.0.1, users and generated Maildirs, started and stopped
 // through scripts/dovecot/. Nothing of the system's configuration is used.
 //
@@ -45,6 +45,9 @@ public:
     // certificates of TestCertificateDir(): a valid one on 127.0.0.1 and one
     // failure per address (see scripts/dovecot/make_certs.sh).
     bool Tls = false;
+    // IMAP beside POP3 on the same Maildir, on ImapPort(), with a Junk folder
+    // marked \Junk (dovecot-imapd). Off: the POP3 server of every other test.
+    bool Imap = false;
 
     // Each returns false and appends to Error() on failure.
     bool AddUser(const std::string& user, const std::string& password);
@@ -57,6 +60,7 @@ public:
     bool Running() const { return FRunning; }
     int32_t Port() const { return FPort; }
     int32_t TlsPort() const { return FTlsPort; }
+    int32_t ImapPort() const { return FImapPort; }
     // The test authority that issued the valid certificate.
     std::string CaFile() const;
     const std::string& Dir() const { return FDir; }
@@ -74,6 +78,7 @@ private:
     std::string FDir;
     int32_t FPort = 0;
     int32_t FTlsPort = 0;
+    int32_t FImapPort = 0;
     bool FRunning = false;
     std::string FError;
 };

@@ -193,6 +193,11 @@ protected:
     // Appends bytes to the input buffer as if received: lets tests and the
     // fuzzer drive the line and reply reading without a socket.
     void AppendInput(std::string_view bytes);
+    // The bytes received and not yet consumed, valid until the next read or
+    // Consume: lets a protocol read framing of its own (counted literals).
+    std::string_view InputView() const {
+        return std::string_view(FInput.data() + FInputPos, FInputEnd - FInputPos);
+    }
 
 private:
     void CloseSocket();

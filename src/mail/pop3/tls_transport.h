@@ -29,11 +29,13 @@ public:
     using EMailError::EMailError;
 };
 
-// The server answered STLS with -ERR (refused, or unknown to it). LastReply
-// holds that answer.
+// The server answered STLS with -ERR (refused, or unknown to it), or refused
+// IMAP's STARTTLS. LastReply holds that answer.
 class EStlsRefused : public ETlsError {
 public:
     EStlsRefused();
+    // The same refusal in another protocol's words.
+    explicit EStlsRefused(const std::string& message) : ETlsError(message) {}
 };
 
 // Why a certificate could not be verified, most fundamental first.
