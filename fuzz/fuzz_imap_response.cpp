@@ -7,9 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "mail/auth/sasl.h"
 #include "mail/imap/imap_response.h"
 #include "mail/imap/imap_text.h"
 
@@ -84,8 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ParseOne(bytes.substr(start, end - start));
         start = pos = end;
     }
-    std::string back;
-    Check(kalmuro::Base64Decode(kalmuro::Base64Encode(bytes), back) && back == bytes);
+    const std::optional<std::string> back = kalmuro::Base64Decode(kalmuro::Base64Encode(bytes));
+    Check(back && *back == bytes);
     const std::string name = kalmuro::EncodeMailboxName(bytes);
     Check(kalmuro::QuotableText(name) || name.size() > 1000);
     return 0;

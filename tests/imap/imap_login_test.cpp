@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "mail/auth/sasl.h"
 #include "mail/imap/imap_client.h"
 #include "mail/imap/imap_text.h"
 #include "mail/pop3/pop3_errors.h"

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 
+#include "mail/auth/sasl.h"
 #include "mail/imap/imap_text.h"
 #include "mail/text.h"
 
@@ -378,7 +380,8 @@ void TImapClient::Authenticate(const std::string& mechanism, const std::string& 
             return false;
         }
         if (++challenges > kMaxChallenges) throw EMailError("Too many authentication challenges.");
-        if (!Base64Decode(text, LastChallenge)) LastChallenge = text;
+        const std::optional<std::string> decoded = Base64Decode(text);
+        LastChallenge = decoded ? *decoded : std::string(text);
         SendLine(challengeReply ? Base64Encode(*challengeReply) : std::string("*"));
         return false;
     });

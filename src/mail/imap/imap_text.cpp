@@ -94,32 +94,6 @@ std::vector<std::string> UidSets(std::vector<uint32_t> uids, size_t maxBytes) {
     return sets;
 }
 
-std::string Base64Encode(std::string_view bytes) {
-    std::string out(4 * ((bytes.size() + 2) / 3), '\0');
-    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                  reinterpret_cast<const unsigned char*>(bytes.data()),
-                                  static_cast<int>(bytes.size()));
-    out.resize(static_cast<size_t>(std::max(0, n)));
-    return out;
-}
-
-bool Base64Decode(std::string_view text, std::string& bytes) {
-    bytes.clear();
-    if (text.size() % 4 != 0) return false;
-    if (text.empty()) return true;
-    std::string out(text.size() / 4 * 3, '\0');
-    const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                  reinterpret_cast<const unsigned char*>(text.data()),
-                                  static_cast<int>(text.size()));
-    if (n < 0) return false;
-    // The decoder counts the padding as zero bytes.
-    size_t length = static_cast<size_t>(n);
-    for (size_t k = text.size(); k > 0 && text[k - 1] == '=' && length > 0; --k) --length;
-    out.resize(length);
-    bytes = std::move(out);
-    return true;
-}
-
 std::string ImapUniqueId(uint32_t uidValidity, uint32_t uid) {
     return std::to_string(uidValidity) + "." + std::to_string(uid);
 }

@@ -27,11 +27,6 @@ std::string EncodeMailboxName(std::string_view cp1252);
 // server takes. Empty for no UIDs.
 std::vector<std::string> UidSets(std::vector<uint32_t> uids, size_t maxBytes = 4000);
 
-// Standard base64 with padding, and back (false for a text that is not
-// base64; blanks and line ends are not allowed).
-std::string Base64Encode(std::string_view bytes);
-bool Base64Decode(std::string_view text, std::string& bytes);
-
 // The unique id text of a message of an IMAP folder: "<UIDVALIDITY>.<UID>",
 // both in decimal. A UID alone means nothing once UIDVALIDITY changes.
 std::string ImapUniqueId(uint32_t uidValidity, uint32_t uid);
