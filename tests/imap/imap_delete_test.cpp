@@ -16,15 +16,6 @@ namespace {
 
 const std::string kHeader = "From: x@y.z\r\nSubject: due\r\n\r\n";
 
-void LogIn(TImapClient& client, const TScriptedServer& server) {
-    client.Host = "127.0.0.1";
-    client.Port = server.Port();
-    client.ReadTimeout = 5000;
-    client.Username = "alice";
-    client.Password = "secret";
-    client.Login(2000);
-}
-
 void ExpectClean(const TScriptedServer& server) {
     ASSERT_TRUE(server.WaitForSessions(1));
     EXPECT_TRUE(server.Failures().empty()) << server.Failures().front();

@@ -31,16 +31,6 @@ struct TFetched {
     std::vector<std::string> Lines;
 };
 
-// A logged-in client on the server's first session.
-void LogIn(TImapClient& client, const TScriptedServer& server) {
-    client.Host = "127.0.0.1";
-    client.Port = server.Port();
-    client.ReadTimeout = 5000;
-    client.Username = "alice";
-    client.Password = "secret";
-    client.Login(2000);
-}
-
 std::vector<TFetched> FetchAll(TImapClient& client, TImapFolder* folder = nullptr) {
     std::vector<TFetched> got;
     THeaderList lines;

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "mail/imap/imap_client.h"
 #include "support/scripted_server.h"
 
 namespace kalmuro::test {
@@ -40,6 +41,16 @@ inline std::string ImapHeaderFetch(int number, unsigned uid, int size, const std
            " RFC822.SIZE " + std::to_string(size) +
            " INTERNALDATE \"17-Jul-2024 02:44:25 +0200\" BODY[HEADER] {" +
            std::to_string(header.size()) + "}\r\n" + header + ")\r\n";
+}
+
+// Logs client in as alice/secret on the server's first session.
+inline void LogIn(TImapClient& client, const TScriptedServer& server) {
+    client.Host = "127.0.0.1";
+    client.Port = server.Port();
+    client.ReadTimeout = 5000;
+    client.Username = "alice";
+    client.Password = "secret";
+    client.Login(2000);
 }
 
 }  // namespace kalmuro::test
