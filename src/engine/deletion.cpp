@@ -291,8 +291,8 @@ std::vector<TMessageEntry> TFormMain::BatchFromRow(const TMessageEntry& first, i
 bool TFormMain::DeleteBatch(const std::vector<TMessageEntry>& batch, bool copyToRecycle) {
     size_t verified = 0;  // messages [0, verified) have their unique id
     while (verified < batch.size() && !batch[verified].UidlText.empty()) ++verified;
-    ReadAheadInOrder(batch, verified, [](const TMessageEntry& e) {
-        return "UIDL " + std::to_string(e.MsgNumber);
+    ReadAheadInOrder(verified, [&](size_t k) {
+        return "UIDL " + std::to_string(batch[k].MsgNumber);
     }, [&](size_t i) {
         if (UidUnchanged(batch[i])) return true;
         verified = i;
@@ -310,7 +310,8 @@ bool TFormMain::DeleteBatch(const std::vector<TMessageEntry>& batch, bool copyTo
         boxes.push_back(kDeleteFailed);
         return false;
     };
-    ReadAheadInOrder(batch, std::min(go, verified), [copyToRecycle](const TMessageEntry& e) {
+    ReadAheadInOrder(std::min(go, verified), [&](size_t k) {
+        const TMessageEntry& e = batch[k];
         const std::string n = std::to_string(e.MsgNumber);
         // A record without a header has nothing to compare: its id alone
         // verifies it, and no command goes out for it.
@@ -347,8 +348,8 @@ bool TFormMain::DeleteBatch(const std::vector<TMessageEntry>& batch, bool copyTo
     return boxes.empty() && go == batch.size();
 }
 
-void TFormMain::ReadAheadInOrder(const std::vector<TMessageEntry>& batch, size_t count,
-                                 const std::function<std::string(const TMessageEntry&)>& command,
+void TFormMain::ReadAheadInOrder(size_t count,
+                                 const std::function<std::string(size_t)>& command,
                                  const std::function<bool(size_t)>& answer, size_t turns) {
     size_t sent = 0;
     for (size_t i = 0; i < std::max(count, turns); ++i) {
@@ -356,7 +357,7 @@ void TFormMain::ReadAheadInOrder(const std::vector<TMessageEntry>& batch, size_t
         try {
             if (Pop3Client1.AheadLow()) {
                 for (; sent < count; ++sent) {
-                    const std::string line = command(batch[sent]);
+                    const std::string line = command(sent);
                     if (line.empty()) continue;
                     if (!Pop3Client1.AheadRoom(1, line.size() + 2)) break;
                     Pop3Client1.SendAhead(line);
@@ -380,11 +381,11 @@ void TFormMain::DeleteVerified(const std::vector<TMessageEntry>& batch, size_t c
     size_t asked = count;
     try {
         asked = 0;
-        ReadAheadInOrder(batch, count, [&](const TMessageEntry& e) {
+        ReadAheadInOrder(count, [&](size_t k) {
             // Counted before it is handed over: a send that fails may have
             // written part of it.
-            asked = std::max(asked, static_cast<size_t>(&e - batch.data()) + 1);
-            return "DELE " + std::to_string(e.MsgNumber);
+            asked = std::max(asked, k + 1);
+            return "DELE " + std::to_string(batch[k].MsgNumber);
         }, [&](size_t k) {
             i = k;
             asked = std::max(asked, k + 1);

@@ -355,12 +355,12 @@ private:
     // UIDL, then RETR for the copies (or the header check), then DELE of
     // those that passed, then QUIT awaited. False when the walk ends here.
     bool DeleteBatch(const std::vector<TMessageEntry>& batch, bool copyToRecycle);
-    // Sends command(batch[i]) ahead for i < count as the window allows (an
+    // Sends command(i) ahead for i < count as the window allows (an
     // empty command sends nothing) and calls answer(i) for i < max(count,
     // turns), in order, until it returns false (answer reads the reply
     // itself); then drops what is still ahead.
-    void ReadAheadInOrder(const std::vector<TMessageEntry>& batch, size_t count,
-                          const std::function<std::string(const TMessageEntry&)>& command,
+    void ReadAheadInOrder(size_t count,
+                          const std::function<std::string(size_t)>& command,
                           const std::function<bool(size_t)>& answer, size_t turns = 0);
     // DELE of the first count messages of the batch, read in order. A
     // refusal keeps every message from the refused one on; a lost
