@@ -76,7 +76,8 @@ QObject* gWatched = nullptr;
 
 void RecordEvent(QAccessibleEvent* event) {
     if (event->object() != gWatched) return;
-    TSeen seen{event->type()};
+    TSeen seen;
+    seen.Type = event->type();
     if (event->type() == QAccessible::TextCaretMoved)
         seen.Cursor = static_cast<QAccessibleTextCursorEvent*>(event)->cursorPosition();
     if (event->type() == QAccessible::TextSelectionChanged) {
@@ -179,7 +180,7 @@ private Q_SLOTS:
                             int which, const QString& piece, int start) {
             QTest::newRow(name) << offset << int(type) << which << piece << start;
         };
-        const int subject = LineStart(1), tab = LineStart(2), last = LineStart(4);
+        const int subject = LineStart(1), last = LineStart(4);
         const auto u = [](const char* s) { return QString::fromUtf8(s); };
         row("word-inside", 8, QAccessible::WordBoundary, 0, u("Mario"), 6);
         row("word-8bit", subject + 11, QAccessible::WordBoundary, 0, u("perch\u00e8"), subject + 9);
