@@ -82,6 +82,14 @@ std::string HexDecode(std::string_view text) {
     return bytes;
 }
 
+std::string PortForProtocol(const std::string& port, TProtocol protocol, TSecurity security) {
+    if (port != kPortPop3 && port != kPortPop3s && port != kPortImap && port != kPortImaps)
+        return port;
+    const bool tls = security == TSecurity::Tls;
+    if (protocol == TProtocol::Imap) return tls ? kPortImaps : kPortImap;
+    return tls ? kPortPop3s : kPortPop3;
+}
+
 std::string PortForSecurity(const std::string& port, TSecurity security) {
     if (security == TSecurity::Tls && port == kPortPop3) return kPortPop3s;
     if (security != TSecurity::Tls && port == kPortPop3s) return kPortPop3;
@@ -152,6 +160,17 @@ void LoadAccounts(TArrayOfMailAccount& accounts, const std::string& path) {
         if (method < 0 || method > 1)
             throw EConvertError("'" + access + "' is not a valid access value");
         a.Access = static_cast<TAccessMethod>(method);
+        const std::string protocol =
+            ReadIniString(kSectionAccounts, Slot(kKeyProtocol, n), "0", path);
+        const int32_t kind = StrToInt(protocol);
+        if (kind < 0 || kind > 1)
+            throw EConvertError("'" + protocol + "' is not a valid protocol value");
+        a.Protocol = static_cast<TProtocol>(kind);
+        if (a.IsImap()) {
+            // A folder's name may hold blanks of its own: kept as typed.
+            a.Folder = ReadIniString(kSectionAccounts, Slot(kKeyFolder, n), kDefaultFolder, path);
+            if (Trim(a.Folder).empty()) a.Folder = kDefaultFolder;
+        }
         if (a.IsOAuth()) {
             const auto read = [&](const char* stem) {
                 return Trim(ReadIniString(kSectionAccounts, Slot(stem, n), "", path));
@@ -198,6 +217,10 @@ std::vector<std::pair<std::string, std::string>> AccountEntries(
             entries.emplace_back(Slot(kKeySecurity, n),
                                  std::to_string(static_cast<int32_t>(a.Security)));
         if (!a.Fingerprint.empty()) entries.emplace_back(Slot(kKeyFingerprint, n), a.Fingerprint);
+        if (a.IsImap()) {
+            entries.emplace_back(Slot(kKeyProtocol, n), "1");
+            entries.emplace_back(Slot(kKeyFolder, n), a.Folder.empty() ? kDefaultFolder : a.Folder);
+        }
         if (!a.IsOAuth()) continue;
         const auto put = [&](const char* stem, const std::string& value) {
             if (!value.empty()) entries.emplace_back(Slot(stem, n), value);

@@ -19,6 +19,10 @@ enum class TSecurity : int32_t { None = 0, Stls = 1, Tls = 2 };
 // token. The values are those stored as "Accesso" n.
 enum class TAccessMethod : int32_t { Password = 0, OAuth = 1 };
 
+// The protocol of the account's mailbox. The values are those stored as
+// "Protocollo" n.
+enum class TProtocol : int32_t { Pop3 = 0, Imap = 1 };
+
 // What an OAuth account needs to get its tokens. For "google" and
 // "microsoft" the endpoints and scopes come from the preset and only the
 // client fields are stored; "personalizzato" stores them all.
@@ -72,7 +76,12 @@ struct TMailAccount {
     std::string AccessToken;
     int64_t AccessTokenExpiry = 0;
 
+    // IMAP only: the folder checked and cleaned ("Cartella" n).
+    TProtocol Protocol = TProtocol::Pop3;
+    std::string Folder = "INBOX";
+
     bool IsOAuth() const { return Access == TAccessMethod::OAuth; }
+    bool IsImap() const { return Protocol == TProtocol::Imap; }
 };
 
 // An account's position is its account index.
@@ -92,17 +101,28 @@ inline constexpr const char* kKeyTokenUrl = "UrlToken";
 inline constexpr const char* kKeyDeviceUrl = "UrlDispositivo";
 inline constexpr const char* kKeyScope = "Ambito";
 inline constexpr const char* kKeyRefreshToken = "TokenRinnovo";
+// The key stems of an IMAP account; none is written for a POP3 account.
+inline constexpr const char* kKeyProtocol = "Protocollo";
+inline constexpr const char* kKeyFolder = "Cartella";
+inline constexpr const char* kDefaultFolder = "INBOX";
 inline constexpr const char* kProviderGoogle = "google";
 inline constexpr const char* kProviderMicrosoft = "microsoft";
 inline constexpr const char* kProviderCustom = "personalizzato";
 // The usual ports of plain POP3 and of POP3 over TLS.
 inline constexpr const char* kPortPop3 = "110";
 inline constexpr const char* kPortPop3s = "995";
+// The usual ports of IMAP (plain or STARTTLS) and of IMAP over TLS.
+inline constexpr const char* kPortImap = "143";
+inline constexpr const char* kPortImaps = "993";
 
 // The port to show after the user picked a security: "110" becomes "995"
 // with TLS from the first byte, "995" becomes "110" with the others; any
 // other port stays as typed.
 std::string PortForSecurity(const std::string& port, TSecurity security);
+// The same after a change of protocol or security: any of the four usual
+// ports becomes the usual one of the protocol and security chosen (993 for
+// IMAP over TLS, 143 for the other IMAP choices); any other port stays.
+std::string PortForProtocol(const std::string& port, TProtocol protocol, TSecurity security);
 // The endpoints, scopes and server of a provider. Custom is the account's
 // own fields; an unknown provider gives all empty.
 struct TOAuthEndpoints {
@@ -130,7 +150,7 @@ inline constexpr int FillerDigits = 5;
 // trimmed server or user is empty is skipped without leaving a hole. accounts
 // is replaced only when the whole load succeeds; a conversion error of "APOP",
 // "Attivo" or "Sicurezza" (a value other than 0, 1 or 2 included) leaves it
-// unchanged. So does an "Accesso" other than 0 or 1.
+// unchanged. So does an "Accesso" or a "Protocollo" other than 0 or 1.
 void LoadAccounts(TArrayOfMailAccount& accounts, const std::string& path = "");
 // Erases section "Accounts" and writes every account numbered from 1, seven
 // keys each, values untrimmed, then "Sicurezza" n when the account is

@@ -236,6 +236,48 @@ TEST(PortForSecurity, SwapsOnlyTheUsualPorts) {
     EXPECT_EQ(PortForSecurity(" 110", TSecurity::Tls), " 110");
 }
 
+TEST(PortForProtocol, MovesTheUsualPortsToTheProtocolsOwn) {
+    struct Case { const char* port; TProtocol protocol; TSecurity security; const char* want; };
+    const Case cases[] = {
+        {"110", TProtocol::Imap, TSecurity::Tls, "993"},  {"110", TProtocol::Imap, TSecurity::Stls, "143"},
+        {"995", TProtocol::Imap, TSecurity::Tls, "993"},  {"993", TProtocol::Imap, TSecurity::None, "143"},
+        {"143", TProtocol::Imap, TSecurity::Tls, "993"},  {"993", TProtocol::Pop3, TSecurity::Tls, "995"},
+        {"143", TProtocol::Pop3, TSecurity::Stls, "110"}, {"1143", TProtocol::Imap, TSecurity::Tls, "1143"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.port) + " -> " + c.want);
+        EXPECT_EQ(PortForProtocol(c.port, c.protocol, c.security), c.want);
+    }
+}
+
+TEST_F(AccountsTest, AnImapAccountKeepsItsFolderAndAPop3FileStaysAsBefore) {
+    TArrayOfMailAccount saved = {Account("Pop", "a", "u", "p"), Account("Imap", "b", "u", "p", "993")};
+    saved[1].Protocol = TProtocol::Imap;
+    saved[1].Folder = "Posta in arrivo/Lavoro";
+    SaveAccounts(saved);
+    EXPECT_EQ(ReadIniString("Accounts", "Protocollo1", "none"), "none");
+    EXPECT_EQ(ReadIniString("Accounts", "Cartella1", "none"), "none");
+    EXPECT_EQ(ReadIniString("Accounts", "Protocollo2", ""), "1");
+    const TArrayOfMailAccount loaded = Load();
+    ASSERT_EQ(loaded.size(), 2u);
+    EXPECT_FALSE(loaded[0].IsImap());
+    EXPECT_TRUE(loaded[1].IsImap());
+    EXPECT_EQ(loaded[1].Folder, "Posta in arrivo/Lavoro");
+
+    // A missing or blank folder is the inbox; a protocol other than 0 or 1
+    // leaves the list as it was.
+    Given("[Accounts]\r\nPopServer1=s\r\nUserId1=u\r\nProtocollo1=1\r\nCartella1= \r\n");
+    EXPECT_EQ(Load().at(0).Folder, "INBOX");
+    for (const char* value : {"2", "-1", "imap"}) {
+        SCOPED_TRACE(value);
+        Given(std::string("[Accounts]\r\nPopServer1=s\r\nUserId1=u\r\nProtocollo1=") + value +
+              "\r\n");
+        TArrayOfMailAccount accounts = {Account("kept", "k", "k", "k")};
+        EXPECT_THROW(LoadAccounts(accounts), EConvertError);
+        EXPECT_EQ(accounts.at(0).AccountName, "kept");
+    }
+}
+
 TEST_F(AccountsTest, SavingTwiceChangesTheStoredPasswordButNotThePassword) {
     SaveAccounts({Account("a", "s", "u", "pw")});
     const std::string first = ReadIniString("Accounts", "UserPwd1", "");
