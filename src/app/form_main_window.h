@@ -104,6 +104,8 @@ public:
     void SetColumnWidth(int32_t column, int32_t width) override;
     void ShowAboutWindow() override;
     bool ExecuteSetupDialog() override;
+    // A window can ask and open the browser when a grant is gone.
+    bool CanSignIn() override { return true; }
 
 Q_SIGNALS:
     // The window accepted a close: the program ends.

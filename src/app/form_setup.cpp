@@ -16,6 +16,7 @@
 #include "app/form_edit_account.h"
 #include "app/plain_text.h"
 #include "app/qt_text.h"
+#include "app/shell.h"
 #include "engine/form_main.h"
 #include "mail/text.h"
 
@@ -84,6 +85,9 @@ TFormSetup::TFormSetup(TFormMain& form, QWidget* owner) : QDialog(owner), FSetup
     connect(FBitBtnOk, &QPushButton::clicked, this, &TFormSetup::BitBtnOkClick);
     connect(FBitBtnAnnulla, &QPushButton::clicked, this, &QDialog::reject);
 
+    FSetup.OpenBrowser = [](const std::string& address) {
+        return OpenWithDesktop(address, std::string());
+    };
     FSetup.FormCreate();
     FillAccountGrid();
     ShowOptions();
@@ -285,6 +289,14 @@ QWidget* TFormSetup::BuildOptions() {
         FFilling = false;
     });
     addRow(keyring);
+    addRow(AddCheckBox(group, "CheckBoxSpostaInSpam", kMoveToJunkCaption,
+                       "Con gli account IMAP i messaggi bloccati finiscono nella cartella "
+                       "Spam del server, da cui si possono ancora recuperare",
+                       &TSetupOptions::MoveToJunk));
+    addRow(AddCheckBox(group, "CheckBoxAttesaImmediata", kImmediateCheckCaption,
+                       "Resta in ascolto dei server IMAP che lo permettono e controlla la "
+                       "posta appena arriva un messaggio",
+                       &TSetupOptions::ImmediateCheck));
 
     auto* timeout = new QHBoxLayout;
     QLabel* timeoutLabel = NewLabel(group, "Attesa massima nelle operazioni con il server");
@@ -389,8 +401,15 @@ void TFormSetup::ShowOptions() {
     FFilling = false;
 }
 
+void TFormSetup::PrepareEditor(TFormEditAccount& editor) {
+    editor.SignIn = [this](TAccountEditor& account, const std::function<bool()>& stop) {
+        return FSetup.SignInWithBrowser(account, stop);
+    };
+}
+
 void TFormSetup::BitBtnAddClick() {
     TFormEditAccount editor(this);
+    PrepareEditor(editor);
     editor.SetAccount(TSetupDialog::NewAccount());
     if (editor.exec() != QDialog::Accepted) return;
     FSetup.AddAccount(editor.Account());
@@ -401,6 +420,7 @@ void TFormSetup::BitBtnEditClick() {
     const int32_t row = FSetup.Row();
     if (!FSetup.RowShowsAccount(row)) return;
     TFormEditAccount editor(this);
+    PrepareEditor(editor);
     editor.SetAccount(FSetup.AccountForEditing(row));
     if (editor.exec() != QDialog::Accepted) return;
     FSetup.ReplaceAccount(row, editor.Account());

@@ -18,6 +18,7 @@ class QTableWidget;
 namespace kalmuro {
 
 class TColorButton;
+class TFormEditAccount;
 class TFormMain;
 
 class TFormSetup : public QDialog {
@@ -55,6 +56,8 @@ private:
     QCheckBox* AddCheckBox(QWidget* parent, const char* name, const char* caption,
                            const char* tip, bool TSetupOptions::*option);
     void FillAccountGrid();
+    // The editor's sign-in runs through this dialog's engine.
+    void PrepareEditor(TFormEditAccount& editor);
     void ShowOptions();
     void BitBtnOkClick();
 

@@ -8,6 +8,8 @@
 #include "engine/form_main.h"
 #include "engine/message_files.h"
 #include "mail/atomic_file.h"
+#include "mail/auth/loopback_redirect.h"
+#include "mail/auth/oauth_client.h"
 #include "mail/settings.h"
 #include "mail/text.h"
 #include "secrets/account_secrets.h"
@@ -37,6 +39,8 @@ void ReadSetupOptions(TSetupOptions& options) {
     options.StopEmptyMsg = ReadIniBool(kSectionSetup, "StopEmptyMsg", false);
     options.AutoDelete = ReadIniBool(kSectionSetup, "AutoDelete", false);
     options.DecodeUtf8 = ReadIniBool(kSectionSetup, kKeyDecodeUtf8, false);
+    options.MoveToJunk = ReadIniBool(kSectionSetup, kKeyMoveToJunk, true);
+    options.ImmediateCheck = ReadIniBool(kSectionSetup, kKeyImmediateCheck, false);
     options.Keyring = KeyringEnabled();
 }
 
@@ -51,8 +55,154 @@ void WriteSetupOptions(const TSetupOptions& options) {
     WriteIniBool(kSectionSetup, "CopyToRecycle", options.CopyToRecycle);
     WriteIniBool(kSectionSetup, "StopEmptyMsg", options.StopEmptyMsg);
     WriteIniBool(kSectionSetup, "AutoDelete", options.AutoDelete);
-    if (options.DecodeUtf8 || !ReadIniString(kSectionSetup, kKeyDecodeUtf8, "").empty())
-        WriteIniBool(kSectionSetup, kKeyDecodeUtf8, options.DecodeUtf8);
+    // Later options: written once they differ from what a missing key means.
+    const auto writeLater = [](const char* key, bool value, bool byDefault) {
+        if (value != byDefault || !ReadIniString(kSectionSetup, key, "").empty())
+            WriteIniBool(kSectionSetup, key, value);
+    };
+    writeLater(kKeyDecodeUtf8, options.DecodeUtf8, false);
+    writeLater(kKeyMoveToJunk, options.MoveToJunk, true);
+    writeLater(kKeyImmediateCheck, options.ImmediateCheck, false);
+}
+
+std::string ServerCaption(TProtocol protocol) {
+    return protocol == TProtocol::Imap ? "Server IMAP" : "Server POP3";
+}
+
+std::string PresetServer(const std::string& provider, TProtocol protocol) {
+    if (protocol == TProtocol::Pop3) {
+        TOAuthSettings settings;
+        settings.Provider = provider;
+        return OAuthEndpoints(settings).PopServer;
+    }
+    if (provider == kProviderGoogle) return "imap.gmail.com";
+    if (provider == kProviderMicrosoft) return "outlook.office365.com";
+    return {};
+}
+
+TAccountFields FieldsShown(const TMailAccount& account) {
+    TAccountFields shown;
+    shown.Folder = account.IsImap();
+    shown.Apop = !account.IsImap() && !account.IsOAuth();
+    shown.Password = !account.IsOAuth();
+    shown.OAuth = account.IsOAuth();
+    shown.CustomEndpoints = account.IsOAuth() && account.OAuth.Provider == kProviderCustom;
+    return shown;
+}
+
+namespace {
+
+// Whom an account's tokens belong to: its client at its token endpoint.
+std::string GrantHolder(const TMailAccount& account) {
+    if (!account.IsOAuth()) return {};
+    return account.OAuth.ClientId + '\n' + OAuthEndpoints(account.OAuth).TokenUrl;
+}
+
+bool IsHttps(const std::string& url) { return UpperCase(url.substr(0, 8)) == "HTTPS://"; }
+
+}  // namespace
+
+TAccountEditor::TAccountEditor(const TMailAccount& account)
+    : Fields(account), FGrantedTo(GrantHolder(account)) {}
+
+void TAccountEditor::SetProtocol(TProtocol protocol) {
+    const TProtocol before = Fields.Protocol;
+    Fields.Protocol = protocol;
+    if (Fields.IsOAuth()) {
+        const std::string preset = PresetServer(Fields.OAuth.Provider, before);
+        if (!preset.empty() && Fields.PopServer == preset)
+            Fields.PopServer = PresetServer(Fields.OAuth.Provider, protocol);
+    }
+    Fields.Port = PortForProtocol(Fields.Port, protocol, Fields.Security);
+    if (Fields.Folder.empty()) Fields.Folder = kDefaultFolder;
+}
+
+void TAccountEditor::SetSecurity(TSecurity security) {
+    Fields.Security = security;
+    Fields.Port = Fields.IsImap() ? PortForProtocol(Fields.Port, TProtocol::Imap, security)
+                                  : PortForSecurity(Fields.Port, security);
+}
+
+void TAccountEditor::SetAccess(TAccessMethod access) {
+    Fields.Access = access;
+    if (!Fields.IsOAuth() || !Fields.OAuth.Provider.empty()) return;
+    Fields.OAuth.Provider = kProviderCustom;
+    for (const char* preset : {kProviderGoogle, kProviderMicrosoft})
+        if (SameText(Trim(Fields.PopServer), PresetServer(preset, Fields.Protocol)))
+            Fields.OAuth.Provider = preset;
+}
+
+void TAccountEditor::SetProvider(const std::string& provider) {
+    Fields.OAuth.Provider = provider;
+    const TOAuthEndpoints preset = OAuthEndpoints(Fields.OAuth);
+    if (preset.PopServer.empty()) return;
+    Fields.PopServer = PresetServer(provider, Fields.Protocol);
+    Fields.Security = preset.Security;
+    Fields.Port = Fields.IsImap() ? PortForProtocol(preset.Port, TProtocol::Imap, preset.Security)
+                                  : preset.Port;
+}
+
+TSignInOutcome TAccountEditor::SignInWithBrowser(
+    const std::function<bool(const std::string&)>& openBrowser, const TOAuthWait& wait) {
+    TSignInOutcome outcome;
+    const TOAuthClientConfig config = OAuthClientConfig(Fields);
+    if (Trim(config.ClientId).empty()) {
+        outcome.Text = "Indicare l'ID client prima di accedere";
+        return outcome;
+    }
+    if (config.AuthorizationUrl.empty() || config.TokenUrl.empty()) {
+        outcome.Text = "Indicare gli indirizzi di autorizzazione e del token prima di accedere";
+        return outcome;
+    }
+    // Refused here rather than after the user has consented in the browser.
+    if (!IsHttps(config.AuthorizationUrl) || !IsHttps(config.TokenUrl)) {
+        outcome.Text = "Gli indirizzi del servizio di accesso devono iniziare con https://";
+        return outcome;
+    }
+    try {
+        TLoopbackRedirect listener;
+        const std::string verifier = MakeCodeVerifier();
+        const std::string state = MakeState();
+        const std::string address = AuthorizationAddress(config, listener.RedirectUri(), state,
+                                                         CodeChallengeS256(verifier));
+        if (!openBrowser || !openBrowser(address)) {
+            outcome.Text = "Impossibile aprire il browser per l'accesso";
+            return outcome;
+        }
+        const auto query = listener.Wait(5 * 60 * 1000, wait);
+        const std::string code = CodeFromRedirect(query, state);
+        const TOAuthTokens tokens =
+            ExchangeAuthorizationCode(config, code, verifier, listener.RedirectUri(), wait);
+        Fields.AccessToken = tokens.AccessToken;
+        Fields.AccessTokenExpiry = tokens.Expiry;
+        Fields.RefreshToken = tokens.RefreshToken;
+        Fields.RefreshTokenInKeyring = false;
+        FGrantedTo = GrantHolder(Fields);
+        // The address the provider vouches for, untrusted text like any
+        // other: it is only shown, and stored as typed text would be.
+        const std::string who = AddressInToken(tokens.AccessToken);
+        if (Trim(Fields.UserId).empty() && !who.empty()) Fields.UserId = who;
+        outcome.Ok = true;
+        outcome.Text = "Accesso eseguito come " + (who.empty() ? Fields.UserId : who);
+    } catch (const EOAuthError& e) {
+        outcome.Stopped = e.Failure == TOAuthFailure::Stopped;
+        outcome.Text = outcome.Stopped ? kSignInStoppedText : e.what();
+    } catch (const std::exception& e) {
+        outcome.Text = e.what();
+    }
+    return outcome;
+}
+
+TMailAccount TAccountEditor::Result() const {
+    TMailAccount account = Fields;
+    if (account.IsOAuth()) account.UserPwd.clear();
+    if (GrantHolder(account) != FGrantedTo) {
+        account.RefreshToken.clear();
+        account.RefreshTokenInKeyring = false;
+        account.AccessToken.clear();
+        account.AccessTokenExpiry = 0;
+    }
+    return account;
 }
 
 TSetupDialog::TSetupDialog(TFormMain& owner) : Owner(owner) {}
@@ -149,6 +299,21 @@ void TSetupDialog::ReplaceAccount(int32_t row, const TMailAccount& account) {
     stored.Fingerprint = fingerprint;
     stored.PasswordInKeyring = unread;
     FRow = row;
+}
+
+TSignInOutcome TSetupDialog::SignInWithBrowser(TAccountEditor& editor,
+                                               const std::function<bool()>& stopRequested) {
+    TOAuthWait wait;
+    wait.TimeoutMs = StrToInt(SpinBoxText(Options.Timeout, kTimeoutRange)) * 1000;
+    wait.OnIdle = [this] { Owner.PumpMessages(); };
+    wait.StopRequested = stopRequested;
+    const TSignInOutcome outcome = editor.SignInWithBrowser(OpenBrowser, wait);
+    // A wait the user ended needs no box to say so.
+    if (outcome.Ok)
+        Owner.ShowInformation(outcome.Text);
+    else if (!outcome.Stopped)
+        Owner.ShowError(outcome.Text);
+    return outcome;
 }
 
 bool TSetupDialog::SetKeyringOption(bool on) {

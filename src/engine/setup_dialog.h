@@ -1,17 +1,20 @@
 // The settings dialog's behaviour without widgets: its own working copy of
-// the accounts and the grid that shows it, the options of section "Setup" as
-// the dialog's controls hold them, the four colours, and what confirming
-// writes. The dialog's widgets fill their controls from here, report every
-// change back and call BitBtnOkClick when the user confirms.
+// the accounts and the grid that shows it, the account editor's fields and
+// choices, the options of section "Setup" as the dialog's controls hold
+// them, the four colours, and what confirming writes. The dialog's widgets
+// fill their controls from here, report every change back and call
+// BitBtnOkClick when the user confirms.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "engine/message_list.h"
 #include "mail/accounts.h"
+#include "mail/auth/oauth_http.h"
 
 namespace kalmuro {
 
@@ -29,6 +32,13 @@ inline constexpr const char* kStartAtLoginOnError =
     "Impossibile attivare l'avvio all'accesso al desktop:\\n";
 inline constexpr const char* kStartAtLoginOffError =
     "Impossibile disattivare l'avvio all'accesso al desktop:\\n";
+
+// The two options of IMAP accounts in section "Setup", and their boxes.
+inline constexpr const char* kKeyMoveToJunk = "SpostaInSpam";
+inline constexpr const char* kKeyImmediateCheck = "AttesaImmediata";
+inline constexpr const char* kMoveToJunkCaption =
+    "IMAP: sposta nella cartella Spam del server invece di eliminare";
+inline constexpr const char* kImmediateCheckCaption = "Controlla subito i messaggi in arrivo (IMAP)";
 
 // The ranges of the two spin boxes.
 struct TSpinRange {
@@ -53,6 +63,11 @@ struct TSetupOptions {
     bool AutoDelete = false;
     // "Decodifica i testi codificati in UTF-8" ("DecodeUTF8").
     bool DecodeUtf8 = false;
+    // "SpostaInSpam": ticked by design too, so that a value that cannot be
+    // read never turns a move into the Junk folder into a deletion.
+    bool MoveToJunk = true;
+    // "AttesaImmediata".
+    bool ImmediateCheck = false;
     // "Conserva le password nel portachiavi del sistema" ("Portachiavi"):
     // written with the accounts, since it says where their passwords are.
     bool Keyring = false;
@@ -72,9 +87,99 @@ std::string SpinBoxText(const std::string& stored, TSpinRange range);
 // values in `options`, that one and the later ones their design state.
 void ReadSetupOptions(TSetupOptions& options);
 // Writes the ten options of section "Setup" in the dialog's order, then
-// "DecodeUTF8" when it is on or already stored, so that a file that never
-// had it keeps its bytes. "Portachiavi" is the accounts' save's to write.
+// "DecodeUTF8", "SpostaInSpam" and "AttesaImmediata", each only when it
+// differs from its default or is already stored, so that a file that never
+// had them keeps its bytes. "Portachiavi" is the accounts' save's to write.
 void WriteSetupOptions(const TSetupOptions& options);
+
+// --- The account editor ----------------------------------------------------
+
+// The choices of the editor's lists, in the order of the stored values.
+inline constexpr std::array<const char*, 2> kProtocolCaptions = {"POP3", "IMAP"};
+inline constexpr std::array<const char*, 2> kAccessCaptions = {"Nome utente e password",
+                                                               "OAuth 2.0"};
+struct TProviderChoice {
+    const char* Provider;  // as stored in "Provider" n
+    const char* Caption;
+};
+inline constexpr std::array<TProviderChoice, 3> kProviderChoices = {
+    {{kProviderGoogle, "Google"},
+     {kProviderMicrosoft, "Microsoft"},
+     {kProviderCustom, "Personalizzato"}}};
+inline constexpr const char* kSignInCaption = "Accedi con il browser";
+inline constexpr const char* kSignInWaitText = "In attesa dell'accesso nel browser...";
+inline constexpr const char* kSignInStoppedText = "Accesso interrotto";
+
+// The label of the server field: "Server POP3" or "Server IMAP".
+std::string ServerCaption(TProtocol protocol);
+// The mail server a provider's preset names for the protocol; empty for
+// "personalizzato" and unknown providers.
+std::string PresetServer(const std::string& provider, TProtocol protocol);
+
+// Which of the editor's fields an account shows. The others keep what they
+// hold while hidden, so that choosing back brings them back as they were.
+struct TAccountFields {
+    bool Folder = false;           // "Cartella": IMAP only
+    bool Apop = true;              // POP3 with a password only
+    bool Password = true;          // not for OAuth
+    bool OAuth = false;            // provider, client id and secret, the sign-in
+    bool CustomEndpoints = false;  // "personalizzato": the three addresses and the scopes
+    bool operator==(const TAccountFields&) const = default;
+};
+TAccountFields FieldsShown(const TMailAccount& account);
+
+// What a browser sign-in from the editor came to: Text is what the editor
+// shows ("Accesso eseguito come <address>", or why not).
+struct TSignInOutcome {
+    bool Ok = false;
+    bool Stopped = false;  // the user ended the wait
+    std::string Text;
+};
+
+// The account editor's behaviour: what choosing a protocol, a security, a
+// login method or a provider does to the other fields, and the browser
+// sign-in on the fields as they stand. The editor's widgets write every
+// typed field into Fields before calling one of these, and show Fields
+// again after.
+class TAccountEditor {
+public:
+    TAccountEditor() = default;
+    explicit TAccountEditor(const TMailAccount& account);
+
+    TMailAccount Fields;
+
+    TAccountFields Shown() const { return FieldsShown(Fields); }
+    // A change of protocol moves a usual port to the protocol's own (993 or
+    // 143 for IMAP), and a preset's server to the preset's server of that
+    // protocol; an empty folder becomes "INBOX".
+    void SetProtocol(TProtocol protocol);
+    // As "Sicurezza" always did for POP3 (110 <-> 995); for IMAP 993 with
+    // TLS, 143 with the others. A port typed by hand stays.
+    void SetSecurity(TSecurity security);
+    // Choosing OAuth without a provider picks the preset whose server the
+    // account already names, else "personalizzato", which changes nothing.
+    void SetAccess(TAccessMethod access);
+    // A preset fills the server, the port and TLS from the first byte.
+    void SetProvider(const std::string& provider);
+
+    // Runs the authorization-code flow on the fields as they are now: the
+    // address opened with openBrowser, a wait of at most five minutes on
+    // the loopback redirect (wait's hook and Stop honoured, its time-out for
+    // each request), the code exchanged. On success the tokens stay with
+    // Fields until the account is saved, and an empty user name becomes the
+    // address the provider named. Never raises.
+    TSignInOutcome SignInWithBrowser(const std::function<bool(const std::string&)>& openBrowser,
+                                     const TOAuthWait& wait);
+
+    // The account to save: Fields, without a password when it signs in with
+    // OAuth, and without tokens that were granted to another client or
+    // token endpoint than the one it now names (they would be sent there).
+    TMailAccount Result() const;
+
+private:
+    // The client and token endpoint the tokens in Fields were granted to.
+    std::string FGrantedTo;
+};
 
 class TSetupDialog {
 public:
@@ -143,6 +248,15 @@ public:
     // show. Ticking it when the keyring does not answer is refused with a
     // box that says why.
     bool SetKeyringOption(bool on);
+
+    // The browser sign-in of the account being edited (see
+    // TAccountEditor::SignInWithBrowser), with the dialog's time-out, the
+    // window pumped while it waits, and OpenBrowser to open the address;
+    // the outcome is also shown in a box, unless the user ended the wait.
+    TSignInOutcome SignInWithBrowser(TAccountEditor& editor,
+                                     const std::function<bool()>& stopRequested);
+    // The desktop's opener of a web address; false when it failed.
+    std::function<bool(const std::string&)> OpenBrowser;
 
     // The only-when-minimised box may be changed only while the automatic
     // check is on.
