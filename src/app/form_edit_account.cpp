@@ -95,7 +95,6 @@ TFormEditAccount::TFormEditAccount(QWidget* owner) : QDialog(owner) {
     FLabelAccesso->setObjectName(QStringLiteral("LabelAccesso"));
     FLabelAccesso->setTextFormat(Qt::PlainText);
     FLabelAccesso->setWordWrap(true);
-    FLabelAccesso->setTextInteractionFlags(Qt::TextSelectableByMouse);
     FCheckBoxIsAttivo = NewCheckBox(this, "CheckBoxIsAttivo", "Account attivo");
 
     FFields = new QFormLayout;
@@ -130,6 +129,21 @@ TFormEditAccount::TFormEditAccount(QWidget* owner) : QDialog(owner) {
     FSignInRow->addWidget(FLabelAccesso, 1);
     FFields->addRow(QString(), FSignInRow);
     FFields->addRow(QString(), FCheckBoxIsAttivo);
+    // A row that holds a layout gives its label no buddy; a screen reader
+    // finds a list's label through it (it reads a list's choice as its name).
+    for (QWidget* field : std::initializer_list<QWidget*>{
+             FComboBoxProtocollo, FEditPorta, FComboBoxSicurezza, FComboBoxAccesso,
+             FComboBoxProvider}) {
+        for (int row = 0; row < FFields->rowCount(); ++row) {
+            QLayoutItem* item = FFields->itemAt(row, QFormLayout::FieldRole);
+            if (item == nullptr || item->layout() == nullptr ||
+                item->layout()->indexOf(field) < 0)
+                continue;
+            if (auto* label = qobject_cast<QLabel*>(
+                    FFields->itemAt(row, QFormLayout::LabelRole)->widget()))
+                label->setBuddy(field);
+        }
+    }
     // Wide enough for an address or a scope list, and for an error to wrap
     // in a few lines rather than stretch the window.
     FLabelAccesso->setMinimumWidth(fontMetrics().averageCharWidth() * 28);

@@ -406,6 +406,27 @@ private Q_SLOTS:
         QCOMPARE(Unnamed(&editor), QString());
         QCOMPARE(NameOf(editor.EditPorta()), QStringLiteral("Porta"));
         QCOMPARE(NameOf(editor.EditPwd()), QStringLiteral("Password"));
+        // Every row an IMAP account signing in with its own provider shows.
+        TMailAccount oauth;
+        oauth.Protocol = TProtocol::Imap;
+        oauth.Access = TAccessMethod::OAuth;
+        oauth.OAuth.Provider = kProviderCustom;
+        TFormEditAccount full(nullptr);
+        full.SetAccount(oauth);
+        full.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&full));
+        QCOMPARE(Unnamed(&full), QString());
+        // A list is read by its choice, and found by the label beside it.
+        for (QComboBox* list : {full.ComboBoxProtocollo(), full.ComboBoxAccesso(),
+                                full.ComboBoxProvider(), full.ComboBoxSicurezza()}) {
+            const auto labels = QAccessible::queryAccessibleInterface(list)->relations(
+                QAccessible::Label);
+            QVERIFY2(!labels.isEmpty(), qPrintable(list->objectName()));
+            QCOMPARE(labels.front().first->text(QAccessible::Name), list->accessibleName());
+        }
+        QCOMPARE(NameOf(full.EditCartella()), QStringLiteral("Cartella"));
+        QCOMPARE(NameOf(full.EditUrlToken()), QStringLiteral("URL del token"));
+        QCOMPARE(NameOf(full.BitBtnAccedi()), QStringLiteral("Accedi con il browser"));
 
         TqvFormMsgBox box(nullptr, "Procedere ?", "Conferma", mbYesNoCancel, miQuestion, 0);
         box.show();
