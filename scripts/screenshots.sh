@@ -10,6 +10,8 @@
 #     about.png        the about window
 #     settings.png     the settings dialog with the demo's two accounts
 #     account-editor.png  the account editor over it, on the first account
+#     account-editor-oauth.png  the editor on a new IMAP account signing in with
+#                      Google (OAuth 2.0), typed in with the keyboard
 #     header-viewer.png   the header viewer of a blocked message
 # Each picture is one shot_* function below; add a function and its name to
 # SHOTS for another. Environment: KALMURO_EXE (use this program, skip the build).
@@ -27,7 +29,7 @@ fi
 . scripts/demo/demo_lib.sh
 
 SHOTS=(shot_main_window shot_message_box shot_tray_menu shot_about shot_settings shot_account_editor
-       shot_header_viewer)
+       shot_account_editor_oauth shot_header_viewer)
 work=$(mktemp -d /tmp/kshots.XXXXXX)
 pids=()
 cleanup() {
@@ -112,8 +114,9 @@ capture_window() { import -frame -window "$1" "$out/$2"; echo "wrote $out/$2"; }
 # panel (77); a row of the list, counted from 1.
 readonly ELIMINA_X=471 ELIMINA_Y=77 INFO_X=553 INFO_Y=24 SETUP_X=553 SETUP_Y=77
 readonly LIST_TOP=186 HEADER_H=17 ROW_H=14 CHECK_X=10
-# The settings dialog's accounts grid: a point on its first account's row.
-readonly GRID_ROW1_X=120 GRID_ROW1_Y=60
+# The settings dialog's accounts grid: a point on its first account's row;
+# its "Aggiungi" button.
+readonly GRID_ROW1_X=120 GRID_ROW1_Y=60 ADD_X=675 ADD_Y=50
 row_y() { echo $((LIST_TOP + HEADER_H + ($1 - 1) * ROW_H + ROW_H / 2)); }
 
 shot_main_window() {
@@ -175,6 +178,31 @@ shot_account_editor() {
   wait_for "the account editor" sh -c "[ \"\$(xdotool getactivewindow)\" != $settings ]"
   sleep 0.5
   capture_window "$(xdotool getactivewindow)" account-editor.png
+  xdotool key Escape
+  wait_for "the account editor to close" sh -c "[ \"\$(xdotool getactivewindow)\" = $settings ]"
+  xdotool key Escape
+  wait_for "the settings dialog to close" main_in_front
+}
+
+shot_account_editor_oauth() {
+  open_settings
+  local settings=$front_window
+  xdotool mousemove --window "$settings" "$ADD_X" "$ADD_Y" click 1
+  wait_for "the account editor" sh -c "[ \"\$(xdotool getactivewindow)\" != $settings ]"
+  sleep 0.5
+  # In the editor's Tab order: name, protocol, server, port, security,
+  # folder, login method, user name, provider, client id, client secret.
+  # The rows that do not apply are hidden, and Tab passes them by.
+  local k
+  xdotool type --delay 20 "Gmail (IMAP)"
+  for k in Tab Down Tab Tab Tab Tab Tab End Tab; do xdotool key "$k"; sleep 0.1; done
+  xdotool type --delay 20 "mario.rossi@gmail.com"
+  for k in Tab Home Tab; do xdotool key "$k"; sleep 0.1; done
+  xdotool type --delay 10 "123456789012-abcdefghijklmnop.apps.googleusercontent.com"
+  xdotool key Tab
+  xdotool type --delay 20 "GOCSPX-esempio"
+  sleep 0.5
+  capture_window "$(xdotool getactivewindow)" account-editor-oauth.png
   xdotool key Escape
   wait_for "the account editor to close" sh -c "[ \"\$(xdotool getactivewindow)\" = $settings ]"
   xdotool key Escape
