@@ -107,6 +107,7 @@ private Q_SLOTS:
         bool okWhileWaiting = true, escaped = false;
         QString stopped;
         TDialogDriver driver;
+        driver.PatienceMs = 15000;  // the editor stays on top through two sign-ins
         driver.On<TFormSetup>([](TFormSetup& s) { TDialogDriver::Click(s.BitBtnAdd()); })
             .On<TFormEditAccount>([&](TFormEditAccount& e) {
                 Type(e.EditServer(), "127.0.0.1");
@@ -144,7 +145,7 @@ private Q_SLOTS:
             })
             .On<TFormSetup>([](TFormSetup& s) { TDialogDriver::Click(s.BitBtnOk()); });
         QTest::mouseClick(w.BitBtnSetup(), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(driver.Done() || !driver.Failure().isEmpty(), 8000);
+        QTRY_VERIFY_WITH_TIMEOUT(driver.Done() || !driver.Failure().isEmpty(), 20000);
         QVERIFY2(driver.Done() && driver.Failure().isEmpty(), qPrintable(driver.Failure()));
         QVERIFY(!okWhileWaiting);
         QCOMPARE(stopped, Win1252ToQString(kSignInStoppedText));

@@ -5,7 +5,7 @@
 // queued, so that the poll keeps running inside the nested event loop.
 //
 // Safety: a step that finds no window of its kind within 5 s fails the run,
-// and a window left open 2 s after the last step acted on it (or one no step
+// and a window left open PatienceMs (2 s) after the last step acted on it (or one no step
 // expects) is failed and closed, so a broken script never hangs the test.
 #pragma once
 
@@ -51,6 +51,10 @@ public:
                                          : name});
         return *this;
     }
+
+    // How long a window may stay open without a step acting on it: longer
+    // for a step that waits on a server (a sign-in, say).
+    int PatienceMs = 2000;
 
     bool Done() const { return FSteps.empty(); }
     // The step waited for now, with the number of steps that ran before it.
@@ -139,7 +143,7 @@ private:
         }
         // A window stays open: neither the last step closed it nor does the
         // next one want it.
-        if (FSince.elapsed() > 2000) {
+        if (FSince.elapsed() > PatienceMs) {
             Fail(QStringLiteral("window left open: ") +
                  QString::fromLatin1(top->metaObject()->className()) + QLatin1Char(' ') +
                  top->windowTitle() +
