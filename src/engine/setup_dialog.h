@@ -38,7 +38,8 @@ inline constexpr const char* kKeyMoveToJunk = "SpostaInSpam";
 inline constexpr const char* kKeyImmediateCheck = "AttesaImmediata";
 inline constexpr const char* kMoveToJunkCaption =
     "IMAP: sposta nella cartella Spam del server invece di eliminare";
-inline constexpr const char* kImmediateCheckCaption = "Controlla subito i messaggi in arrivo (IMAP)";
+inline constexpr const char* kImmediateCheckCaption =
+    "Controlla subito i messaggi in arrivo (IMAP)";
 
 // The ranges of the two spin boxes.
 struct TSpinRange {

@@ -42,7 +42,8 @@ public Q_SLOTS:
         ++Opened;
         const std::string address = url.toEncoded().toStdString();
         if (Follow)
-            Page = std::async(std::launch::async, [address] { return test::BrowseAndFollow(address); });
+            Page = std::async(std::launch::async,
+                              [address] { return test::BrowseAndFollow(address); });
     }
 };
 
@@ -87,7 +88,7 @@ private Q_SLOTS:
         Key(e.ComboBoxAccesso(), Qt::Key_Down);  // OAuth 2.0
         QVERIFY(!e.Fields()->isRowVisible(e.EditPwd()) && e.BitBtnAccedi()->isVisible());
         QVERIFY(e.Fields()->isRowVisible(e.EditUrlToken()));  // "Personalizzato"
-        Key(e.ComboBoxProvider(), Qt::Key_Home);               // Google
+        Key(e.ComboBoxProvider(), Qt::Key_Home);              // Google
         QCOMPARE(e.EditServer()->text() + e.EditPorta()->text(),
                  QStringLiteral("imap.gmail.com993"));
         QVERIFY(!e.Fields()->isRowVisible(e.EditUrlToken()));
@@ -170,8 +171,8 @@ private Q_SLOTS:
         a.Port = std::to_string(pop3.Port());
         a.UserId = "alice";
         a.Access = TAccessMethod::OAuth;
-        a.OAuth = {kProviderCustom, "client-1", "", auth.Url("/authorize"), auth.Url("/token"), "",
-                   "pop"};
+        a.OAuth = {kProviderCustom,    "client-1", "",   auth.Url("/authorize"),
+                   auth.Url("/token"), "",         "pop"};
         a.RefreshToken = "rt-seed";
         SaveAccounts({a});
         TFormMainWindow w(home.Dir());
@@ -181,8 +182,9 @@ private Q_SLOTS:
         answerer.Answer = [](TqvFormMsgBox& box) { TDialogDriver::Press(box, "Si"); };
         QTest::mouseClick(w.BitBtnCheck(), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(w.Model().rowCount(), 1, 8000);
-        QCOMPARE(answerer.Texts(), std::vector<QString>{QStringLiteral(
-                                       "Accesso scaduto per Nuvola: accedere di nuovo?")});
+        QCOMPARE(
+            answerer.Texts(),
+            std::vector<QString>{QStringLiteral("Accesso scaduto per Nuvola: accedere di nuovo?")});
         QCOMPARE(Browser.Opened, 1);
         QCOMPARE(auth.Grants(), (std::vector<std::string>{"refresh_token", "authorization_code"}));
     }

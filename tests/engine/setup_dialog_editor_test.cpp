@@ -94,8 +94,8 @@ TEST(AccountEditor, ChoicesProposePortsServersAndSecurity) {
 TEST(AccountEditor, ResultDropsThePasswordAndTokensOfAnotherClient) {
     TMailAccount a;
     a.Access = M::OAuth;
-    a.OAuth = {kProviderCustom, "c1", "", "https://a.example/auth", "https://a.example/token", "",
-               "mail"};
+    a.OAuth = {kProviderCustom,           "c1", "",    "https://a.example/auth",
+               "https://a.example/token", "",   "mail"};
     a.RefreshToken = "rt-1";
     a.UserPwd = "old";
     TAccountEditor same(a);
@@ -144,8 +144,9 @@ TEST_F(SetupDialogEditor, AnImapOAuthAccountRoundTripsAndAPresetStoresNoAddresse
     editor.SetProtocol(P::Imap);
     editor.Fields.Folder = "Posta/Arrivo";
     editor.SetAccess(M::OAuth);
-    editor.Fields.OAuth = {kProviderCustom, "id-1", "s\xE8", "https://id.example/a",  // sè
-                           "https://id.example/t", "", "imap offline_access"};
+    editor.Fields.OAuth = {kProviderCustom,        "id-1", "s\xE8",
+                           "https://id.example/a",  // sè
+                           "https://id.example/t", "",     "imap offline_access"};
     Dialog.AddAccount(editor.Result());
     const TOAuthSettings custom = editor.Fields.OAuth;
     editor.SetProvider(kProviderGoogle);
