@@ -414,6 +414,13 @@ private:
     // RETR of the record's number into one text, bounded by the size the
     // check listed (see RetrieveLimit); as FetchRaw.
     bool FetchWholeMessage(const TMessageEntry& entry, std::string& text);
+    // The same for a record of an IMAP account: the folder opened read-only
+    // (UIDVALIDITY unchanged) and the message fetched by its UID.
+    bool FetchImapMessage(const TMessageEntry& entry, std::string& text);
+    // The single-message commands' session, for either protocol; failed
+    // ends it while an error is on its way up.
+    bool ConnectForMessage(int32_t accountIndex);
+    void DisconnectAfterMessage(int32_t accountIndex, bool failed);
     // The header fetch of the record's number gives the header it stored.
     bool HeaderUnchanged(const TMessageEntry& entry);
     // Whether another record of the same account has the same unique id.

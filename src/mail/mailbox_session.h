@@ -55,6 +55,8 @@ public:
     // Opens the mailbox to change it. False when the unique ids the check
     // gave no longer name the same messages: nothing may be removed.
     virtual bool OpenForRemoval(const std::vector<std::string>& uniqueIds) = 0;
+    // The same, read-only: to look at messages without changing anything.
+    virtual bool OpenToRead(const std::vector<std::string>& uniqueIds) = 0;
     // The headers now of those messages that still exist; one call each.
     virtual void FetchHeadersOf(const std::vector<std::string>& uniqueIds, THeaderList& lines,
                                 const TMailboxHeaderOf& sink) = 0;

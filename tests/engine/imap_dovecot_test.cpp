@@ -237,5 +237,21 @@ TEST_F(ImapDovecot, AMessageChangedSinceTheCheckStays) {
     EXPECT_EQ(Folder("dora", "Junk").size(), 0u);
 }
 
+TEST_F(ImapDovecot, ViewAndSaveFetchTheMessageWithoutMarkingItSeen) {
+    Load({Imap("anna")});
+    Form.CheckMail();
+    ASSERT_EQ(Form.Messages.size(), 12u);
+    const std::map<std::string, std::string> before = Flags("anna");
+    Form.ShowMessageText(4, false);
+    ASSERT_EQ(Screen.Viewers.size(), 1u);
+    EXPECT_EQ(Screen.Viewers[0].Text, (*Wire)["anna"][4]);
+    Screen.SaveChoice = Home.Path("saved.eml");
+    Form.SaveMessageToFile(6);
+    EXPECT_EQ(ReadFile(Home.Path("saved.eml")), (*Wire)["anna"][6]);
+    EXPECT_EQ(Screen.BoxMessages(), std::vector<std::string>{});
+    EXPECT_EQ(Flags("anna"), before);
+    EXPECT_FALSE(Form.ImapClient1.IsConnected());
+}
+
 }  // namespace
 }  // namespace kalmuro::enginetest

@@ -136,6 +136,25 @@ TEST_F(ImapScript, AHeaderOverTheCapIsCutAndTheNextOneStillRead) {
     EXPECT_TRUE(Form.CheckErrorFlag());
 }
 
+TEST_F(ImapScript, StopDuringTheFetchEndsTheSessionThere) {
+    TScript s = ImapLoggedIn();
+    s.Expect("a2 EXAMINE \"INBOX\"").Expect(std::string("a3 ") + kFetchAll);
+    std::string answer = ImapFolderAnswer("a2", 3, 7);
+    for (int i = 1; i <= 3; ++i)
+        answer += ImapHeaderFetch(i, 100 + i, 90, Msg(i, 100 + i).Header);
+    s.Send(answer + "a3 OK Fetch completed.\r\n");
+    Start({s});
+    Screen.OnStatus = [this](const std::string& text) {
+        if (text == "Lettura messaggio 2 su 3 dal server 127.0.0.1...") Form.BitBtnStopClick();
+    };
+    Form.CheckMail();
+    ExpectNoFailures();
+    EXPECT_EQ(Form.Messages.size(), 2u);
+    EXPECT_NE(Form.StatusText().find(" - Interrotto dall'utente"), std::string::npos);
+    EXPECT_FALSE(Form.ImapClient1.IsConnected());
+    EXPECT_EQ(Screen.BoxMessages(), std::vector<std::string>{});
+}
+
 // The deletion's session up to its SELECT answer.
 TScript Selected(unsigned validity, const std::string& capabilities = test::kImapCapabilities) {
     TScript s = ImapLoggedIn(capabilities, capabilities);

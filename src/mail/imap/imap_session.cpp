@@ -96,7 +96,15 @@ void TImapMailboxSession::StreamHeaders(THeaderList& lines,
 }
 
 bool TImapMailboxSession::OpenForRemoval(const std::vector<std::string>& uniqueIds) {
-    const TImapFolder folder = FClient.Select(EncodeMailboxName(Folder));
+    return Names(FClient.Select(EncodeMailboxName(Folder)), uniqueIds);
+}
+
+bool TImapMailboxSession::OpenToRead(const std::vector<std::string>& uniqueIds) {
+    return Names(FClient.Examine(EncodeMailboxName(Folder)), uniqueIds);
+}
+
+bool TImapMailboxSession::Names(const TImapFolder& folder,
+                                const std::vector<std::string>& uniqueIds) {
     FUidValidity = folder.UidValidity;
     if (FUidValidity == 0) return false;
     for (const std::string& id : uniqueIds) {

@@ -41,6 +41,8 @@ public:
     void StreamHeaders(THeaderList& lines, const std::function<void(int32_t)>& opened,
                        const TMailboxHeaderSink& sink) override;
     bool OpenForRemoval(const std::vector<std::string>& uniqueIds) override;
+    // With EXAMINE.
+    bool OpenToRead(const std::vector<std::string>& uniqueIds) override;
     void FetchHeadersOf(const std::vector<std::string>& uniqueIds, THeaderList& lines,
                         const TMailboxHeaderOf& sink) override;
     void FetchMessagesOf(const std::vector<std::string>& uniqueIds, int64_t maximum,
@@ -55,6 +57,8 @@ public:
 
 private:
     void AuthenticateOAuth();
+    // UIDVALIDITY of the folder just opened names every id.
+    bool Names(const TImapFolder& folder, const std::vector<std::string>& uniqueIds);
     // The UIDs of unique ids of the open folder, position kept (0: not one).
     std::vector<uint32_t> UidsOf(const std::vector<std::string>& uniqueIds) const;
     // Calls at(index) for every position whose UID is uid.
