@@ -253,5 +253,31 @@ TEST_F(ImapDovecot, ViewAndSaveFetchTheMessageWithoutMarkingItSeen) {
     EXPECT_FALSE(Form.ImapClient1.IsConnected());
 }
 
+// STARTTLS on the IMAP port of a Dovecot with TLS: the check goes through
+// the protected session, with the test authority trusted as the system's.
+TEST(ImapDovecotTls, StartTlsThenTheCheck) {
+    TDovecotServer server;
+    server.Imap = true;
+    server.Tls = true;
+    ASSERT_TRUE(server.AddUser("rita", "pw") && server.GenerateMail("rita", 4, 97) && server.Start())
+        << server.Error();
+    setenv("SSL_CERT_FILE", server.CaFile().c_str(), 1);
+    TTempHome home;
+    TRecordingScreen screen;
+    {
+        TFormMain form(screen);
+        TMailAccount a = Account("Rita", server.ImapPort(), "rita", "pw");
+        a.Protocol = TProtocol::Imap;
+        a.Security = TSecurity::Stls;
+        SaveAccounts({a});
+        form.LoadSettings();
+        form.FormShow();
+        form.CheckMail();
+        EXPECT_EQ(screen.BoxMessages(), std::vector<std::string>{});
+        EXPECT_EQ(form.Messages.size(), 4u);
+    }
+    unsetenv("SSL_CERT_FILE");
+}
+
 }  // namespace
 }  // namespace kalmuro::enginetest

@@ -155,6 +155,26 @@ TEST_F(ImapScript, StopDuringTheFetchEndsTheSessionThere) {
     EXPECT_EQ(Screen.BoxMessages(), std::vector<std::string>{});
 }
 
+TEST_F(ImapScript, ARefusedStartTlsSaysSoAndSendsNoLogin) {
+    TScript s;
+    s.Line("* OK [CAPABILITY IMAP4rev1 STARTTLS AUTH=PLAIN] ready")
+        .Expect("a1 STARTTLS")
+        .Line("a1 NO Not now.");
+    Server = std::make_unique<TScriptedServer>(std::vector<TScript>{s});
+    TMailAccount a = Account("Casa", Server->Port(), "alice", "secret");
+    a.Protocol = TProtocol::Imap;
+    a.Security = TSecurity::Stls;
+    Load({a});
+    Form.CheckMail();
+    EXPECT_EQ(Screen.BoxMessages(),
+              (std::vector<std::string>{
+                  "Il server 127.0.0.1 non consente la connessione sicura (STARTTLS):\\nNot now.",
+                  "Impossibile connettersi a 127.0.0.1"}));
+    Server->Stop();
+    EXPECT_EQ(Server->Received(), std::vector<std::string>{"a1 STARTTLS"});
+    EXPECT_FALSE(Form.AntiFreeze1.Active);
+}
+
 // The deletion's session up to its SELECT answer.
 TScript Selected(unsigned validity, const std::string& capabilities = test::kImapCapabilities) {
     TScript s = ImapLoggedIn(capabilities, capabilities);
