@@ -71,16 +71,20 @@ protected:
         for (int n : numbers) lines += manifest[static_cast<size_t>(n - 1)].FromAddress + "\r\n";
         Home.Write("Mittenti.txt", lines);
     }
-    // The headers of a folder, by sequence number, read by another client.
-    static std::vector<std::string> Folder(const std::string& user, const std::string& folder,
-                                           std::vector<uint32_t>* deleted = nullptr) {
-        TImapClient c;
+    // Another client of the same mailbox.
+    static void LogIn(TImapClient& c, const std::string& user) {
         c.Host = "127.0.0.1";
         c.Port = Server->ImapPort();
         c.ReadTimeout = 10000;
         c.Username = user;
         c.Password = "pw";
         c.Login(5000);
+    }
+    // The headers of a folder, by sequence number, read by another client.
+    static std::vector<std::string> Folder(const std::string& user, const std::string& folder,
+                                           std::vector<uint32_t>* deleted = nullptr) {
+        TImapClient c;
+        LogIn(c, user);
         std::vector<std::string> headers;
         THeaderList lines;
         c.ExamineAndFetchHeaders(folder, lines, [&](const TImapMessageInfo&, THeaderList& l) {
@@ -187,12 +191,7 @@ TEST_F(ImapDovecot, WithoutCopiesOrJunkTheMessagesAreExpungedAndAnotherClientsSt
     // ours to expunge.
     {
         TImapClient other;
-        other.Host = "127.0.0.1";
-        other.Port = Server->ImapPort();
-        other.ReadTimeout = 10000;
-        other.Username = "carlo";
-        other.Password = "pw";
-        other.Login(5000);
+        LogIn(other, "carlo");
         other.Select("INBOX");
         THeaderList lines;
         std::vector<uint32_t> uids;
