@@ -5,7 +5,8 @@
 # once with an IMAP account and once with the POP3 one ("Pipelining" on),
 # RUNS (3) runs of each, interleaved; then LATENCY_MESSAGES (200) messages
 # over IMAP through delay_proxy (RTT_MS, 50), where the check costs a few
-# round trips whatever the count. The figures are the best run of each
+# round trips whatever the count, and one deletion of its ticked messages
+# there (bench_session --delete 1). The figures are the best run of each
 # (other work on a shared machine only ever adds time); the medians are
 # printed too. The rows of both protocols must be the same. Starts and stops
 # its own server and proxy.
@@ -14,10 +15,11 @@ set -euo pipefail
 . "$(dirname "$0")/common.sh"
 kalmuro="$build/src/cli/kalmuro"
 proxy="$build/bench/delay_proxy"
+session="$build/bench/bench_session"
 runs=${RUNS:-3}
 rtt=${RTT_MS:-50}
 latency_n=${LATENCY_MESSAGES:-200}
-need "$kalmuro" "$proxy"
+need "$kalmuro" "$proxy" "$session"
 IMAP_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 export IMAP_PORT
 . "$here/check_server.sh"
@@ -70,6 +72,12 @@ n=$latency_n
 run_check "$slow_home" >/dev/null
 slows=()
 for r in $(seq 1 "$runs"); do slows+=("$(run_check "$slow_home")"); done
+# Then one deletion of the ticked messages on that link, copies on, moved
+# into Junk: a few round trips for the whole batch.
+sed -i 's/^\[Setup\]\r$/[Setup]\r\nCopyToRecycle=1\r/' "$slow_home/kalmuro.ini"
+deletion=$("$session" --home "$slow_home" --delete 1 2>"$slow_home/err") ||
+  { echo "bench_session failed:" >&2; cat "$slow_home/err" >&2; exit 1; }
+echo "latency deletion: $(echo "$deletion" | tr '\n' ' ')"
 echo "load: $(uptime)"
 echo "runs: imap=${imaps[*]} pop3=${pop3s[*]} latency_imap=${slows[*]}"
 echo "median: imap_s=$(median_of "${imaps[@]}") pop3_s=$(median_of "${pop3s[@]}")" \
