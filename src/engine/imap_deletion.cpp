@@ -38,10 +38,12 @@ bool TFormMain::AccountIsImap(int32_t accountIndex) const {
 
 bool TFormMain::DeleteImapBatch(const std::vector<TMessageEntry>& batch, bool copyToRecycle) {
     if (batch.empty()) return true;
+    // Read before the session opens: a value that is no boolean raises.
+    const bool moveToJunk = ReadIniBool(kSectionSetup, kKeyMoveToJunk, true);
     if (!ConnectImapAccountForMessage(batch.front().AccountIndex)) return false;
     const std::string host = ImapClient1.Host;
     const std::string folder = ImapSession1.Folder;
-    ImapSession1.MoveToJunk = ReadIniBool(kSectionSetup, kKeyMoveToJunk, true);
+    ImapSession1.MoveToJunk = moveToJunk;
 
     // The ids as the check stored them ("<n> <id>": the id after the blank).
     std::vector<std::string> ids;
