@@ -3,13 +3,14 @@
 and the four rule lists with COUNT entries each (Windows-1252, CR LF).
 
     make_check_home.py HOME PORT USER PASSWORD [--count 1000]
-                       [--setup KEY=VALUE]... [--blocked-senders FILE]
+                       [--setup KEY=VALUE]... [--blocked-senders FILE] [--imap]
 
 Most entries match nothing, so every message is compared with every list;
 the last entry of each blocked list catches the generator's spam.
 --setup adds a key to the [Setup] section (repeatable). --blocked-senders
 makes the blocked-sender list exactly the lines of FILE and leaves the other
 three lists empty, so that just the messages those lines catch are ticked.
+--imap makes the account an IMAP one (its INBOX).
 """
 import argparse
 import os
@@ -41,6 +42,7 @@ def main():
     p.add_argument("--count", type=int, default=1000)
     p.add_argument("--setup", action="append", default=[], metavar="KEY=VALUE")
     p.add_argument("--blocked-senders", metavar="FILE")
+    p.add_argument("--imap", action="store_true")
     a = p.parse_args()
     if any("=" not in kv for kv in a.setup):
         p.error("--setup wants KEY=VALUE")
@@ -70,6 +72,8 @@ def main():
     ini = ("[Setup]\r\n%s[Accounts]\r\nPopServer1=127.0.0.1\r\nUserId1=%s\r\n"
            "UserPwd1=%s\r\nPorta1=%d\r\nAPOP1=0\r\nAttivo1=1\r\nAccount1=Benchmark\r\n"
            % (setup, a.user, scrambled(a.password), a.port))
+    if a.imap:
+        ini += "Protocollo1=1\r\n"
     with open(os.path.join(a.home, "kalmuro.ini"), "wb") as f:
         f.write(ini.encode("cp1252"))
 

@@ -106,6 +106,9 @@ service imap-login {
     port = 0
   }
 }
+protocol imap {
+  login_greeting = IMAP test server ready.
+}
 namespace inbox {
   inbox = yes
   separator = /

@@ -10,6 +10,7 @@
 #include "engine/form_main.h"
 #include "mail/classify.h"
 #include "mail/formats.h"
+#include "mail/mime/header_list.h"
 #include "mail/mime/mail_message.h"
 #include "mail/settings.h"
 #include "mail/text.h"
@@ -43,6 +44,28 @@ std::string SenderText(const std::string& name, const std::string& address) {
 }
 
 namespace {
+
+// The record of a message from its interpreted header.
+void FillEntry(TMessageEntry& entry, int32_t accountIndex, TMailMessage& message) {
+    entry.AccountIndex = accountIndex;
+    // The header text is copied at its own size (the list's buffer is kept
+    // for the next message); the rest of the message is done with and moves
+    // into the record.
+    entry.HeaderText = message.HeaderLines.Text();
+    TrimInPlace(message.From.Name);
+    TrimInPlace(message.From.Address);
+    TrimInPlace(message.Subject);
+    entry.FromName = std::move(message.From.Name);
+    entry.FromAddress = std::move(message.From.Address);
+    entry.Sender = SenderText(entry.FromName, entry.FromAddress);
+    entry.Subject = std::move(message.Subject);
+    entry.Date = message.Date;
+    entry.Selected = false;
+}
+
+// Raised by the header sink when the user pressed Stop: the session ends
+// there.
+struct TCheckStopped {};
 
 std::future<TPreparedRules> PrepareRulesAhead(TRuleLines lines) {
     try {
@@ -133,17 +156,24 @@ void TFormMain::RunCheckAccounts(bool& errorFlag) {
         if (StopRequested()) break;
         if (!Accounts[i].Active) continue;
         const int32_t index = static_cast<int32_t>(i);
+        const bool imap = Accounts[i].IsImap();
         try {
-            if (!ConnectAccount(index)) {
+            if (imap ? !ConnectImapAccount(index) : !ConnectAccount(index)) {
                 if (StopPressed()) break;
                 errorFlag = true;
-                if (!FPasswordMissing) ShowError("Impossibile connettersi a " + Pop3Client1.Host);
+                if (!FPasswordMissing)
+                    ShowError("Impossibile connettersi a " + (imap ? ImapClient1.Host : Pop3Client1.Host));
                 continue;
             }
             PumpMessages();
             try {
-                ReadAccountMessages(index, errorFlag);
-                DisconnectServer();
+                if (imap) {
+                    ReadImapMessages(index, errorFlag);
+                    DisconnectImap();
+                } else {
+                    ReadAccountMessages(index, errorFlag);
+                    DisconnectServer();
+                }
             } catch (const std::exception&) {
                 // The session stays as it is; the next connection closes it.
                 ShowError("Rilevati problemi durante la lettura dei messaggi");
@@ -205,20 +235,7 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
         // it got when LIST or the connection fails; nested handlers never see
         // a reference into Messages go stale.
         TMessageEntry entry;
-        entry.AccountIndex = accountIndex;
-        // The header text is copied at its own size (the list's buffer is
-        // kept for the next message); the rest of the message is done with
-        // and moves into the record.
-        entry.HeaderText = message.HeaderLines.Text();
-        TrimInPlace(message.From.Name);
-        TrimInPlace(message.From.Address);
-        TrimInPlace(message.Subject);
-        entry.FromName = std::move(message.From.Name);
-        entry.FromAddress = std::move(message.From.Address);
-        entry.Sender = SenderText(entry.FromName, entry.FromAddress);
-        entry.Subject = std::move(message.Subject);
-        entry.Date = message.Date;
-        entry.Selected = false;
+        FillEntry(entry, accountIndex, message);
         TMessageRow row;
         try {
             entry.Size = Pop3Client1.MessageSize(n);
@@ -248,6 +265,149 @@ void TFormMain::ReadAccountMessages(int32_t accountIndex, bool& errorFlag) {
         AddMessageRow(std::move(row));
         ClearStatus();
     }
+}
+
+void TFormMain::ReadImapMessages(int32_t accountIndex, bool& errorFlag) {
+    ShowStatus("Conteggio dei messaggi presenti sul server...");
+    TMailMessage message;
+    message.DecodeUtf8 = FDecodeUtf8;
+    THeaderList lines;
+    std::string status, statusTail;
+    const std::string host = ImapClient1.Host;
+    try {
+        ImapSession1.StreamHeaders(
+            lines,
+            [&](int32_t count) {
+                ClearStatus();
+                // The count is the server's word: room within reason.
+                constexpr int32_t kReserveAtMost = 65536;
+                if (count > 0) {
+                    const size_t room = static_cast<size_t>(std::min(count, kReserveAtMost));
+                    Messages.reserve(Messages.size() + room);
+                    FList.Rows.reserve(FList.Rows.size() + room);
+                }
+                statusTail = " su " + IntToStr(count) + " dal server " + host + "...";
+            },
+            [&](const TMailboxMessage& m, THeaderList& header) {
+                if (StopRequested()) throw TCheckStopped();
+                status.assign("Lettura messaggio ");
+                AppendDecimal(status, m.Number);
+                status += statusTail;
+                ShowStatus(status);
+                message.Clear();
+                // The lines change hands rather than being copied; both
+                // buffers are reused from message to message.
+                std::swap(message.HeaderLines, header);
+                // A cut header is interpreted as far as it goes, as on POP3,
+                // but the session goes on: the answer stays in step.
+                if (m.Cut) errorFlag = true;
+                try {
+                    message.InterpretHeaders();
+                } catch (const std::exception&) {
+                    errorFlag = true;
+                }
+                TMessageEntry entry;
+                FillEntry(entry, accountIndex, message);
+                entry.Size = m.Size;
+                entry.MsgNumber = m.Number;
+                // In the form of a UIDL reply, "<n> <id>", so that every
+                // later comparison of ids reads both protocols alike.
+                if (!m.UniqueId.empty()) entry.UidlText = std::to_string(m.Number) + " " + m.UniqueId;
+                PumpMessages();
+                TMessageRow row = BuildMessageRow(entry, -1);
+                Messages.push_back(std::move(entry));
+                row.RecordIndex = static_cast<int32_t>(Messages.size()) - 1;
+                AddMessageRow(std::move(row));
+                ClearStatus();
+            });
+    } catch (const TCheckStopped&) {
+        // The answer was left unread: the connection is closed already.
+    }
+}
+
+bool TFormMain::ConnectImapAccount(int32_t accountIndex) {
+    if (ImapClient1.IsConnected()) ImapClient1.Logout();
+    TMailAccount account = Accounts.at(static_cast<size_t>(accountIndex));
+    FPasswordMissing = false;
+    if (account.PasswordInKeyring && !TakeKeyringPassword(accountIndex, account)) return false;
+    ImapClient1.Host = account.PopServer;
+    ImapClient1.Username = account.UserId;
+    ImapClient1.Password = account.UserPwd;
+    ImapClient1.Port = PortNumber(account.Port);
+    ImapClient1.Security = account.Security;
+    ImapClient1.Fingerprint = account.Fingerprint;
+    ImapClient1.ReadTimeout = ReadTimeoutMs(ReadIniString(kSectionSetup, "Timeout", "60"));
+    ImapSession1.Folder = account.Folder.empty() ? std::string(kDefaultFolder) : account.Folder;
+    ImapSession1.Access = account.Access;
+    ImapSession1.AccessToken.clear();
+    if (account.IsOAuth()) {
+        const bool wasActive = AntiFreeze1.Active;
+        AntiFreeze1.Active = true;
+        const bool ready = TakeAccessToken(accountIndex, account, false);
+        AntiFreeze1.Active = wasActive;
+        if (!ready) return false;
+        ImapSession1.AccessToken = account.AccessToken;
+    }
+    ImapClient1.LastReply.Clear();
+
+    ShowStatus("Connessione a " + ImapClient1.Host + " come utente " + ImapClient1.Username +
+               "...");
+    const bool secure = account.Security != TSecurity::None;
+    if (secure) AntiFreeze1.Active = true;
+    bool refreshed = false;
+    for (bool again = true; again;) {
+        again = false;
+        try {
+            ImapSession1.Open(ImapClient1.ReadTimeout);
+        } catch (const ETlsError& e) {
+            again = ReportTlsFailure(accountIndex, e, ImapClient1.Host, ImapClient1.LastReply,
+                                     ImapClient1.Fingerprint);
+        } catch (const EOAuthRefused& e) {
+            if (e.TokenRefused && !refreshed && !StopPressed()) {
+                refreshed = true;
+                if (TakeAccessToken(accountIndex, account, true)) {
+                    ImapSession1.AccessToken = account.AccessToken;
+                    ImapClient1.LastReply.Clear();
+                    again = true;
+                    continue;
+                }
+                FPasswordMissing = true;
+                continue;
+            }
+            FPasswordMissing = true;
+            ShowError(e.what());
+        } catch (const std::exception&) {
+            // Only a refusal is the server's word; its greeting is not.
+            const TServerReply& reply = ImapClient1.LastReply;
+            if (reply.NumericCode > 1 && !reply.Text.empty()) {
+                std::string text =
+                    "Il server ha risposto con l'errore " + IntToStr(reply.NumericCode) + ":\\n";
+                for (const std::string& line : reply.Text) text += line + "\\n";
+                ShowError(text);
+            }
+        }
+    }
+    const bool result = ImapClient1.IsConnected();
+    if (result && !AntiFreeze1.Active) AntiFreeze1.Active = true;
+    if (!result && secure) AntiFreeze1.Active = false;
+    ClearStatus();
+    return result;
+}
+
+bool TFormMain::ConnectImapAccountForMessage(int32_t accountIndex) {
+    if (ConnectImapAccount(accountIndex)) return true;
+    if (ImapClient1.LastReply.NumericCode <= 1 && !StopPressed() && !FPasswordMissing)
+        ShowError("Impossibile connettersi a " + ImapClient1.Host);
+    return false;
+}
+
+void TFormMain::DisconnectImap() {
+    if (ImapClient1.IsConnected()) {
+        ShowStatus("Disconnessione dal server " + ImapClient1.Host + "...");
+        ImapSession1.End();
+        ClearStatus();
+    }
+    if (AntiFreeze1.Active) AntiFreeze1.Active = false;
 }
 
 int32_t TFormMain::SendCheckAhead(int32_t next, int32_t count) {

@@ -26,11 +26,6 @@ namespace kalmuro {
 
 namespace {
 
-// " <subject> di <sender>" after the status texts of one message.
-std::string MessageLabel(const TMessageEntry& entry) {
-    return entry.Subject + " di " + entry.Sender;
-}
-
 // The unique id of a UIDL reply "n id": the text after the first blank.
 std::string_view UidOf(std::string_view uidlText) {
     const size_t blank = uidlText.find(' ');
@@ -76,11 +71,9 @@ bool SameHeaderBlock(std::string_view headerText, std::string_view messageText) 
     return i == header.size();
 }
 
-namespace {
-
-constexpr const char* kDeleteFailed = "Rilevati errori durante l'eliminazione";
-
-}  // namespace
+std::string MessageLabel(const TMessageEntry& entry) {
+    return entry.Subject + " di " + entry.Sender;
+}
 
 std::string DeleteQuestion(bool copyToRecycle, int32_t count) {
     const std::string verb = copyToRecycle ? "Spostare nel Cestino" : "Eliminare definitivamente";
@@ -207,6 +200,10 @@ bool TFormMain::DeleteFromRow(int64_t& row, bool copyToRecycle, bool& ambiguous,
     }
     // A copy: handlers that run in the pumps below may touch Messages.
     const TMessageEntry entry = Messages[static_cast<size_t>(index)];
+    if (AccountIsImap(entry.AccountIndex))
+        return DeleteImapBatch(gather ? BatchFromRow(entry, row, ambiguous)
+                                      : std::vector<TMessageEntry>{entry},
+                               copyToRecycle);
     bool result = false;
     try {
         if (ConnectAccountForMessage(entry.AccountIndex)) {
@@ -455,6 +452,17 @@ bool TFormMain::CopyToRecycleFolder(const TMessageEntry& entry, std::vector<std:
         report("Rilevati errori durante la copia del messaggio nel cestino");
         return false;
     }
+    return StoreRecycleCopy(entry, text, boxes, written);
+}
+
+bool TFormMain::StoreRecycleCopy(const TMessageEntry& entry, const std::string& text,
+                                 std::vector<std::string>* boxes, std::string* written) {
+    auto report = [&](const char* what) {
+        if (boxes != nullptr)
+            boxes->push_back(what);
+        else
+            ShowError(what);
+    };
     // Another message under the same number and id is not copied, and not
     // deleted. A record whose header could not be read at the check has
     // only its id to go by.

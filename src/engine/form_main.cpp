@@ -22,6 +22,11 @@ TFormMain::TFormMain(TScreen& screen) : Screen(screen) {
     AntiFreeze1.OnIdle = [this] { PumpMessages(); };
     // Stop also ends a TLS handshake that stalls.
     Pop3Client1.OnStopRequested = [this] { return StopPressed(); };
+    ImapClient1.ReadTimeout = 60000;
+    ImapClient1.MaxLineAction = TMaxLineAction::maException;
+    ImapClient1.AntiFreeze = &AntiFreeze1;
+    ImapClient1.OnWork = [this](TTcpConnection&, TWorkMode, int64_t) { PumpMessages(); };
+    ImapClient1.OnStopRequested = [this] { return StopPressed(); };
 
     const std::string dir = IncludeBackslash(AppDir());
     BlockedSenders.FileName = dir + "Mittenti.txt";
@@ -36,6 +41,9 @@ TFormMain::~TFormMain() {
     AntiFreeze1.OnIdle = nullptr;
     Pop3Client1.OnStopRequested = nullptr;
     Pop3Client1.CloseConnection();
+    ImapClient1.OnWork = nullptr;
+    ImapClient1.OnStopRequested = nullptr;
+    ImapClient1.CloseConnection();
 }
 
 void TFormMain::ShowStatus(const std::string& text) {

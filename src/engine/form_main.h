@@ -21,6 +21,8 @@
 #include "engine/screen.h"
 #include "engine/window_texts.h"
 #include "mail/accounts.h"
+#include "mail/imap/imap_client.h"
+#include "mail/imap/imap_session.h"
 #include "mail/message_entry.h"
 #include "mail/pop3/pop3_client.h"
 #include "mail/pop3/tls_transport.h"
@@ -51,6 +53,15 @@ std::string DeleteQuestion(bool copyToRecycle, int32_t count);
 inline constexpr const char* kAmbiguousUidError =
     "Alcuni messaggi non sono stati eliminati: il server ha dato lo stesso identificativo "
     "(UIDL) a pi\xF9 messaggi, e non si pu\xF2 essere certi di eliminare quello giusto";  // più, può
+// Why the ticked messages from one on stay on the server.
+inline constexpr const char* kDeleteFailed = "Rilevati errori durante l'eliminazione";
+// " <subject> di <sender>" after the status texts of one message.
+std::string MessageLabel(const TMessageEntry& entry);
+// The IMAP folder of an account no longer holds the messages the check saw
+// under those UIDs (UIDVALIDITY changed): nothing of that account is deleted.
+std::string FolderChangedError(const std::string& folder, const std::string& host);
+// The IMAP server could delete only by erasing other messages too.
+std::string ExpungeRefusedError(const std::string& host);
 // Whether the header block of a whole message (every line followed by CR LF,
 // unstuffed) is the one a header fetch stored as headerText; false when
 // nothing was stored.
@@ -112,6 +123,9 @@ public:
     int32_t ColorSecured = kDefaultColorSecured;
 
     TPop3Client Pop3Client1;
+    // The IMAP accounts' sessions, with the same anti-freeze and hooks.
+    TImapClient ImapClient1;
+    TImapMailboxSession ImapSession1{ImapClient1};
     TAntiFreeze AntiFreeze1;
     // Whether a certificate that fails may be accepted by answering the
     // error box. Off on the command line, where nobody is there to answer:
@@ -260,6 +274,18 @@ public:
     // True when the user accepted the certificate: it is stored as the
     // account's "Impronta" and the login may be tried again.
     bool ReportTlsFailure(int32_t accountIndex, const ETlsError& error);
+    // The same for a session of any protocol: its server, its last answer,
+    // and the fingerprint to set when the user accepts the certificate.
+    bool ReportTlsFailure(int32_t accountIndex, const ETlsError& error, const std::string& host,
+                          const TServerReply& reply, std::string& fingerprint);
+    // ConnectAccount for an IMAP account: the same boxes, the same token
+    // refreshes, ImapSession1 opened on the account's folder.
+    bool ConnectImapAccount(int32_t accountIndex);
+    // ConnectImapAccount saying "Impossibile connettersi a <server>" when it
+    // failed without a word, as ConnectAccountForMessage does.
+    bool ConnectImapAccountForMessage(int32_t accountIndex);
+    // Ends the IMAP session with LOGOUT.
+    void DisconnectImap();
     // Reads the password of an account whose password is in the keyring into
     // account, and keeps it in Accounts for the rest of the run. When the
     // keyring has none or cannot be reached, the box says so for this
@@ -343,6 +369,17 @@ private:
     bool CopyToRecycleFolder(const TMessageEntry& entry,
                              std::vector<std::string>* boxes = nullptr,
                              std::string* written = nullptr);
+    // The second half of it: the fetched message text checked against the
+    // stored header and written whole into the recycle folder.
+    bool StoreRecycleCopy(const TMessageEntry& entry, const std::string& text,
+                          std::vector<std::string>* boxes, std::string* written);
+    // The ticked messages of one IMAP account in one session: SELECT with
+    // UIDVALIDITY checked, one fetch that verifies them all (the whole
+    // messages when copies are made, else the headers), then one removal of
+    // those verified up to the first that was not. False when the walk ends
+    // here.
+    bool DeleteImapBatch(const std::vector<TMessageEntry>& batch, bool copyToRecycle);
+    bool AccountIsImap(int32_t accountIndex) const;
     // Deletes from a ticked row on: the message of that row in a session of
     // its own, or, with gather on a server that takes commands ahead, with
     // the ticked rows of the same account that follow it in the walk (row
@@ -377,6 +414,13 @@ private:
     // RETR of the record's number into one text, bounded by the size the
     // check listed (see RetrieveLimit); as FetchRaw.
     bool FetchWholeMessage(const TMessageEntry& entry, std::string& text);
+    // The same for a record of an IMAP account: the folder opened read-only
+    // (UIDVALIDITY unchanged) and the message fetched by its UID.
+    bool FetchImapMessage(const TMessageEntry& entry, std::string& text);
+    // The single-message commands' session, for either protocol; failed
+    // ends it while an error is on its way up.
+    bool ConnectForMessage(int32_t accountIndex);
+    void DisconnectAfterMessage(int32_t accountIndex, bool failed);
     // The header fetch of the record's number gives the header it stored.
     bool HeaderUnchanged(const TMessageEntry& entry);
     // Whether another record of the same account has the same unique id.
@@ -394,6 +438,9 @@ private:
     void ShowMailboxes();
     void RunCheckAccounts(bool& errorFlag);
     void ReadAccountMessages(int32_t accountIndex, bool& errorFlag);
+    // The check of an IMAP account over ImapSession1: one record and row per
+    // message as the headers stream in.
+    void ReadImapMessages(int32_t accountIndex, bool& errorFlag);
     // The last ConnectAccount stopped short for want of the password, and
     // said so already.
     bool FPasswordMissing = false;

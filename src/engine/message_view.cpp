@@ -19,7 +19,40 @@ bool TFormMain::FetchWholeMessage(const TMessageEntry& entry, std::string& text)
     // it grows: a large message then costs its own size once, not twice.
     constexpr int32_t kMaxReserve = 1 << 30;
     if (entry.Size > 0) text.reserve(static_cast<size_t>(std::min(entry.Size, kMaxReserve)) + 4096);
+    if (AccountIsImap(entry.AccountIndex)) return FetchImapMessage(entry, text);
     return Pop3Client1.FetchRaw(entry.MsgNumber, text, RetrieveLimit(entry.Size));
+}
+
+bool TFormMain::FetchImapMessage(const TMessageEntry& entry, std::string& text) {
+    const size_t blank = entry.UidlText.find(' ');
+    if (blank == std::string::npos) return false;
+    const std::vector<std::string> id{entry.UidlText.substr(blank + 1)};
+    // Another folder under the same name holds other messages under the
+    // same UIDs: nothing of it is shown as this one.
+    if (!ImapSession1.OpenToRead(id)) return false;
+    bool found = false;
+    ImapSession1.FetchMessagesOf(id, RetrieveLimit(entry.Size), [&](size_t, std::string& message) {
+        found = true;
+        text = std::move(message);
+    });
+    return found;
+}
+
+bool TFormMain::ConnectForMessage(int32_t accountIndex) {
+    return AccountIsImap(accountIndex) ? ConnectImapAccountForMessage(accountIndex)
+                                       : ConnectAccountForMessage(accountIndex);
+}
+
+void TFormMain::DisconnectAfterMessage(int32_t accountIndex, bool failed) {
+    if (!AccountIsImap(accountIndex)) {
+        failed ? EndSessionAfterError() : DisconnectServer();
+        return;
+    }
+    if (failed)
+        ImapSession1.End();
+    else
+        DisconnectImap();
+    if (AntiFreeze1.Active) AntiFreeze1.Active = false;
 }
 
 void TFormMain::ShowMessageText(int32_t row, bool headerOnly) {
@@ -33,22 +66,24 @@ void TFormMain::ShowMessageText(int32_t row, bool headerOnly) {
     try {
         if (headerOnly) {
             Screen.ShowMessageViewer(kCaptionViewer, entry.HeaderText);
-        } else if (ConnectAccountForMessage(entry.AccountIndex)) {
+        } else if (ConnectForMessage(entry.AccountIndex)) {
             std::string text;
             try {
-                ShowStatus("Lettura del messaggio dal server " + Pop3Client1.Host + " in corso...");
+                const std::string& host =
+                    AccountIsImap(entry.AccountIndex) ? ImapClient1.Host : Pop3Client1.Host;
+                ShowStatus("Lettura del messaggio dal server " + host + " in corso...");
                 // A refusal leaves the viewer empty. The message is held as
                 // one text: a large one costs about its own size.
                 FetchWholeMessage(entry, text);
                 ClearStatus();
             } catch (...) {
-                EndSessionAfterError();
+                DisconnectAfterMessage(entry.AccountIndex, true);
                 throw;
             }
             // The session ends before the viewer opens: a server that locks
             // the mailbox for a session must not stay locked while the user
             // reads.
-            DisconnectServer();
+            DisconnectAfterMessage(entry.AccountIndex, false);
             Screen.ShowMessageViewer(kCaptionViewer, text);
         }
     } catch (const std::exception& e) {
@@ -78,7 +113,7 @@ void TFormMain::SaveMessageToFile(int32_t row) {
             const bool replace = PathExists(fileName);
             if (replace)
                 ok = AskConfirmation("Il file scelto esiste gi\xE0. Sostituirlo ?", 1);  // già
-            if (ok && ConnectAccountForMessage(entry.AccountIndex)) {
+            if (ok && ConnectForMessage(entry.AccountIndex)) {
                 try {
                     ShowStatus("Lettura del messaggio " + Trim(entry.Subject) + " dal server...");
                     std::string text;
@@ -101,10 +136,10 @@ void TFormMain::SaveMessageToFile(int32_t row) {
                         ShowError("Impossibile salvare il messaggio");
                     }
                 } catch (...) {
-                    EndSessionAfterError();
+                    DisconnectAfterMessage(entry.AccountIndex, true);
                     throw;
                 }
-                DisconnectServer();
+                DisconnectAfterMessage(entry.AccountIndex, false);
             }
         }
     } catch (const std::exception& e) {

@@ -33,10 +33,16 @@ std::string ProblemText(const ECertificateError& e) {
 }  // namespace
 
 bool TFormMain::ReportTlsFailure(int32_t accountIndex, const ETlsError& error) {
-    const std::string& host = Pop3Client1.Host;
+    return ReportTlsFailure(accountIndex, error, Pop3Client1.Host, Pop3Client1.LastReply,
+                            Pop3Client1.Fingerprint);
+}
+
+bool TFormMain::ReportTlsFailure(int32_t accountIndex, const ETlsError& error,
+                                 const std::string& host, const TServerReply& reply,
+                                 std::string& fingerprint) {
     if (dynamic_cast<const EStlsRefused*>(&error) != nullptr) {
         std::string text = "Il server " + host + " non consente la connessione sicura (STARTTLS):";
-        for (const std::string& line : Pop3Client1.LastReply.Text) text += "\\n" + Trim(line);
+        for (const std::string& line : reply.Text) text += "\\n" + Trim(line);
         ShowError(text);
         return false;
     }
@@ -74,7 +80,7 @@ bool TFormMain::ReportTlsFailure(int32_t accountIndex, const ETlsError& error) {
     // Handlers run in every pump: the list may have changed meanwhile.
     if (index < Accounts.size() && Accounts[index].PopServer == account.PopServer)
         Accounts[index].Fingerprint = account.Fingerprint;
-    Pop3Client1.Fingerprint = account.Fingerprint;
+    fingerprint = account.Fingerprint;
     return true;
 }
 

@@ -493,9 +493,11 @@ void TImapClient::FetchHeaders(THeaderList& lines, const TImapHeaderHandler& han
 }
 
 TImapFolder TImapClient::ExamineAndFetchHeaders(const std::string& mailbox, THeaderList& lines,
-                                                const TImapHeaderHandler& handler) {
+                                                const TImapHeaderHandler& handler,
+                                                const std::function<void(const TImapFolder&)>& opened) {
     if (!QuotableText(mailbox)) {
         TImapFolder folder = Examine(mailbox);
+        if (opened) opened(folder);
         FetchHeaders(lines, handler);
         return folder;
     }
@@ -511,6 +513,15 @@ TImapFolder TImapClient::ExamineAndFetchHeaders(const std::string& mailbox, THea
     }
     Note(status);
     folder.ReadOnly = status.Code == "READ-ONLY";
+    if (opened) {
+        try {
+            opened(folder);
+        } catch (...) {
+            // The fetch's answer is under way and can no longer be read.
+            CloseConnection();
+            throw;
+        }
+    }
     AwaitAll({fetch}, HeaderLimits(), HeaderHandler(lines, handler, nullptr));
     return folder;
 }
@@ -606,6 +617,13 @@ void TImapClient::MarkDeleted(const std::vector<uint32_t>& uids) {
     std::vector<std::string> tags;
     for (const std::string& set : UidSets(uids))
         tags.push_back(Queue("UID STORE " + set + " +FLAGS.SILENT (\\Deleted)"));
+    AwaitAll(tags, Small(), {});
+}
+
+void TImapClient::UnmarkDeleted(const std::vector<uint32_t>& uids) {
+    std::vector<std::string> tags;
+    for (const std::string& set : UidSets(uids))
+        tags.push_back(Queue("UID STORE " + set + " -FLAGS.SILENT (\\Deleted)"));
     AwaitAll(tags, Small(), {});
 }
 

@@ -139,8 +139,11 @@ public:
     void FetchHeaders(THeaderList& lines, const TImapHeaderHandler& handler);
     // EXAMINE and the header fetch sent together: one round trip less. When
     // EXAMINE is refused its error is raised and no header is delivered.
+    // opened, when given, gets the folder once EXAMINE has answered, before
+    // the first header (its UIDVALIDITY names the UIDs that follow).
     TImapFolder ExamineAndFetchHeaders(const std::string& mailbox, THeaderList& lines,
-                                       const TImapHeaderHandler& handler);
+                                       const TImapHeaderHandler& handler,
+                                       const std::function<void(const TImapFolder&)>& opened = {});
 
     // The headers (UID and BODY.PEEK[HEADER]) of the given UIDs of the open
     // folder, all asked at once; a UID that no longer exists gets no call.
@@ -166,6 +169,8 @@ public:
     void MoveUids(const std::vector<uint32_t>& uids, const std::string& mailbox);
     // UID STORE uid-set +FLAGS.SILENT (\Deleted).
     void MarkDeleted(const std::vector<uint32_t>& uids);
+    // UID STORE uid-set -FLAGS.SILENT (\Deleted): takes back MarkDeleted.
+    void UnmarkDeleted(const std::vector<uint32_t>& uids);
     // UID EXPUNGE uid-set (the server must offer UIDPLUS): only messages of
     // the set that carry \Deleted go, never another one.
     void ExpungeUids(const std::vector<uint32_t>& uids);

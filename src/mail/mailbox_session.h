@@ -1,0 +1,73 @@
+// One session with a mailbox, as the check and the deletion use it whatever
+// the protocol: log in; stream every header with its unique id and size;
+// then, to clean up, open the mailbox for changes, read again what is to go,
+// remove it, end. Everything a server sends is untrusted; a method that
+// fails raises and leaves the session closed.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kalmuro {
+
+class THeaderList;
+
+// The "Setup" option that sends removed IMAP messages to the server's Junk
+// folder instead of erasing them.
+inline constexpr const char* kKeyMoveToJunk = "SpostaInSpam";
+
+// One message as a check reads it.
+struct TMailboxMessage {
+    int32_t Number = 0;    // in the session's numbering, from 1
+    std::string UniqueId;  // stable across sessions; empty when the server gave none
+    int32_t Size = -1;     // octets, -1 when the server gave none
+    // The header arrived cut (a line too long, or more than the cap): the
+    // lines before the fault are there.
+    bool Cut = false;
+};
+
+// What a check's sink gets: the message and its header lines, valid for the
+// call only. A sink that raises ends the session.
+using TMailboxHeaderSink = std::function<void(const TMailboxMessage&, THeaderList&)>;
+// The position in the caller's list of unique ids, and what was fetched.
+using TMailboxHeaderOf = std::function<void(size_t index, THeaderList&)>;
+using TMailboxTextOf = std::function<void(size_t index, std::string& text)>;
+
+// How the messages were taken off the mailbox.
+enum class TRemoval {
+    Moved,      // into the server's Junk folder
+    Erased,     // deleted for good
+    Refused,    // nothing removed: it could not be done without touching other messages
+};
+
+class TMailboxSession {
+public:
+    virtual ~TMailboxSession() = default;
+
+    // Connects, protects the connection and logs in.
+    virtual void Open(int32_t timeout) = 0;
+    // Every message of the mailbox by ascending number: opened gets their
+    // count first, then sink each one as it arrives.
+    virtual void StreamHeaders(THeaderList& lines, const std::function<void(int32_t)>& opened,
+                               const TMailboxHeaderSink& sink) = 0;
+    // Opens the mailbox to change it. False when the unique ids the check
+    // gave no longer name the same messages: nothing may be removed.
+    virtual bool OpenForRemoval(const std::vector<std::string>& uniqueIds) = 0;
+    // The same, read-only: to look at messages without changing anything.
+    virtual bool OpenToRead(const std::vector<std::string>& uniqueIds) = 0;
+    // The headers now of those messages that still exist; one call each.
+    virtual void FetchHeadersOf(const std::vector<std::string>& uniqueIds, THeaderList& lines,
+                                const TMailboxHeaderOf& sink) = 0;
+    // Whole messages (every line followed by CR LF) of those that still
+    // exist, each of at most maximum bytes; a larger one raises.
+    virtual void FetchMessagesOf(const std::vector<std::string>& uniqueIds, int64_t maximum,
+                                 const TMailboxTextOf& sink) = 0;
+    // Takes the messages off the mailbox; only these, never another one.
+    virtual TRemoval Remove(const std::vector<std::string>& uniqueIds) = 0;
+    // Ends the session; raises nothing.
+    virtual void End() = 0;
+};
+
+}  // namespace kalmuro

@@ -1,0 +1,343 @@
+// IMAP accounts against scripted conversations, for what a real server will
+// not do on cue: a folder whose UIDVALIDITY changed, a message expunged by
+// another client, a cut or a BYE in the middle of the header fetch, a server
+// without UIDPLUS and MOVE, a refused MOVE, and the OAuth login. Each script
+// is exactly what the program must send, so it also counts the round trips.
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <set>
+
+#include "engine/engine_harness.h"
+#include "mail/auth/sasl.h"
+#include "support/auth_server.h"
+#include "support/imap_script.h"
+
+namespace kalmuro::enginetest {
+namespace {
+
+using test::ImapFolderAnswer;
+using test::ImapHeaderFetch;
+using test::ImapLoggedIn;
+using test::TScript;
+using test::TScriptedServer;
+
+constexpr const char* kFetchAll =
+    "UID FETCH 1:* (UID RFC822.SIZE INTERNALDATE BODY.PEEK[HEADER])";
+
+struct TScriptMessage {
+    unsigned Uid;
+    std::string Header, Body;
+    std::string Text() const { return Header + "\r\n" + Body; }
+};
+
+TScriptMessage Msg(int n, unsigned uid) {
+    const std::string k = std::to_string(n);
+    return {uid,
+            "From: User " + k + " <user" + k + "@example.com>\r\nSubject: Message " + k +
+                "\r\nDate: Mon, 5 Mar 2007 14:09:00 +0100\r\n",
+            "Body " + k + ".\r\n"};
+}
+
+// The whole check of a folder: login, EXAMINE and the fetch sent together,
+// every header, LOGOUT. Three round trips: greeting, LOGIN, EXAMINE + FETCH.
+TScript CheckScript(const std::vector<TScriptMessage>& box, unsigned validity,
+                    const std::string& capabilities = test::kImapCapabilities) {
+    TScript s = ImapLoggedIn(capabilities, capabilities);
+    s.Expect("a2 EXAMINE \"INBOX\"").Expect(std::string("a3 ") + kFetchAll);
+    std::string answer = ImapFolderAnswer("a2", static_cast<int>(box.size()), validity);
+    for (size_t i = 0; i < box.size(); ++i)
+        answer += ImapHeaderFetch(static_cast<int>(i + 1), box[i].Uid,
+                                  static_cast<int>(box[i].Text().size()), box[i].Header);
+    s.Send(answer + "a3 OK Fetch completed.\r\n").Expect("a4 LOGOUT");
+    return s;
+}
+
+std::string HeaderOnly(int number, const TScriptMessage& m) {
+    return "* " + std::to_string(number) + " FETCH (UID " + std::to_string(m.Uid) +
+           " BODY[HEADER] {" + std::to_string(m.Header.size() + 2) + "}\r\n" + m.Header + "\r\n)\r\n";
+}
+
+std::string WholeMessage(int number, const TScriptMessage& m) {
+    return "* " + std::to_string(number) + " FETCH (UID " + std::to_string(m.Uid) + " BODY[] {" +
+           std::to_string(m.Text().size()) + "}\r\n" + m.Text() + ")\r\n";
+}
+
+class ImapScript : public TFormTest {
+protected:
+    void Start(std::vector<TScript> scripts) {
+        Server = std::make_unique<TScriptedServer>(std::move(scripts));
+        TMailAccount a = Account("Posta", Server->Port(), "alice", "secret");
+        a.Protocol = TProtocol::Imap;
+        Load({a});
+    }
+    void BlockAll() { Home.Write("Mittenti.txt", "user1@example.com\r\nuser2@example.com\r\n"); }
+    void ExpectNoFailures() {
+        Server->WaitForSessions(Server->SessionsAccepted());
+        EXPECT_EQ(Server->Failures(), std::vector<std::string>{});
+    }
+    std::unique_ptr<TScriptedServer> Server;
+    TUtcZone Utc;
+};
+
+TEST_F(ImapScript, TheCheckIsOneCommandAndOneStreamedAnswer) {
+    Start({CheckScript({Msg(1, 101), Msg(2, 102)}, 7)});
+    Form.CheckMail();
+    ExpectNoFailures();
+    EXPECT_EQ(Screen.BoxMessages(), std::vector<std::string>{});
+    ASSERT_EQ(Form.Messages.size(), 2u);
+    EXPECT_EQ(Form.Messages[0].UidlText, "1 7.101");
+    EXPECT_EQ(Form.Messages[1].UidlText, "2 7.102");
+    EXPECT_EQ(Form.Messages[1].MsgNumber, 2);
+    EXPECT_EQ(Form.Messages[1].Size, static_cast<int32_t>(Msg(2, 102).Text().size()));
+    EXPECT_EQ(Form.Messages[1].Sender, "User 2 (user2@example.com)");
+    EXPECT_EQ(Form.Messages[1].HeaderText, Msg(2, 102).Header);
+    const std::vector<std::string>& s = Screen.Statuses;
+    EXPECT_NE(std::find(s.begin(), s.end(), "Lettura messaggio 2 su 2 dal server 127.0.0.1..."), s.end());
+    EXPECT_NE(std::find(s.begin(), s.end(), "Disconnessione dal server 127.0.0.1..."), s.end());
+    EXPECT_EQ(Form.StatusText(),
+              "2 messaggi nuovi su un totale di 2 messaggi - Ultima verifica alle 14:09:27");
+}
+
+TEST_F(ImapScript, ACutOrAByeMidFetchKeepsWhatArrived) {
+    for (const std::string end : {std::string(), std::string("* BYE Server shutting down.\r\n")}) {
+        SCOPED_TRACE(end.empty() ? "cut" : "bye");
+        TScript s = ImapLoggedIn();
+        s.Expect("a2 EXAMINE \"INBOX\"").Expect(std::string("a3 ") + kFetchAll);
+        const std::string header = Msg(2, 102).Header;
+        s.Send(ImapFolderAnswer("a2", 3, 7) + ImapHeaderFetch(1, 101, 50, Msg(1, 101).Header) +
+               end + "* 2 FETCH (UID 102 RFC822.SIZE 60 BODY[HEADER] {" +
+               std::to_string(header.size()) + "}\r\n" + header.substr(0, 20))
+            .Close();
+        Start({s});
+        Screen.Boxes.clear();
+        Form.CheckMail();
+        ExpectNoFailures();
+        ASSERT_EQ(Form.Messages.size(), 1u);
+        EXPECT_EQ(Form.Messages[0].UidlText, "1 7.101");
+        EXPECT_EQ(Screen.BoxMessages(),
+                  std::vector<std::string>{"Rilevati problemi durante la lettura dei messaggi"});
+        EXPECT_FALSE(Form.Checking);
+    }
+}
+
+TEST_F(ImapScript, AHeaderOverTheCapIsCutAndTheNextOneStillRead) {
+    TScriptMessage big = Msg(1, 101);
+    big.Header += "X-Padding: " + std::string(300, 'x') + "\r\n";
+    Start({CheckScript({big, Msg(2, 102)}, 7)});
+    Form.ImapClient1.MaxHeaderBytes = 120;
+    Form.CheckMail();
+    ExpectNoFailures();
+    ASSERT_EQ(Form.Messages.size(), 2u);
+    EXPECT_EQ(Form.Messages[0].Subject, "Message 1");
+    EXPECT_EQ(Form.Messages[0].HeaderText.find("X-Padding"), std::string::npos);
+    EXPECT_EQ(Form.Messages[1].Subject, "Message 2");
+    EXPECT_TRUE(Form.CheckErrorFlag());
+}
+
+TEST_F(ImapScript, StopDuringTheFetchEndsTheSessionThere) {
+    TScript s = ImapLoggedIn();
+    s.Expect("a2 EXAMINE \"INBOX\"").Expect(std::string("a3 ") + kFetchAll);
+    std::string answer = ImapFolderAnswer("a2", 3, 7);
+    for (int i = 1; i <= 3; ++i)
+        answer += ImapHeaderFetch(i, 100 + i, 90, Msg(i, 100 + i).Header);
+    s.Send(answer + "a3 OK Fetch completed.\r\n");
+    Start({s});
+    Screen.OnStatus = [this](const std::string& text) {
+        if (text == "Lettura messaggio 2 su 3 dal server 127.0.0.1...") Form.BitBtnStopClick();
+    };
+    Form.CheckMail();
+    ExpectNoFailures();
+    EXPECT_EQ(Form.Messages.size(), 2u);
+    EXPECT_NE(Form.StatusText().find(" - Interrotto dall'utente"), std::string::npos);
+    EXPECT_FALSE(Form.ImapClient1.IsConnected());
+    EXPECT_EQ(Screen.BoxMessages(), std::vector<std::string>{});
+}
+
+TEST_F(ImapScript, ARefusedStartTlsSaysSoAndSendsNoLogin) {
+    TScript s;
+    s.Line("* OK [CAPABILITY IMAP4rev1 STARTTLS AUTH=PLAIN] ready")
+        .Expect("a1 STARTTLS")
+        .Line("a1 NO Not now.");
+    Server = std::make_unique<TScriptedServer>(std::vector<TScript>{s});
+    TMailAccount a = Account("Casa", Server->Port(), "alice", "secret");
+    a.Protocol = TProtocol::Imap;
+    a.Security = TSecurity::Stls;
+    Load({a});
+    Form.CheckMail();
+    EXPECT_EQ(Screen.BoxMessages(),
+              (std::vector<std::string>{
+                  "Il server 127.0.0.1 non consente la connessione sicura (STARTTLS):\\nNot now.",
+                  "Impossibile connettersi a 127.0.0.1"}));
+    Server->Stop();
+    EXPECT_EQ(Server->Received(), std::vector<std::string>{"a1 STARTTLS"});
+    EXPECT_FALSE(Form.AntiFreeze1.Active);
+}
+
+// The deletion's session up to its SELECT answer.
+TScript Selected(unsigned validity, const std::string& capabilities = test::kImapCapabilities) {
+    TScript s = ImapLoggedIn(capabilities, capabilities);
+    s.Expect("a2 SELECT \"INBOX\"").Send(ImapFolderAnswer("a2", 2, validity, false));
+    return s;
+}
+
+TEST_F(ImapScript, AChangedUidValidityDeletesNothing) {
+    BlockAll();
+    TScript del = Selected(8);
+    del.Expect("a3 LOGOUT");
+    Start({CheckScript({Msg(1, 101), Msg(2, 102)}, 7), del, CheckScript({Msg(1, 5), Msg(2, 6)}, 8)});
+    Form.CheckMail(TAutoDeletion::Always);
+    ExpectNoFailures();
+    EXPECT_EQ(Screen.BoxMessages(),
+              std::vector<std::string>{"La cartella INBOX del server 127.0.0.1 \xE8 cambiata dopo "
+                                       "l'ultimo controllo (UIDVALIDITY): nessun messaggio eliminato"});
+    EXPECT_TRUE(Recycled().empty());
+    EXPECT_EQ(Form.Messages.size(), 2u);
+}
+
+TEST_F(ImapScript, AMessageExpungedByAnotherClientStopsTheWalkThere) {
+    BlockAll();
+    WriteIniBool(kSectionSetup, "CopyToRecycle", false);
+    WriteIniBool(kSectionSetup, "SpostaInSpam", false);
+    // Rows go last first: 102 is verified, 101 is gone.
+    TScript del = Selected(7);
+    del.Expect("a3 UID FETCH 101:102 (UID BODY.PEEK[HEADER])")
+        .Send(HeaderOnly(1, Msg(2, 102)) + "a3 OK Fetch completed.\r\n")
+        .Expect("a4 UID STORE 102 +FLAGS.SILENT (\\Deleted)")
+        .Expect("a5 UID EXPUNGE 102")
+        .Send("a4 OK Store completed.\r\n* 1 EXPUNGE\r\na5 OK Expunge completed.\r\n")
+        .Expect("a6 LOGOUT");
+    Start({CheckScript({Msg(1, 101), Msg(2, 102)}, 7), del, CheckScript({}, 7)});
+    Form.CheckMail(TAutoDeletion::Always);
+    ExpectNoFailures();
+    EXPECT_EQ(Screen.BoxMessages(), std::vector<std::string>{"Rilevati errori durante l'eliminazione"});
+}
+
+TEST_F(ImapScript, WithoutUidplusExpungeOnlyWhenNoOtherMessageIsMarked) {
+    BlockAll();
+    WriteIniBool(kSectionSetup, "CopyToRecycle", false);
+    const std::string bare = "IMAP4rev1 LITERAL+";
+    for (const bool othersMarked : {false, true}) {
+        SCOPED_TRACE(othersMarked ? "another message marked" : "only ours");
+        TScript del = Selected(7, bare);
+        del.Expect("a3 UID FETCH 101:102 (UID BODY.PEEK[HEADER])")
+            .Send(HeaderOnly(1, Msg(1, 101)) + HeaderOnly(2, Msg(2, 102)) + "a3 OK Done.\r\n")
+            .Expect("a4 UID STORE 101:102 +FLAGS.SILENT (\\Deleted)")
+            .Line("a4 OK Store completed.")
+            .Expect("a5 UID SEARCH DELETED")
+            .Send(std::string(othersMarked ? "* SEARCH 55 101 102\r\n" : "* SEARCH 101 102\r\n") +
+                  "a5 OK Search completed.\r\n");
+        if (othersMarked)
+            del.Expect("a6 UID STORE 101:102 -FLAGS.SILENT (\\Deleted)").Line("a6 OK Store completed.");
+        else
+            del.Expect("a6 EXPUNGE").Line("* 2 EXPUNGE\r\n* 1 EXPUNGE\r\na6 OK Expunge completed.");
+        del.Expect("a7 LOGOUT");
+        Start({CheckScript({Msg(1, 101), Msg(2, 102)}, 7, bare), del, CheckScript({}, 7, bare)});
+        Screen.Boxes.clear();
+        Form.CheckMail(TAutoDeletion::Always);
+        ExpectNoFailures();
+        EXPECT_EQ(Screen.BoxMessages(),
+                  othersMarked ? std::vector<std::string>{
+                                     "Il server 127.0.0.1 non sa eliminare i soli messaggi scelti "
+                                     "(UIDPLUS) e altri messaggi della cartella sono segnati per "
+                                     "l'eliminazione: nessun messaggio eliminato"}
+                               : std::vector<std::string>{});
+    }
+}
+
+TEST_F(ImapScript, CopiesAreMadeBeforeTheMoveAndKeptWhenItFails) {
+    BlockAll();
+    WriteIniBool(kSectionSetup, "CopyToRecycle", true);
+    for (const bool refused : {false, true}) {
+        SCOPED_TRACE(refused ? "refused" : "moved");
+        std::filesystem::remove_all(Home.Path("Cestino"));
+        TScript del = Selected(7);
+        del.Expect("a3 UID FETCH 101:102 (UID BODY.PEEK[])")
+            .Send(WholeMessage(1, Msg(1, 101)) + WholeMessage(2, Msg(2, 102)) + "a3 OK Done.\r\n")
+            .Expect("a4 LIST \"\" \"*\"")
+            .Send("* LIST (\\HasNoChildren) \"/\" INBOX\r\n* LIST (\\HasNoChildren \\Junk) \"/\" "
+                  "Spam\r\na4 OK List completed.\r\n")
+            .Expect("a5 UID MOVE 101:102 \"Spam\"")
+            .Line(refused ? "a5 NO [SERVERBUG] Internal error" : "a5 OK Move completed.")
+            .Expect("a6 LOGOUT");
+        Start({CheckScript({Msg(1, 101), Msg(2, 102)}, 7), del, CheckScript({}, 7)});
+        Screen.Boxes.clear();
+        Form.CheckMail(TAutoDeletion::Always);
+        ExpectNoFailures();
+        // A message that may be gone keeps its copy, whatever the answer.
+        const std::vector<std::string> files = Recycled();
+        ASSERT_EQ(files.size(), 2u);
+        std::multiset<std::string> texts;
+        for (const std::string& name : files) texts.insert(ReadFile(Home.Path("Cestino/" + name)));
+        EXPECT_EQ(texts, (std::multiset<std::string>{Msg(1, 101).Text(), Msg(2, 102).Text()}));
+        EXPECT_EQ(Screen.BoxMessages().size(), refused ? 1u : 0u);
+    }
+}
+
+class ImapOAuth : public ImapScript {
+protected:
+    void SetUp() override {
+        setenv("SSL_CERT_FILE", (test::TestCertificateDir() + "/ca.pem").c_str(), 1);
+        Auth.SetRefreshToken("rt-seed");
+    }
+    void TearDown() override { unsetenv("SSL_CERT_FILE"); }
+    void StartOAuth(std::vector<TScript> scripts) {
+        Server = std::make_unique<TScriptedServer>(std::move(scripts));
+        TMailAccount a = Account("Nuvola", Server->Port(), "alice", "");
+        a.Protocol = TProtocol::Imap;
+        a.Access = TAccessMethod::OAuth;
+        a.OAuth = {kProviderCustom, "client-1", "", Auth.Url("/authorize"), Auth.Url("/token"), "",
+                   "imap offline_access"};
+        a.RefreshToken = "rt-seed";
+        Load({a});
+    }
+    static TScript Greeting(TScript s) {
+        s.Line("* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2 AUTH=OAUTHBEARER] ready").Read();
+        return s;
+    }
+    test::TTestAuthServer Auth{"alice"};
+};
+
+TEST_F(ImapOAuth, TheTokenGoesInTheCommandAndARefusalIsRefreshedOnce) {
+    auto refused = [] {
+        TScript s = Greeting(TScript());
+        s.Line("+ " + Base64Encode("{\"status\":\"401\",\"schemes\":\"bearer\"}"))
+            .Expect("")
+            .Line("a1 NO [AUTHENTICATIONFAILED] Authentication failed.");
+        return s;
+    };
+    TScript taken = Greeting(TScript());
+    taken.Line("a1 OK [CAPABILITY IMAP4rev1] Logged in")
+        .Expect("a2 EXAMINE \"INBOX\"")
+        .Expect(std::string("a3 ") + kFetchAll)
+        .Send(ImapFolderAnswer("a2", 1, 9) + ImapHeaderFetch(1, 3, 90, Msg(1, 3).Header) +
+              "a3 OK Done.\r\n")
+        .Expect("a4 LOGOUT");
+    // A refusal mended by a fresh token; then, in the next check, one that
+    // a fresh token does not mend.
+    StartOAuth({refused(), taken, refused(), refused()});
+    Form.CheckMail();
+    EXPECT_EQ(Screen.BoxMessages(), std::vector<std::string>{});
+    ASSERT_EQ(Form.Messages.size(), 1u);
+    EXPECT_EQ(Auth.Grants().size(), 2u) << "before the session, and once after the refusal";
+    const std::vector<std::string> tokens = Auth.AccessTokens();
+    ASSERT_EQ(tokens.size(), 2u);
+    EXPECT_EQ(Server->Received(0).at(0),
+              "a1 AUTHENTICATE XOAUTH2 " + Base64Encode(XOAuth2Response("alice", tokens[0])));
+    EXPECT_EQ(Server->Received(1).at(0),
+              "a1 AUTHENTICATE XOAUTH2 " + Base64Encode(XOAuth2Response("alice", tokens[1])));
+
+    Form.CheckMail();
+    ExpectNoFailures();
+    EXPECT_EQ(Screen.BoxMessages(),
+              std::vector<std::string>{"Accesso OAuth rifiutato dal server (401): "
+                                       "[AUTHENTICATIONFAILED] Authentication failed."});
+    EXPECT_TRUE(Form.CheckErrorFlag());
+    EXPECT_EQ(Auth.Grants().size(), 3u) << "one refresh after the refusal, not more";
+    for (const std::string& line : Server->Received())
+        EXPECT_EQ(line.find(" LOGIN "), std::string::npos) << line;
+}
+
+}  // namespace
+}  // namespace kalmuro::enginetest
