@@ -15,6 +15,7 @@
 #include "engine/message_list.h"
 #include "mail/accounts.h"
 #include "mail/auth/oauth_http.h"
+#include "mail/mailbox_session.h"
 
 namespace kalmuro {
 
@@ -33,8 +34,8 @@ inline constexpr const char* kStartAtLoginOnError =
 inline constexpr const char* kStartAtLoginOffError =
     "Impossibile disattivare l'avvio all'accesso al desktop:\\n";
 
-// The two options of IMAP accounts in section "Setup", and their boxes.
-inline constexpr const char* kKeyMoveToJunk = "SpostaInSpam";
+// The two options of IMAP accounts in section "Setup" (kKeyMoveToJunk is the
+// deletion's), and their boxes.
 inline constexpr const char* kKeyImmediateCheck = "AttesaImmediata";
 inline constexpr const char* kMoveToJunkCaption =
     "IMAP: sposta nella cartella Spam del server invece di eliminare";
