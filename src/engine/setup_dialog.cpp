@@ -70,14 +70,9 @@ std::string ServerCaption(TProtocol protocol) {
 }
 
 std::string PresetServer(const std::string& provider, TProtocol protocol) {
-    if (protocol == TProtocol::Pop3) {
-        TOAuthSettings settings;
-        settings.Provider = provider;
-        return OAuthEndpoints(settings).PopServer;
-    }
-    if (provider == kProviderGoogle) return "imap.gmail.com";
-    if (provider == kProviderMicrosoft) return "outlook.office365.com";
-    return {};
+    TOAuthSettings settings;
+    settings.Provider = provider;
+    return OAuthEndpoints(settings, protocol).PopServer;
 }
 
 TAccountFields FieldsShown(const TMailAccount& account) {
@@ -134,12 +129,11 @@ void TAccountEditor::SetAccess(TAccessMethod access) {
 
 void TAccountEditor::SetProvider(const std::string& provider) {
     Fields.OAuth.Provider = provider;
-    const TOAuthEndpoints preset = OAuthEndpoints(Fields.OAuth);
+    const TOAuthEndpoints preset = OAuthEndpoints(Fields.OAuth, Fields.Protocol);
     if (preset.PopServer.empty()) return;
-    Fields.PopServer = PresetServer(provider, Fields.Protocol);
+    Fields.PopServer = preset.PopServer;
     Fields.Security = preset.Security;
-    Fields.Port = Fields.IsImap() ? PortForProtocol(preset.Port, TProtocol::Imap, preset.Security)
-                                  : preset.Port;
+    Fields.Port = preset.Port;
 }
 
 TSignInOutcome TAccountEditor::SignInWithBrowser(

@@ -96,17 +96,23 @@ std::string PortForSecurity(const std::string& port, TSecurity security) {
     return port;
 }
 
-TOAuthEndpoints OAuthEndpoints(const TOAuthSettings& settings) {
+TOAuthEndpoints OAuthEndpoints(const TOAuthSettings& settings, TProtocol protocol) {
+    const bool imap = protocol == TProtocol::Imap;
+    const char* port = imap ? kPortImaps : kPortPop3s;
     if (settings.Provider == kProviderGoogle)
         return {"https://accounts.google.com/o/oauth2/v2/auth", "https://oauth2.googleapis.com/token",
                 // Google's device flow does not grant the mail scope.
-                "", "https://mail.google.com/", "pop.gmail.com", kPortPop3s, TSecurity::Tls};
+                "", "https://mail.google.com/", imap ? "imap.gmail.com" : "pop.gmail.com", port,
+                TSecurity::Tls};
+    // Microsoft grants each protocol its own permission: a token for POP3
+    // is refused by its IMAP server and the other way round.
     if (settings.Provider == kProviderMicrosoft)
         return {"https://login.microsoftonline.com/common/oauth2/v2.0/authorize",
                 "https://login.microsoftonline.com/common/oauth2/v2.0/token",
                 "https://login.microsoftonline.com/common/oauth2/v2.0/devicecode",
-                "https://outlook.office.com/POP.AccessAsUser.All offline_access",
-                "outlook.office365.com", kPortPop3s, TSecurity::Tls};
+                imap ? "https://outlook.office.com/IMAP.AccessAsUser.All offline_access"
+                     : "https://outlook.office.com/POP.AccessAsUser.All offline_access",
+                "outlook.office365.com", port, TSecurity::Tls};
     if (settings.Provider == kProviderCustom)
         return {settings.AuthorizationUrl, settings.TokenUrl, settings.DeviceUrl, settings.Scope,
                 "", "", TSecurity::None};

@@ -133,7 +133,9 @@ struct TOAuthEndpoints {
 // The preset of "google" or "microsoft" (Microsoft through the "common"
 // tenant, for consumer and work mailboxes alike); for any other provider the
 // account's own URLs and scopes.
-TOAuthEndpoints OAuthEndpoints(const TOAuthSettings& settings);
+// IMAP gets the provider's IMAP server, port and permission.
+TOAuthEndpoints OAuthEndpoints(const TOAuthSettings& settings,
+                               TProtocol protocol = TProtocol::Pop3);
 // Writes "TokenRinnovo" n (StoredNumber) scrambled into the settings file,
 // every other byte kept; an empty token erases the key. Raises EIniWriteError.
 void StoreRefreshTokenInFile(const TMailAccount& account, const std::string& token,

@@ -519,6 +519,17 @@ TEST(OAuthEndpoints, PresetsCarryTheProvidersServersAndCustomItsOwn) {
     EXPECT_EQ(e.PopServer, "");
     s.Provider = "altro";
     EXPECT_EQ(OAuthEndpoints(s).TokenUrl, "");
+    // IMAP: the providers' IMAP servers, and Microsoft's IMAP permission,
+    // without which its IMAP server refuses the token.
+    s.Provider = kProviderMicrosoft;
+    e = OAuthEndpoints(s, TProtocol::Imap);
+    EXPECT_NE(e.Scope.find("IMAP.AccessAsUser.All"), std::string::npos);
+    EXPECT_EQ(e.Scope.find("POP."), std::string::npos);
+    EXPECT_EQ(e.Port, "993");
+    s.Provider = kProviderGoogle;
+    e = OAuthEndpoints(s, TProtocol::Imap);
+    EXPECT_EQ(e.PopServer, "imap.gmail.com");
+    EXPECT_EQ(e.Port, "993");
 }
 
 }  // namespace

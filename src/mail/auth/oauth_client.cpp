@@ -101,7 +101,7 @@ void IdleFor(int64_t ms, const TOAuthWait& wait) {
 }  // namespace
 
 TOAuthClientConfig OAuthClientConfig(const TMailAccount& account) {
-    const TOAuthEndpoints e = OAuthEndpoints(account.OAuth);
+    const TOAuthEndpoints e = OAuthEndpoints(account.OAuth, account.Protocol);
     return {e.AuthorizationUrl, e.TokenUrl, e.DeviceUrl, e.Scope, account.OAuth.ClientId,
             account.OAuth.ClientSecret};
 }
