@@ -253,10 +253,10 @@ void TImapPush::Open(TWatch& w) {
                 c.Authenticate("XOAUTH2", XOAuth2Response(account.UserId, account.AccessToken),
                                std::string());
             else if (c.HasCapability("AUTH=OAUTHBEARER"))
-                c.Authenticate("OAUTHBEARER",
-                               OAuthBearerResponse(account.UserId, account.AccessToken, c.Host,
-                                                   c.Port),
-                               std::string());
+                c.Authenticate(
+                    "OAUTHBEARER",
+                    OAuthBearerResponse(account.UserId, account.AccessToken, c.Host, c.Port),
+                    std::string());
             else
                 throw EMailError("The server offers no OAuth login.");
         } else {

@@ -2,11 +2,11 @@
 // connection to the IMAP account of a real Dovecot, and a message dropped
 // into the Maildir starts the ordinary check; with the option off nothing
 // connects at all.
-#include <QTest>
-#include <QTimer>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QTest>
+#include <QTimer>
 #include <cstdio>
 #include <fstream>
 
@@ -75,9 +75,9 @@ private Q_SLOTS:
         QCOMPARE(chown(tmp.c_str(), owner.st_uid, owner.st_gid), 0);
         QCOMPARE(std::rename(tmp.c_str(), (maildir + "/new/1800000000.M1P1.push").c_str()), 0);
         // The ordinary check runs: its status line says when it last looked.
-        QTRY_VERIFY_WITH_TIMEOUT(w.StatusText() != before && w.StatusText().contains(
-                                                                 QStringLiteral("Ultima verifica")),
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            w.StatusText() != before && w.StatusText().contains(QStringLiteral("Ultima verifica")),
+            10000);
     }
 
     void offConnectsNothing() {

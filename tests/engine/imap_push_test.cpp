@@ -4,6 +4,8 @@
 // again after a pause that grows, a server without IDLE is left alone, and a
 // Poll from the pump while a connection opens does nothing. The clock is
 // the test's, so that minutes pass at once.
+#include "engine/imap_push.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +15,6 @@
 #include <fstream>
 
 #include "engine/engine_harness.h"
-#include "engine/imap_push.h"
 #include "mail/auth/oauth_client.h"
 #include "mail/settings.h"
 #include "support/dovecot_server.h"

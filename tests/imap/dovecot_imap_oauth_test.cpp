@@ -49,9 +49,11 @@ TEST_F(DovecotImapOAuth, BearerTokensLogInOrAreRefusedWithTheServersReason) {
     const int64_t now = OAuthNow();
     for (const TCase& c : {
              TCase{"xoauth2", "XOAUTH2", TTestAuthServer::MakeJwt("alice", now + 600), true},
-             TCase{"oauthbearer", "OAUTHBEARER", TTestAuthServer::MakeJwt("alice", now + 600), true},
+             TCase{"oauthbearer", "OAUTHBEARER", TTestAuthServer::MakeJwt("alice", now + 600),
+                   true},
              TCase{"expired", "XOAUTH2", TTestAuthServer::MakeJwt("alice", now - 60), false, "401"},
-             TCase{"other-user", "XOAUTH2", TTestAuthServer::MakeJwt("mallory", now + 600), false, "401"},
+             TCase{"other-user", "XOAUTH2", TTestAuthServer::MakeJwt("mallory", now + 600), false,
+                   "401"},
              TCase{"forged", "OAUTHBEARER",
                    TTestAuthServer::MakeJwt("alice", now + 600).substr(0, 40) + "x.y", false,
                    "invalid_token"},

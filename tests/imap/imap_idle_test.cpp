@@ -38,9 +38,9 @@ int64_t MsSince(std::chrono::steady_clock::time_point start) {
 TEST(ImapIdle, TheBlockingWaitEndsOnNewMailTimeOutOrStop) {
     struct TCase {
         const char* Name;
-        std::string News;     // what the server says while the client idles
+        std::string News;  // what the server says while the client idles
         int32_t Timeout;
-        int StopAfterPolls;   // 0: never
+        int StopAfterPolls;  // 0: never
         bool Expected;
     };
     for (const TCase& c : {
@@ -62,9 +62,8 @@ TEST(ImapIdle, TheBlockingWaitEndsOnNewMailTimeOutOrStop) {
         const uint32_t exists = client.Examine("INBOX").Exists;
         int polls = 0;
         const auto start = std::chrono::steady_clock::now();
-        const bool news = client.Idle(exists, c.Timeout, [&] {
-            return c.StopAfterPolls > 0 && ++polls >= c.StopAfterPolls;
-        });
+        const bool news = client.Idle(
+            exists, c.Timeout, [&] { return c.StopAfterPolls > 0 && ++polls >= c.StopAfterPolls; });
         EXPECT_EQ(news, c.Expected);
         EXPECT_LT(MsSince(start), 3000);
         EXPECT_EQ(client.IdleState(), TIdle::None);
