@@ -16,7 +16,6 @@
 
 #include "engine/engine_harness.h"
 #include "mail/auth/oauth_client.h"
-#include "mail/settings.h"
 #include "support/dovecot_server.h"
 #include "support/imap_script.h"
 #include "support/scripted_server.h"
@@ -201,13 +200,6 @@ TEST(PushCredentials, TakeOnlyWhatNeedsNoOne) {
     }
     oauth.AccessToken.clear();
     EXPECT_FALSE(PushCredentials(oauth, oauth)) << "no token: the check signs in, not the push";
-}
-
-TEST(ImmediateWait, IsOffUnlessTheSettingSaysSo) {
-    TTempHome home;
-    EXPECT_FALSE(ImmediateWaitEnabled());
-    WriteIniString(kSectionSetup, kKeyImmediateWait, "1");
-    EXPECT_TRUE(ImmediateWaitEnabled());
 }
 
 }  // namespace
