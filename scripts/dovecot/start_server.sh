@@ -10,7 +10,9 @@
 # certificates of DIR/tls, made by make_certs.sh when missing; every
 # DIR/tls/ip-ADDRESS.crt is served on its own loopback address),
 # IMAP_PORT (IMAP beside POP3 on the same Maildir, on that port, with a
-# Junk folder marked \Junk and a Trash folder marked \Trash).
+# Junk folder marked \Junk and a Trash folder marked \Trash),
+# OAUTH_KEY (OAuth mode: XOAUTH2 and OAUTHBEARER beside the passwords, the
+# bearer tokens being HS256 JWTs checked locally with that signing key).
 # Exit status 89: the port is in use.
 set -euo pipefail
 if [ $# -lt 2 ]; then echo "usage: $0 DIR PORT" >&2; exit 2; fi
@@ -29,6 +31,7 @@ TLS_PORT=${TLS_PORT:-}
 case $TLS_PORT in *[!0-9]*) echo "Error: bad TLS port: $TLS_PORT" >&2; exit 2;; esac
 IMAP_PORT=${IMAP_PORT:-}
 case $IMAP_PORT in *[!0-9]*) echo "Error: bad IMAP port: $IMAP_PORT" >&2; exit 2;; esac
+OAUTH_KEY=${OAUTH_KEY:-}
 if [ -n "$IMAP_PORT" ] && [ ! -e /usr/lib/dovecot/imap ]; then
   echo "Error: dovecot-imapd not installed" >&2; exit 3
 fi
@@ -123,8 +126,39 @@ namespace inbox {
 }"
 fi
 
+# OAuth only when asked for: the password servers stay as they were. The
+# oauth2 passdb comes first and serves only the two token mechanisms.
+mechanisms="plain apop"
+oauth_passdb=
+if [ -n "$OAUTH_KEY" ]; then
+  mechanisms="plain apop xoauth2 oauthbearer"
+  oauth_conf="$DIR/oauth2.conf.ext"
+  # The key is looked up as shared/<azp>/<alg>/<kid>, "default" standing
+  # for a claim the token lacks; an HMAC key is kept in base64.
+  mkdir -p "$DIR/oauth-keys/default/HS256"
+  printf '%s' "$OAUTH_KEY" | base64 -w0 > "$DIR/oauth-keys/default/HS256/default"
+  cat > "$oauth_conf" <<OAUTH
+introspection_mode = local
+local_validation_key_dict = fs:posix:prefix=$DIR/oauth-keys/
+username_attribute = email
+OAUTH
+  [ "${DOVECOT_VERBOSE:-0}" = 1 ] && echo "debug = yes" >> "$oauth_conf"
+  if [ "$(id -u)" -eq 0 ]; then
+    chmod -R a+rX "$DIR/oauth-keys" 2>/dev/null || true
+    chmod 0644 "$oauth_conf"
+  fi
+  oauth_passdb="passdb {
+  driver = oauth2
+  mechanisms = xoauth2 oauthbearer
+  args = $oauth_conf
+}"
+fi
+
 verbose=no
 [ "${DOVECOT_VERBOSE:-0}" = 1 ] && verbose=yes
+# The reason a token was refused ("Token has expired") is logged only so.
+auth_verbose=$verbose
+[ -n "$OAUTH_KEY" ] && auth_verbose=yes
 uidl_format=${UIDL_FORMAT:-%08Xu%08Xv}
 CONF="$DIR/dovecot.conf"
 cat > "$CONF" <<CONF
@@ -135,13 +169,13 @@ protocols = $protocols
 listen = $addresses
 
 log_path = $DIR/dovecot.log
-auth_verbose = $verbose
+auth_verbose = $auth_verbose
 auth_debug = $verbose
 mail_debug = $verbose
 
 $ssl_conf
 disable_plaintext_auth = no
-auth_mechanisms = plain apop
+auth_mechanisms = $mechanisms
 auth_failure_delay = 0
 
 default_login_user = $login_user
@@ -152,6 +186,7 @@ first_valid_gid = 0
 
 login_greeting = POP3 test server ready.
 
+$oauth_passdb
 # Answers failed logins at once and keeps them from adding an auth penalty.
 passdb {
   driver = static

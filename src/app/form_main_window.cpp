@@ -154,6 +154,32 @@ TFormMainWindow::TFormMainWindow(const std::string& homeDir, QWidget* parent)
     // and the rest still loads.
     FForm->FormCreate();
     KeepOnScreen();
+
+    // New mail announced by an IMAP server starts the ordinary check, unless
+    // the window is busy (the push asks again later).
+    FPush = std::make_unique<TImapPush>([this](int32_t) {
+        if (FForm->Starting || !FForm->ServerCommandsAllowed()) return false;
+        FForm->CheckMail();
+        return true;
+    });
+    FPush->Credentials = [this](int32_t index, TMailAccount& account) {
+        const size_t i = static_cast<size_t>(index);
+        return i < FForm->Accounts.size() && PushCredentials(FForm->Accounts[i], account);
+    };
+    FPush->OnIdle = [this] { PumpMessages(); };
+    FTimerPush = new QTimer(this);
+    FTimerPush->setObjectName(QStringLiteral("TimerPush"));
+    FTimerPush->setInterval(200);
+    connect(FTimerPush, &QTimer::timeout, this, [this] {
+        Guard([this] {
+            if (FPushStale) {
+                FPushStale = false;
+                FPush->SetAccounts(FForm->Accounts, ImmediateWaitEnabled());
+            }
+            FPush->Poll();
+        });
+    });
+    FTimerPush->start();
 }
 
 TFormMainWindow::~TFormMainWindow() {
@@ -161,6 +187,8 @@ TFormMainWindow::~TFormMainWindow() {
     // would reach go with this window, so it goes first.
     FModel->Attach(nullptr);
     FModel->TailOutOfSight = nullptr;
+    FTimerPush->stop();
+    FPush.reset();
     FForm.reset();
 }
 
@@ -675,6 +703,11 @@ void TFormMainWindow::ShowAboutWindow() {
     about.exec();
 }
 
-bool TFormMainWindow::ExecuteSetupDialog() { return kalmuro::ExecuteSetupDialog(*FForm, this); }
+bool TFormMainWindow::ExecuteSetupDialog() {
+    const bool confirmed = kalmuro::ExecuteSetupDialog(*FForm, this);
+    // The engine reloads the accounts once this returns; the next tick takes them.
+    if (confirmed) FPushStale = true;
+    return confirmed;
+}
 
 }  // namespace kalmuro

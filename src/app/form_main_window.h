@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/form_main.h"
+#include "engine/imap_push.h"
 #include "engine/screen.h"
 
 class QAction;
@@ -168,6 +169,11 @@ private:
     QElapsedTimer FPumpClock;
     bool FShownOnce = false;
     bool FListsBusy = false;
+    // IDLE connections to the IMAP accounts, polled from FTimerPush; the
+    // accounts are handed over again after the settings were confirmed.
+    std::unique_ptr<TImapPush> FPush;
+    QTimer* FTimerPush = nullptr;
+    bool FPushStale = true;
 };
 
 }  // namespace kalmuro

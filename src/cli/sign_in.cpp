@@ -61,7 +61,11 @@ int RunSignIn(int32_t number, const std::string& home) {
                 CodeFromRedirect(listener.Wait(5 * 60 * 1000, wait), state);
             tokens = ExchangeAuthorizationCode(config, code, verifier, listener.RedirectUri(), wait);
         }
-        StoreOAuthTokens(*account, tokens);
+        bool inFile = false;
+        StoreOAuthTokensKeepingRefresh(*account, tokens, inFile);
+        if (inFile)
+            Print(stderr, "kalmuro: il portachiavi del sistema non risponde: il token di rinnovo "
+                          "\xE8 salvato nel file delle impostazioni");  // è
         const std::string who = AddressInToken(tokens.AccessToken);
         Print(stdout, "Accesso eseguito come " + (who.empty() ? account->UserId : who));
         return 0;

@@ -303,6 +303,10 @@ public:
     // exchanged and the tokens stored. Returns the Italian outcome
     // ("Accesso eseguito come <address>" or the error); ok tells which.
     std::string SignInWithBrowser(int32_t accountIndex, bool& ok);
+    // Stores the tokens of a refresh or a sign-in where the account's secrets
+    // live; a keyring that fails keeps the refresh token in the file, which
+    // the box says once a run.
+    void StoreTokens(const TMailAccount& stored, const TOAuthTokens& tokens);
     // Whether the user pressed Stop during the operation that is running.
     bool StopPressed() const { return FStopVisible && StopFlag; }
     // Whether the last check set its error flag.
@@ -444,6 +448,7 @@ private:
     // The last ConnectAccount stopped short for want of the password, and
     // said so already.
     bool FPasswordMissing = false;
+    bool FTokenInFileTold = false;
     // "DecodeUTF8" as read at the start of the running check.
     bool FDecodeUtf8 = false;
     // "Pipelining" as read at the start of the running check or deletion.

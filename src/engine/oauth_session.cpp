@@ -29,6 +29,21 @@ std::string SignInCommandText(const TMailAccount& account) {
 
 }  // namespace
 
+void TFormMain::StoreTokens(const TMailAccount& stored, const TOAuthTokens& tokens) {
+    try {
+        bool inFile = false;
+        StoreOAuthTokensKeepingRefresh(stored, tokens, inFile);
+        // Said once a run: the next refresh would say it again and again.
+        if (inFile && !FTokenInFileTold) {
+            FTokenInFileTold = true;
+            ShowError("Il portachiavi del sistema non risponde: il token di rinnovo di " +
+                      stored.AccountName + " \xE8 salvato nel file delle impostazioni");  // è
+        }
+    } catch (const std::exception& e) {
+        ShowError(e.what());
+    }
+}
+
 bool TFormMain::TakeAccessToken(int32_t accountIndex, TMailAccount& account, bool force) {
     const size_t index = static_cast<size_t>(accountIndex);
     const TMailAccount stored = Accounts.at(index);
@@ -91,11 +106,7 @@ bool TFormMain::TakeAccessToken(int32_t accountIndex, TMailAccount& account, boo
     }
     ClearStatus();
     // A rotated refresh token replaces the old one before it could be lost.
-    try {
-        StoreOAuthTokens(stored, tokens);
-    } catch (const std::exception& e) {
-        ShowError(e.what());
-    }
+    StoreTokens(stored, tokens);
     account.AccessToken = tokens.AccessToken;
     account.AccessTokenExpiry = tokens.Expiry;
     if (!tokens.RefreshToken.empty()) account.RefreshToken = tokens.RefreshToken;
@@ -133,7 +144,7 @@ std::string TFormMain::SignInWithBrowser(int32_t accountIndex, bool& ok) {
         const TOAuthTokens tokens =
             ExchangeAuthorizationCode(config, code, verifier, listener.RedirectUri(), wait);
         ClearStatus();
-        StoreOAuthTokens(account, tokens);
+        StoreTokens(account, tokens);
         account.AccessToken = tokens.AccessToken;
         account.AccessTokenExpiry = tokens.Expiry;
         account.RefreshToken = tokens.RefreshToken;

@@ -368,6 +368,20 @@ bool StoreOAuthTokens(const TMailAccount& stored, const TOAuthTokens& tokens,
     return true;
 }
 
+bool StoreOAuthTokensKeepingRefresh(const TMailAccount& stored, const TOAuthTokens& tokens,
+                                    bool& inFileInstead, const std::string& path) {
+    inFileInstead = false;
+    try {
+        return StoreOAuthTokens(stored, tokens, path);
+    } catch (const EKeyringSaveError&) {
+        // Without a new refresh token only the access token's cache is lost.
+        if (tokens.RefreshToken.empty()) return false;
+        StoreRefreshTokenInFile(stored, tokens.RefreshToken, path);
+        inFileInstead = true;
+        return false;
+    }
+}
+
 std::optional<std::string> ReadKeyringRefreshToken(const TMailAccount& stored, std::string* why) {
     try {
         std::optional<std::string> secret = SecretStore().Lookup(RefreshTokenAttributes(stored));

@@ -90,6 +90,13 @@ bool SetStoredPassword(int32_t number, const std::string& password, std::string*
 // were.
 bool StoreOAuthTokens(const TMailAccount& stored, const TOAuthTokens& tokens,
                       const std::string& path = "");
+// StoreOAuthTokens, except that a keyring that fails does not cost the
+// refresh token: a rotated one may be the only one still valid, so it goes
+// to "TokenRinnovo" n (scrambled) instead, where loading finds it and the
+// next store that reaches the keyring takes it out again. inFileInstead
+// tells that this happened. Raises EIniWriteError only.
+bool StoreOAuthTokensKeepingRefresh(const TMailAccount& stored, const TOAuthTokens& tokens,
+                                    bool& inFileInstead, const std::string& path = "");
 // The keyring's refresh token of the account; nothing when there is none or
 // the keyring fails (why gets the reason).
 std::optional<std::string> ReadKeyringRefreshToken(const TMailAccount& stored,

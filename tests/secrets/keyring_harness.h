@@ -12,6 +12,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/engine_harness.h"
@@ -27,7 +28,11 @@ using enginetest::ReadFile;
 struct TItem {
     std::string Label, Secret;
     std::map<std::string, std::string> Attributes;
-    bool operator<(const TItem& o) const { return Label < o.Label; }
+    // Items of one account share a label: their kind orders them, whatever
+    // order the service lists them in.
+    bool operator<(const TItem& o) const {
+        return std::tie(Label, Attributes, Secret) < std::tie(o.Label, o.Attributes, o.Secret);
+    }
     bool operator==(const TItem& o) const {
         return Label == o.Label && Secret == o.Secret && Attributes == o.Attributes;
     }

@@ -66,9 +66,9 @@ TEST_F(KeyringTest, StoredTokensGoWhereTheSettingsSayAndReplaceTheOldAtOnce) {
     WriteIniString(kSectionSetup, "Portachiavi", "1");
     accounts = Loaded();
     EXPECT_TRUE(StoreOAuthTokens(accounts[0], {"at-3", 1700000300, "rt-3"}));
-    EXPECT_EQ(Items(), (std::vector<TItem>{TokenItemOf(accounts[0], "refresh_token", "rt-3"),
-                                           TokenItemOf(accounts[0], "access_token",
-                                                       "1700000300 at-3")}));
+    EXPECT_EQ(Items(), (std::vector<TItem>{TokenItemOf(accounts[0], "access_token",
+                                                       "1700000300 at-3"),
+                                           TokenItemOf(accounts[0], "refresh_token", "rt-3")}));
     EXPECT_EQ(ReadIniString(kSectionAccounts, "TokenRinnovo1", "none"), "none");
     std::string token;
     int64_t expiry = 0;

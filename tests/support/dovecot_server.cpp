@@ -113,7 +113,8 @@ bool TDovecotServer::GenerateMail(const std::string& user, int32_t n, int32_t se
 bool TDovecotServer::Start() {
     // The server goes with this process even if it dies without cleaning up.
     const std::string env = std::string(UidlIsFileName ? "UIDL_FORMAT=%g " : "") +
-                      "WATCH_PID=" + std::to_string(getpid()) + " ";
+                      "WATCH_PID=" + std::to_string(getpid()) + " " +
+                      (OAuthKey.empty() ? "" : "OAUTH_KEY=" + Quote(OAuthKey) + " ");
     if (Tls) {
         // The certificates are made once per program and copied: the
         // server's folder goes with the server.

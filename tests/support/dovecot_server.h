@@ -48,6 +48,10 @@ public:
     // IMAP beside POP3 on the same Maildir, on ImapPort(), with a Junk folder
     // marked \Junk (dovecot-imapd). Off: the POP3 server of every other test.
     bool Imap = false;
+    // OAuth mode: XOAUTH2 and OAUTHBEARER beside the passwords, the tokens
+    // being HS256 JWTs checked by the server itself with this key (the test
+    // authorization server's kAuthSigningKey). Empty: passwords only.
+    std::string OAuthKey;
 
     // Each returns false and appends to Error() on failure.
     bool AddUser(const std::string& user, const std::string& password);

@@ -1,6 +1,7 @@
 #include "mail/imap/imap_client.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -401,6 +402,7 @@ void TImapClient::Logout() {
 
 void TImapClient::CloseConnection() {
     FDone.clear();
+    FIdleState = TIdleState::None;
     TTcpClient::CloseConnection();
 }
 
@@ -657,6 +659,141 @@ std::vector<uint32_t> TImapClient::DeletedUids() {
         }
     }));
     return uids;
+}
+
+// ---------------------------------------------------------------- IDLE
+
+void TImapClient::StartIdle(uint32_t exists) {
+    if (!IsConnected()) throw ENotConnected();
+    if (FIdleState != TIdleState::None) throw EMailError("An IDLE is already out.");
+    FIdleExists = exists;
+    FIdleRenew = FIdleDoneDue = false;
+    FIdleTag = "a" + std::to_string(++FTagCounter);
+    Flush(QueueLine(FIdleTag + " IDLE"));
+    FIdleState = TIdleState::Starting;
+}
+
+void TImapClient::SendDone() {
+    if (FIdleState == TIdleState::Idling) {
+        Flush(QueueLine("DONE"));
+        FIdleState = TIdleState::Ending;
+    } else if (FIdleState == TIdleState::Starting) {
+        // DONE before the "+" would be read as a command of its own.
+        FIdleDoneDue = true;
+    }
+}
+
+void TImapClient::EndIdle() {
+    FIdleRenew = false;
+    SendDone();
+}
+
+void TImapClient::RenewIdle() {
+    if (FIdleState == TIdleState::None || FIdleState == TIdleState::Ending) return;
+    SendDone();
+    FIdleRenew = true;
+}
+
+bool TImapClient::TakeIdleResponse() {
+    ReadResponseBytes(Small());
+    ParseImapResponse(FBytes, FResponse);
+    const TImapResponse& r = FResponse;
+    if (r.Kind == TImapResponseKind::Continuation) {
+        if (FIdleState != TIdleState::Starting)
+            throw EImapParseError("Unexpected IMAP continuation: \"" + r.Text + "\"");
+        FIdleState = TIdleState::Idling;
+        if (FIdleDoneDue) {
+            FIdleDoneDue = false;
+            SendDone();
+        }
+        return false;
+    }
+    if (r.Kind == TImapResponseKind::Untagged) {
+        Common(r);
+        if (r.Keyword == "EXISTS") {
+            const bool grown = r.Number > FIdleExists;
+            FIdleExists = r.Number;
+            return grown;
+        }
+        if (r.Keyword == "EXPUNGE" && FIdleExists > 0) --FIdleExists;
+        return false;
+    }
+    if (r.Tag != FIdleTag) throw EImapParseError("Unexpected IMAP tag: \"" + r.Tag + "\"");
+    const TStatus status{r.Keyword, r.Code, r.CodeText, r.Text};
+    FIdleState = TIdleState::None;
+    FIdleDoneDue = false;
+    if (status.Keyword != "OK") FIdleRenew = false;
+    Require(status);
+    if (FIdleRenew) {
+        FIdleRenew = false;
+        StartIdle(FIdleExists);
+    }
+    return false;
+}
+
+bool TImapClient::PollIdle(int32_t timeout) {
+    if (FIdleState == TIdleState::None) return false;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, timeout));
+    bool news = false;
+    try {
+        for (;;) {
+            // Only whole lines are taken, so that a poll never waits on a
+            // line the server is still sending (a literal it announced is
+            // read to its end, bounded by ReadTimeout).
+            for (;;) {
+                const std::string_view in = InputView();
+                if (FIdleState == TIdleState::None || in.empty() ||
+                    std::memchr(in.data(), '\n', in.size()) == nullptr)
+                    break;
+                news = TakeIdleResponse() || news;
+            }
+            if (FIdleState == TIdleState::None) return news;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  end - std::chrono::steady_clock::now())
+                                  .count();
+            if (ReceiveData(true, static_cast<int32_t>(std::max<int64_t>(0, left)), false) < 0)
+                return news;
+        }
+    } catch (const EConnClosedGracefully&) {
+        CloseConnection();
+        if (!FBye.empty()) throw EImapBye(FBye);
+        throw;
+    } catch (...) {
+        CloseConnection();
+        throw;
+    }
+}
+
+bool TImapClient::LeaveIdleState(TIdleState state) {
+    const auto start = std::chrono::steady_clock::now();
+    bool news = false;
+    while (FIdleState == state) {
+        const int64_t spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now() - start)
+                                  .count();
+        if (ReadTimeout > 0 && spent >= ReadTimeout) {
+            CloseConnection();
+            throw EReadTimeout();
+        }
+        news = PollIdle(100) || news;
+    }
+    return news;
+}
+
+bool TImapClient::Idle(uint32_t exists, int32_t timeout, const std::function<bool()>& stop) {
+    StartIdle(exists);
+    bool news = LeaveIdleState(TIdleState::Starting);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, timeout));
+    while (!news && FIdleState == TIdleState::Idling && !(stop && stop())) {
+        const int64_t left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 end - std::chrono::steady_clock::now())
+                                 .count();
+        if (left <= 0) break;
+        // Short slices: stop() is asked between them.
+        news = PollIdle(static_cast<int32_t>(std::min<int64_t>(left, 100)));
+    }
+    EndIdle();
+    return LeaveIdleState(TIdleState::Ending) || news;
 }
 
 }  // namespace kalmuro

@@ -249,6 +249,52 @@ private:
     // The bytes of the response being read, reused for every response.
     std::string FBytes;
     TImapResponse FResponse;
+
+    // ---------------------------------------------------------------- IDLE
+public:
+    // IDLE (RFC 2177): the open folder watched for new mail between checks.
+    // None: no IDLE out; Starting: IDLE sent, the server's "+" not yet read;
+    // Idling: the server reports changes as they happen; Ending: DONE sent,
+    // the tagged answer not yet read.
+    enum class TIdleState { None, Starting, Idling, Ending };
+    TIdleState IdleState() const { return FIdleState; }
+    // Sends IDLE without waiting for the answer (PollIdle takes it).
+    // exists: the folder's message count as last known (TImapFolder::Exists);
+    // an EXISTS above it is new mail.
+    void StartIdle(uint32_t exists);
+    // Takes what the server has sent, waiting at most timeout ms for more
+    // (0: only what has come), and moves the IDLE along: the "+", untagged
+    // news, the tagged answer after DONE (and IDLE again after a renewal).
+    // True when new mail was announced during the call. A refused IDLE
+    // raises EProtocolReplyError, BYE EImapBye, a lost connection its error;
+    // any failure closes the session.
+    bool PollIdle(int32_t timeout = 0);
+    // Sends DONE; PollIdle reads the answer. Nothing when no IDLE is out.
+    void EndIdle();
+    // DONE now and IDLE again as soon as the server has answered it: servers
+    // may end a wait that goes on for half an hour.
+    void RenewIdle();
+    // The whole wait: IDLE, its "+", then news (pumping the idle hook) until
+    // new mail, timeout ms or stop() says so, then DONE and its tagged OK.
+    // True when new mail came; exists as for StartIdle. Each wait for the
+    // server itself ("+", the tagged OK) is bounded by ReadTimeout.
+    bool Idle(uint32_t exists, int32_t timeout, const std::function<bool()>& stop = {});
+
+private:
+    // Reads and handles one whole response that is in the input buffer;
+    // true when it announced new mail.
+    bool TakeIdleResponse();
+    // Polls until the IDLE has left `state`: at most ReadTimeout (when set),
+    // after which the session is closed and EReadTimeout raised.
+    bool LeaveIdleState(TIdleState state);
+    void SendDone();
+
+    TIdleState FIdleState = TIdleState::None;
+    std::string FIdleTag;
+    uint32_t FIdleExists = 0;
+    bool FIdleRenew = false;
+    // DONE is due as soon as the "+" comes.
+    bool FIdleDoneDue = false;
 };
 
 }  // namespace kalmuro
