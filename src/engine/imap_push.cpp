@@ -10,6 +10,7 @@
 #include "mail/errors.h"
 #include "mail/imap/imap_client.h"
 #include "mail/imap/imap_text.h"
+#include "mail/mailbox_session.h"
 #include "mail/settings.h"
 #include "mail/text.h"
 #include "secrets/account_secrets.h"
@@ -43,7 +44,7 @@ void EndSession(TImapClient& client) {
 }  // namespace
 
 bool ImmediateWaitEnabled(const std::string& path) {
-    return ReadIniBool(kSectionSetup, kKeyImmediateWait, false, path);
+    return ReadIniBool(kSectionSetup, kKeyImmediateCheck, false, path);
 }
 
 bool PushCredentials(const TMailAccount& current, TMailAccount& account) {

@@ -25,8 +25,8 @@ namespace kalmuro {
 
 class TImapClient;
 
-// "Setup": keep IDLE connections to the IMAP accounts (default off).
-inline constexpr const char* kKeyImmediateWait = "AttesaImmediata";
+// Whether "Setup" asks for IDLE connections to the IMAP accounts
+// (kKeyImmediateCheck, default off).
 bool ImmediateWaitEnabled(const std::string& path = "");
 
 // What a push connection may log in with, asking nobody: the password from

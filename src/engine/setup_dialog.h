@@ -34,9 +34,8 @@ inline constexpr const char* kStartAtLoginOnError =
 inline constexpr const char* kStartAtLoginOffError =
     "Impossibile disattivare l'avvio all'accesso al desktop:\\n";
 
-// The two options of IMAP accounts in section "Setup" (kKeyMoveToJunk is the
-// deletion's), and their boxes.
-inline constexpr const char* kKeyImmediateCheck = "AttesaImmediata";
+// The boxes of the two options of IMAP accounts in section "Setup"
+// (kKeyMoveToJunk and kKeyImmediateCheck).
 inline constexpr const char* kMoveToJunkCaption =
     "IMAP: sposta nella cartella Spam del server invece di eliminare";
 inline constexpr const char* kImmediateCheckCaption =

@@ -17,6 +17,9 @@ class THeaderList;
 // The "Setup" option that sends removed IMAP messages to the server's Junk
 // folder instead of erasing them.
 inline constexpr const char* kKeyMoveToJunk = "SpostaInSpam";
+// The "Setup" option that keeps an IDLE connection to every IMAP account
+// between checks (default off).
+inline constexpr const char* kKeyImmediateCheck = "AttesaImmediata";
 
 // One message as a check reads it.
 struct TMailboxMessage {

@@ -41,7 +41,7 @@ private:
         a.UserPwd = "secret";
         a.Protocol = TProtocol::Imap;
         SaveAccounts({a});
-        if (push) WriteIniString(kSectionSetup, kKeyImmediateWait, "1");
+        if (push) WriteIniString(kSectionSetup, kKeyImmediateCheck, "1");
     }
 
 private Q_SLOTS:
