@@ -14,7 +14,7 @@
 
 #include "mail/errors.h"
 #include "mail/pop3/pop3_client.h"
-#include "mail/pop3/pop3_errors.h"
+#include "mail/net/session_errors.h"
 
 namespace {
 

@@ -12,7 +12,9 @@
 # IMAP_PORT (IMAP beside POP3 on the same Maildir, on that port, with a
 # Junk folder marked \Junk and a Trash folder marked \Trash),
 # OAUTH_KEY (OAuth mode: XOAUTH2 and OAUTHBEARER beside the passwords, the
-# bearer tokens being HS256 JWTs checked locally with that signing key).
+# bearer tokens being HS256 JWTs checked locally with that signing key;
+# OAUTH_MECHANISMS, "xoauth2 oauthbearer" by default, are the token
+# mechanisms offered).
 # Exit status 89: the port is in use.
 set -euo pipefail
 if [ $# -lt 2 ]; then echo "usage: $0 DIR PORT" >&2; exit 2; fi
@@ -32,6 +34,10 @@ case $TLS_PORT in *[!0-9]*) echo "Error: bad TLS port: $TLS_PORT" >&2; exit 2;; 
 IMAP_PORT=${IMAP_PORT:-}
 case $IMAP_PORT in *[!0-9]*) echo "Error: bad IMAP port: $IMAP_PORT" >&2; exit 2;; esac
 OAUTH_KEY=${OAUTH_KEY:-}
+OAUTH_MECHANISMS=${OAUTH_MECHANISMS:-xoauth2 oauthbearer}
+case $OAUTH_MECHANISMS in
+  *[!a-z0-9\ ]*) echo "OAUTH_MECHANISMS: only mechanism names separated by blanks" >&2; exit 2 ;;
+esac
 if [ -n "$IMAP_PORT" ] && [ ! -e /usr/lib/dovecot/imap ]; then
   echo "Error: dovecot-imapd not installed" >&2; exit 3
 fi
@@ -131,7 +137,7 @@ fi
 mechanisms="plain apop"
 oauth_passdb=
 if [ -n "$OAUTH_KEY" ]; then
-  mechanisms="plain apop xoauth2 oauthbearer"
+  mechanisms="plain apop $OAUTH_MECHANISMS"
   oauth_conf="$DIR/oauth2.conf.ext"
   # The key is looked up as shared/<azp>/<alg>/<kid>, "default" standing
   # for a claim the token lacks; an HMAC key is kept in base64.
@@ -149,7 +155,7 @@ OAUTH
   fi
   oauth_passdb="passdb {
   driver = oauth2
-  mechanisms = xoauth2 oauthbearer
+  mechanisms = $OAUTH_MECHANISMS
   args = $oauth_conf
 }"
 fi

@@ -25,7 +25,7 @@
 #include "mail/imap/imap_session.h"
 #include "mail/message_entry.h"
 #include "mail/pop3/pop3_client.h"
-#include "mail/pop3/tls_transport.h"
+#include "mail/net/tls_transport.h"
 #include "mail/rule_list.h"
 
 namespace kalmuro {

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "mail/accounts.h"
-#include "mail/pop3/tcp_connection.h"
+#include "mail/net/tcp_connection.h"
 
 namespace kalmuro {
 

@@ -21,10 +21,12 @@ using test::TTestAuthServer;
 
 class OAuthDovecot : public TFormTest {
 protected:
-    static void SetUpTestSuite() {
+    static void SetUpTestSuite() { StartServer("xoauth2 oauthbearer"); }
+    static void StartServer(const char* mechanisms) {
         Server = new TDovecotServer;
         Server->Tls = true;
         Server->OAuthKey = test::kAuthSigningKey;
+        Server->OAuthMechanisms = mechanisms;
         Ready = Server->AddUser("alice", "unused-password") &&
                 Server->GenerateMail("alice", 6, 61) && Server->Start();
     }
@@ -61,11 +63,11 @@ protected:
                 EXPECT_EQ(text.find(token), std::string::npos) << text;
     }
     // Logins the server took with a token, as its log says.
-    static size_t TokenLogins() {
+    static size_t TokenLogins(const std::string& mechanism = "XOAUTH2") {
         const std::string log = Server->Log();
+        const std::string line = "Login: user=<alice>, method=" + mechanism + ",";
         size_t count = 0;
-        for (size_t at = log.find("Login: user=<alice>, method=XOAUTH2"); at != std::string::npos;
-             at = log.find("Login: user=<alice>, method=XOAUTH2", at + 1))
+        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
             ++count;
         return count;
     }
@@ -138,6 +140,27 @@ TEST_F(OAuthDovecot, ARejectedTokenIsRefreshedOnceThenTheRefusalIsShown) {
                                        "Authentication failed.");
     EXPECT_TRUE(Form.CheckErrorFlag());
     EXPECT_NE(Server->Log().find("Local validation failed: Token has expired"), std::string::npos);
+    ExpectNoTokenShown();
+}
+
+// A server whose CAPA lists OAUTHBEARER alone: the same check and deletion
+// sign in with it.
+class OAuthBearerDovecot : public OAuthDovecot {
+protected:
+    static void SetUpTestSuite() { StartServer("oauthbearer"); }
+};
+
+TEST_F(OAuthBearerDovecot, CheckAndDeletionSignInWithOAuthBearer) {
+    Home.Write("Oggetti.txt", std::string());
+    Form.CheckMail();
+    EXPECT_EQ(Screen.BoxMessages(), std::vector<std::string>{});
+    ASSERT_EQ(Form.Messages.size(), 6u);
+    Form.SetRowChecked(1, true);
+    Form.DeleteSelectedMessages();
+    EXPECT_EQ(Form.Messages.size(), 5u);
+    EXPECT_EQ(Recycled().size(), 1u);
+    EXPECT_EQ(TokenLogins("OAUTHBEARER"), 3u) << Server->Log();
+    EXPECT_EQ(TokenLogins("XOAUTH2"), 0u);
     ExpectNoTokenShown();
 }
 

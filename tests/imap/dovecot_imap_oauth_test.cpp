@@ -9,7 +9,7 @@
 #include "mail/auth/oauth_client.h"
 #include "mail/auth/sasl.h"
 #include "mail/imap/imap_client.h"
-#include "mail/pop3/pop3_errors.h"
+#include "mail/net/session_errors.h"
 #include "support/auth_server.h"
 #include "support/dovecot_server.h"
 

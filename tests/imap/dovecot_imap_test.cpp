@@ -13,7 +13,7 @@
 #include "mail/imap/imap_text.h"
 #include "mail/mime/header_list.h"
 #include "mail/pop3/pop3_client.h"
-#include "mail/pop3/pop3_errors.h"
+#include "mail/net/session_errors.h"
 #include "support/dovecot_server.h"
 
 namespace kalmuro::test {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "mail/imap/imap_client.h"
-#include "mail/pop3/pop3_errors.h"
+#include "mail/net/session_errors.h"
 #include "support/imap_script.h"
 #include "support/scripted_server.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "mail/imap/imap_client.h"
-#include "mail/pop3/pop3_errors.h"
+#include "mail/net/session_errors.h"
 #include "support/dovecot_server.h"
 #include "support/imap_script.h"
 #include "support/scripted_server.h"

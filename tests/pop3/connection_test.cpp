@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "helpers.h"
-#include "mail/pop3/pop3_errors.h"
-#include "mail/pop3/tcp_connection.h"
+#include "mail/net/session_errors.h"
+#include "mail/net/tcp_connection.h"
 
 namespace kalmuro::test {
 namespace {

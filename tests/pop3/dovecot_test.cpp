@@ -12,7 +12,7 @@
 #include "mail/datetime.h"
 #include "mail/mime/mail_message.h"
 #include "mail/pop3/pop3_client.h"
-#include "mail/pop3/pop3_errors.h"
+#include "mail/net/session_errors.h"
 #include "mail/text.h"
 #include "support/dovecot_server.h"
 

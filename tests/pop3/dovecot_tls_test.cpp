@@ -9,7 +9,7 @@
 #include "helpers.h"
 #include "mail/mime/mail_message.h"
 #include "mail/pop3/pop3_client.h"
-#include "mail/pop3/tls_transport.h"
+#include "mail/net/tls_transport.h"
 #include "support/dovecot_server.h"
 #include "support/scripted_server.h"
 

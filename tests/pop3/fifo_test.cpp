@@ -1,4 +1,4 @@
-#include "mail/pop3/fifo.h"
+#include "mail/net/fifo.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include "helpers.h"
 #include "mail/auth/sasl.h"
 #include "mail/pop3/pop3_client.h"
-#include "mail/pop3/pop3_errors.h"
+#include "mail/net/session_errors.h"
 
 namespace kalmuro::test {
 namespace {

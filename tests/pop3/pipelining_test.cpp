@@ -12,7 +12,7 @@
 #include "helpers.h"
 #include "mail/mime/mail_message.h"
 #include "mail/pop3/pop3_client.h"
-#include "mail/pop3/pop3_errors.h"
+#include "mail/net/session_errors.h"
 #include "support/scripted_server.h"
 
 namespace kalmuro::test {

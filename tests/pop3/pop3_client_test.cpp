@@ -9,7 +9,7 @@
 
 #include "helpers.h"
 #include "mail/mime/mail_message.h"
-#include "mail/pop3/pop3_errors.h"
+#include "mail/net/session_errors.h"
 
 namespace kalmuro::test {
 namespace {

@@ -9,8 +9,8 @@
 
 #include "helpers.h"
 #include "mail/pop3/pop3_client.h"
-#include "mail/pop3/pop3_errors.h"
-#include "mail/pop3/tls_transport.h"
+#include "mail/net/session_errors.h"
+#include "mail/net/tls_transport.h"
 #include "support/scripted_server.h"
 
 namespace kalmuro::test {

@@ -114,7 +114,8 @@ bool TDovecotServer::Start() {
     // The server goes with this process even if it dies without cleaning up.
     const std::string env = std::string(UidlIsFileName ? "UIDL_FORMAT=%g " : "") +
                       "WATCH_PID=" + std::to_string(getpid()) + " " +
-                      (OAuthKey.empty() ? "" : "OAUTH_KEY=" + Quote(OAuthKey) + " ");
+                      (OAuthKey.empty() ? "" : "OAUTH_KEY=" + Quote(OAuthKey) + " ") +
+                      (OAuthKey.empty() ? "" : "OAUTH_MECHANISMS=" + Quote(OAuthMechanisms) + " ");
     if (Tls) {
         // The certificates are made once per program and copied: the
         // server's folder goes with the server.

@@ -52,6 +52,8 @@ public:
     // being HS256 JWTs checked by the server itself with this key (the test
     // authorization server's kAuthSigningKey). Empty: passwords only.
     std::string OAuthKey;
+    // The token mechanisms that OAuth mode offers, separated by blanks.
+    std::string OAuthMechanisms = "xoauth2 oauthbearer";
 
     // Each returns false and appends to Error() on failure.
     bool AddUser(const std::string& user, const std::string& password);

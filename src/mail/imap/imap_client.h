@@ -26,9 +26,9 @@
 #include "mail/accounts.h"
 #include "mail/imap/imap_response.h"
 #include "mail/mime/header_list.h"
-#include "mail/pop3/pop3_errors.h"
-#include "mail/pop3/tcp_connection.h"
-#include "mail/pop3/tls_transport.h"
+#include "mail/net/session_errors.h"
+#include "mail/net/tcp_connection.h"
+#include "mail/net/tls_transport.h"
 
 namespace kalmuro {
 

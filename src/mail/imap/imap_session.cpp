@@ -7,7 +7,7 @@
 #include "mail/auth/sasl.h"
 #include "mail/imap/imap_text.h"
 #include "mail/mime/header_list.h"
-#include "mail/pop3/pop3_errors.h"
+#include "mail/net/session_errors.h"
 #include "mail/text.h"
 
 namespace kalmuro {

@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "mail/accounts.h"
-#include "mail/pop3/fifo.h"
-#include "mail/pop3/pop3_errors.h"
-#include "mail/pop3/tcp_connection.h"
-#include "mail/pop3/tls_transport.h"
+#include "mail/net/fifo.h"
+#include "mail/net/session_errors.h"
+#include "mail/net/tcp_connection.h"
+#include "mail/net/tls_transport.h"
 
 namespace kalmuro {
 

@@ -1,4 +1,5 @@
-// Errors of the TCP connection, the line and reply layer and the POP3 client.
+// Errors of the TCP connection, the line and reply layer and the sessions of
+// both protocols.
 // Every class derives from EMailError and carries exactly the text the user
 // is shown; numbers follow the Windows socket numbering so that the messages
 // are the same on every platform.

@@ -1,4 +1,4 @@
-#include "mail/pop3/tcp_connection.h"
+#include "mail/net/tcp_connection.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -14,8 +14,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "mail/pop3/pop3_errors.h"
-#include "mail/pop3/tls_transport.h"
+#include "mail/net/session_errors.h"
+#include "mail/net/tls_transport.h"
 #include "mail/text.h"
 
 namespace kalmuro {

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "mail/pop3/pop3_errors.h"
+#include "mail/net/session_errors.h"
 
 struct ssl_st;
 

@@ -1,4 +1,4 @@
-#include "mail/pop3/tls_transport.h"
+#include "mail/net/tls_transport.h"
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -16,7 +16,7 @@
 #include <memory>
 #include <mutex>
 
-#include "mail/pop3/tcp_connection.h"
+#include "mail/net/tcp_connection.h"
 
 namespace kalmuro {
 

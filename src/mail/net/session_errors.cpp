@@ -1,4 +1,4 @@
-#include "mail/pop3/pop3_errors.h"
+#include "mail/net/session_errors.h"
 
 #include <cerrno>
 #include <cstring>
