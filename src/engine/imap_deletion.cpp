@@ -6,8 +6,8 @@
 // never a message another client marked \Deleted.
 //
 // Round trips: greeting, login, SELECT with one fetch for all, then the
-// removal (LIST of the Junk folder and MOVE; or STORE and UID EXPUNGE
-// together).
+// removal: LIST of the Junk folder and MOVE (5 in all), or STORE and UID
+// EXPUNGE together (4); LOGOUT is not waited for.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -70,7 +70,12 @@ bool TFormMain::DeleteImapBatch(const std::vector<TMessageEntry>& batch, bool co
                 for (const TMessageEntry& e : batch) maximum = std::max(maximum, RetrieveLimit(e.Size));
                 same = ImapSession1.OpenForRemovalAndFetchMessages(
                     ids, maximum, [&](size_t i, std::string& text) {
-                        if (found[i]) return;
+                        // A UID answered twice is not to be trusted: the copy
+                        // of the first answer is not kept.
+                        if (found[i]) {
+                            good[i] = false;
+                            return;
+                        }
                         found[i] = true;
                         good[i] = StoreRecycleCopy(batch[i], text, &reasons[i], &copies[i]);
                     });

@@ -353,25 +353,40 @@ TEST_F(ImapScript, LoginDisabledInClearSaysSoAndSendsNothing) {
     }
 }
 
-TEST_F(ImapScript, AHeaderAnsweredForAnotherUidOrDifferentlyTwiceIsNotVerified) {
+TEST_F(ImapScript, AMessageAnsweredForAnotherUidOrTwiceIsNotVerified) {
     BlockAll();
-    WriteIniBool(kSectionSetup, "CopyToRecycle", false);
     WriteIniBool(kSectionSetup, "SpostaInSpam", false);
     TScriptMessage other = Msg(2, 102);
     other.Header = "From: Someone <else@example.com>\r\nSubject: Not this one\r\n";
     TScriptMessage unasked = Msg(2, 999);
+    struct TRow {
+        const char* name;
+        bool copies;
+        std::string answer;
+    };
     // Rows go last first: 102 is the first to verify, and its failure stops
-    // the walk, so nothing at all may be removed.
-    for (const std::string& answer :
-         {HeaderOnly(1, Msg(1, 101)) + HeaderOnly(2, unasked),
-          HeaderOnly(1, Msg(1, 101)) + HeaderOnly(2, other) + HeaderOnly(2, Msg(2, 102))}) {
-        TScript del = Selected(7, "UID FETCH 101:102 (UID BODY.PEEK[HEADER])", answer);
+    // the walk, so nothing at all may be removed, and no copy kept.
+    for (const TRow& row :
+         {TRow{"header of another uid", false, HeaderOnly(1, Msg(1, 101)) + HeaderOnly(2, unasked)},
+          TRow{"header twice", false,
+               HeaderOnly(1, Msg(1, 101)) + HeaderOnly(2, other) + HeaderOnly(2, Msg(2, 102))},
+          TRow{"message of another uid", true, WholeMessage(1, Msg(1, 101)) + WholeMessage(2, unasked)},
+          TRow{"message twice", true,
+               WholeMessage(1, Msg(1, 101)) + WholeMessage(2, Msg(2, 102)) + WholeMessage(2, other)}}) {
+        SCOPED_TRACE(row.name);
+        WriteIniBool(kSectionSetup, "CopyToRecycle", row.copies);
+        TScript del = Selected(7,
+                               row.copies ? "UID FETCH 101:102 (UID BODY.PEEK[])"
+                                          : "UID FETCH 101:102 (UID BODY.PEEK[HEADER])",
+                               row.answer);
         del.Expect("a4 LOGOUT");
         Start({CheckScript({Msg(1, 101), Msg(2, 102)}, 7), del, CheckScript({Msg(1, 101), Msg(2, 102)}, 7)});
         Screen.Boxes.clear();
         Form.CheckMail(TAutoDeletion::Always);
         ExpectNoFailures();
-        EXPECT_EQ(Screen.BoxMessages(), std::vector<std::string>{"Rilevati errori durante l'eliminazione"});
+        ASSERT_FALSE(Screen.BoxMessages().empty());
+        EXPECT_EQ(Screen.BoxMessages().back(), "Rilevati errori durante l'eliminazione");
+        EXPECT_TRUE(Recycled().empty());
     }
 }
 
