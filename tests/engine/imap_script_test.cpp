@@ -335,22 +335,40 @@ TEST_F(ImapScript, ARefusedSelectDeletesNothing) {
     EXPECT_EQ(Form.Messages.size(), 2u);
 }
 
-TEST_F(ImapScript, LoginDisabledInClearSaysSoAndSendsNothing) {
-    for (const char* capabilities :
-         {"IMAP4rev1 LOGINDISABLED STARTTLS", "IMAP4rev1 LOGINDISABLED AUTH=CRAM-MD5 SASL-IR"}) {
-        SCOPED_TRACE(capabilities);
-        Start({TScript().Line(std::string("* OK [CAPABILITY ") + capabilities + "] ready")});
+TEST_F(ImapScript, LoginDisabledWithoutAUsableMechanismSaysSoAndSendsNothing) {
+    setenv("SSL_CERT_FILE", (test::TestCertificateDir() + "/ca.pem").c_str(), 1);
+    const std::string inClear =
+        "Il server 127.0.0.1 non accetta la password su una connessione non protetta "
+        "(LOGINDISABLED):\\nscegliere TLS o STARTTLS come sicurezza dell'account";
+    struct TRow {
+        const char* capabilities;
+        TSecurity security;
+        std::string box;
+    };
+    for (const TRow& row :
+         {TRow{"IMAP4rev1 LOGINDISABLED STARTTLS", TSecurity::None, inClear},
+          TRow{"IMAP4rev1 LOGINDISABLED AUTH=CRAM-MD5 SASL-IR", TSecurity::None, inClear},
+          TRow{"IMAP4rev1 LOGINDISABLED AUTH=GSSAPI", TSecurity::Tls,
+               "Il server 127.0.0.1 non accetta l'accesso con la password (LOGINDISABLED)"}}) {
+        SCOPED_TRACE(row.capabilities);
+        TScript s;
+        if (row.security == TSecurity::Tls) s.StartTls();
+        s.Line(std::string("* OK [CAPABILITY ") + row.capabilities + "] ready");
+        Server = std::make_unique<TScriptedServer>(std::vector<TScript>{s});
+        TMailAccount a = Account("Posta", Server->Port(), "alice", "secret");
+        a.Protocol = TProtocol::Imap;
+        a.Security = row.security;
+        Load({a});
         Screen.Boxes.clear();
         Form.CheckMail();
         Server->Stop();
         EXPECT_EQ(Screen.BoxMessages(),
-                  (std::vector<std::string>{
-                      "Il server 127.0.0.1 non accetta la password su una connessione non protetta "
-                      "(LOGINDISABLED):\\nscegliere TLS o STARTTLS come sicurezza dell'account",
-                      "Impossibile connettersi a 127.0.0.1"}));
+                  (std::vector<std::string>{row.box, "Impossibile connettersi a 127.0.0.1"}));
         EXPECT_EQ(Server->Received(), std::vector<std::string>{});
         EXPECT_TRUE(Form.CheckErrorFlag());
+        EXPECT_FALSE(Form.AntiFreeze1.Active);
     }
+    unsetenv("SSL_CERT_FILE");
 }
 
 TEST_F(ImapScript, AMessageAnsweredForAnotherUidOrTwiceIsNotVerified) {
