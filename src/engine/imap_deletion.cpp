@@ -85,9 +85,9 @@ bool TFormMain::DeleteImapBatch(const std::vector<TMessageEntry>& batch, bool co
                     ids, lines, [&](size_t i, THeaderList& header) {
                         // Without a stored header the id alone verifies it. A
                         // UID answered twice must match both times.
-                        const bool same =
+                        const bool matches =
                             batch[i].HeaderText.empty() || header.Text() == batch[i].HeaderText;
-                        good[i] = (!found[i] || good[i]) && same;
+                        good[i] = (!found[i] || good[i]) && matches;
                         found[i] = true;
                     });
             }
