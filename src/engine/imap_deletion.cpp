@@ -67,7 +67,8 @@ bool TFormMain::DeleteImapBatch(const std::vector<TMessageEntry>& batch, bool co
         try {
             if (copyToRecycle) {
                 int64_t maximum = 0;
-                for (const TMessageEntry& e : batch) maximum = std::max(maximum, RetrieveLimit(e.Size));
+                for (const TMessageEntry& e : batch)
+                    maximum = std::max(maximum, RetrieveLimit(e.Size));
                 same = ImapSession1.OpenForRemovalAndFetchMessages(
                     ids, maximum, [&](size_t i, std::string& text) {
                         // A UID answered twice is not to be trusted: the copy

@@ -25,8 +25,10 @@ inline constexpr const char* kKeyMoveToJunk = "SpostaInSpam";
 // words>". Nothing was read or changed; the session is still in step.
 class EFolderNotFound : public EMailError {
 public:
-    EFolderNotFound(const std::string& folder, const std::string& host, const std::string& serverText)
-        : EMailError("Cartella " + folder + " non trovata sul server " + host + ": " + serverText) {}
+    EFolderNotFound(const std::string& folder, const std::string& host,
+                    const std::string& serverText)
+        : EMailError("Cartella " + folder + " non trovata sul server " + host + ": " + serverText) {
+    }
 };
 
 // One message as a check reads it.
@@ -48,9 +50,9 @@ using TMailboxTextOf = std::function<void(size_t index, std::string& text)>;
 
 // How the messages were taken off the mailbox.
 enum class TRemoval {
-    Moved,      // into the server's Junk folder
-    Erased,     // deleted for good
-    Refused,    // nothing removed: it could not be done without touching other messages
+    Moved,    // into the server's Junk folder
+    Erased,   // deleted for good
+    Refused,  // nothing removed: it could not be done without touching other messages
     // As Refused, but the messages were marked for a while: another
     // client's expunge may have taken them meanwhile.
     Unmarked,

@@ -207,7 +207,8 @@ TEST_F(ImapScript, AMessageExpungedByAnotherClientStopsTheWalkThere) {
     WriteIniBool(kSectionSetup, "CopyToRecycle", false);
     WriteIniBool(kSectionSetup, "SpostaInSpam", false);
     // Rows go last first: 102 is verified, 101 is gone.
-    TScript del = Selected(7, "UID FETCH 101:102 (UID BODY.PEEK[HEADER])", HeaderOnly(1, Msg(2, 102)));
+    TScript del =
+        Selected(7, "UID FETCH 101:102 (UID BODY.PEEK[HEADER])", HeaderOnly(1, Msg(2, 102)));
     del.Expect("a4 UID STORE 102 +FLAGS.SILENT (\\Deleted)")
         .Expect("a5 UID EXPUNGE 102")
         .Send("a4 OK Store completed.\r\n* 1 EXPUNGE\r\na5 OK Expunge completed.\r\n")
@@ -231,17 +232,18 @@ TEST_F(ImapScript, WithoutUidplusExpungeOnlyWhenNoOtherMessageIsMarked) {
         const char* after;   // and after, when asked
         size_t copies;       // kept in the recycle folder
     };
-    for (const TRow& row : {TRow{"only ours", "* SEARCH\r\n", "* SEARCH 101 102\r\n", 2},
-                            TRow{"another marked before", "* SEARCH 55\r\n", nullptr, 0},
-                            // Ours were marked while another client could
-                            // expunge: their copies stay.
-                            TRow{"another marked meanwhile", "* SEARCH\r\n",
-                                 "* SEARCH 55 101 102\r\n", 2}}) {
+    for (const TRow& row :
+         {TRow{"only ours", "* SEARCH\r\n", "* SEARCH 101 102\r\n", 2},
+          TRow{"another marked before", "* SEARCH 55\r\n", nullptr, 0},
+          // Ours were marked while another client could
+          // expunge: their copies stay.
+          TRow{"another marked meanwhile", "* SEARCH\r\n", "* SEARCH 55 101 102\r\n", 2}}) {
         SCOPED_TRACE(row.name);
         std::filesystem::remove_all(Home.Path("Cestino"));
         TScript del = Selected(7, "UID FETCH 101:102 (UID BODY.PEEK[])",
                                WholeMessage(1, Msg(1, 101)) + WholeMessage(2, Msg(2, 102)), bare);
-        del.Expect("a4 UID SEARCH DELETED").Send(std::string(row.before) + "a4 OK Search completed.\r\n");
+        del.Expect("a4 UID SEARCH DELETED")
+            .Send(std::string(row.before) + "a4 OK Search completed.\r\n");
         int tag = 5;
         if (row.after != nullptr) {
             del.Expect("a5 UID STORE 101:102 +FLAGS.SILENT (\\Deleted)")
@@ -249,9 +251,11 @@ TEST_F(ImapScript, WithoutUidplusExpungeOnlyWhenNoOtherMessageIsMarked) {
                 .Expect("a6 UID SEARCH DELETED")
                 .Send(std::string(row.after) + "a6 OK Search completed.\r\n");
             if (row.after == std::string("* SEARCH 101 102\r\n"))
-                del.Expect("a7 EXPUNGE").Line("* 2 EXPUNGE\r\n* 1 EXPUNGE\r\na7 OK Expunge completed.");
+                del.Expect("a7 EXPUNGE")
+                    .Line("* 2 EXPUNGE\r\n* 1 EXPUNGE\r\na7 OK Expunge completed.");
             else
-                del.Expect("a7 UID STORE 101:102 -FLAGS.SILENT (\\Deleted)").Line("a7 OK Store completed.");
+                del.Expect("a7 UID STORE 101:102 -FLAGS.SILENT (\\Deleted)")
+                    .Line("a7 OK Store completed.");
             tag = 8;
         }
         del.Expect("a" + std::to_string(tag) + " LOGOUT");
@@ -260,8 +264,8 @@ TEST_F(ImapScript, WithoutUidplusExpungeOnlyWhenNoOtherMessageIsMarked) {
         Form.CheckMail(TAutoDeletion::Always);
         ExpectNoFailures();
         const bool erased = row.copies == 2 && row.after == std::string("* SEARCH 101 102\r\n");
-        EXPECT_EQ(Screen.BoxMessages(), erased ? std::vector<std::string>{}
-                                               : std::vector<std::string>{refused});
+        EXPECT_EQ(Screen.BoxMessages(),
+                  erased ? std::vector<std::string>{} : std::vector<std::string>{refused});
         EXPECT_EQ(Recycled().size(), row.copies);
     }
 }
@@ -275,8 +279,9 @@ TEST_F(ImapScript, CopiesAreMadeBeforeTheMoveAndKeptWhenItFails) {
         TScript del = Selected(7, "UID FETCH 101:102 (UID BODY.PEEK[])",
                                WholeMessage(1, Msg(1, 101)) + WholeMessage(2, Msg(2, 102)));
         del.Expect("a4 LIST \"\" \"*\"")
-            .Send("* LIST (\\HasNoChildren) \"/\" INBOX\r\n* LIST (\\HasNoChildren \\Junk) \"/\" "
-                  "Spam\r\na4 OK List completed.\r\n")
+            .Send(
+                "* LIST (\\HasNoChildren) \"/\" INBOX\r\n* LIST (\\HasNoChildren \\Junk) \"/\" "
+                "Spam\r\na4 OK List completed.\r\n")
             .Expect("a5 UID MOVE 101:102 \"Spam\"")
             .Line(refused ? "a5 NO [SERVERBUG] Internal error" : "a5 OK Move completed.")
             .Expect("a6 LOGOUT");
@@ -298,7 +303,8 @@ TEST_F(ImapScript, AFolderTheServerRefusesIsNamedAndTheNextAccountIsChecked) {
     TScript typo = ImapLoggedIn();
     typo.Expect("a2 EXAMINE \"Archvio\"")
         .Expect(std::string("a3 ") + kFetchAll)
-        .Send("a2 NO [NONEXISTENT] Mailbox doesn't exist: Archvio\r\na3 BAD No mailbox selected.\r\n")
+        .Send(
+            "a2 NO [NONEXISTENT] Mailbox doesn't exist: Archvio\r\na3 BAD No mailbox selected.\r\n")
         .Expect("a4 LOGOUT");
     Server = std::make_unique<TScriptedServer>(
         std::vector<TScript>{typo, CheckScript({Msg(1, 101)}, 7)});
@@ -325,7 +331,8 @@ TEST_F(ImapScript, ARefusedSelectDeletesNothing) {
         .Expect("a3 UID FETCH 101:102 (UID BODY.PEEK[])")
         .Send("a2 NO [NOPERM] Permission denied\r\na3 BAD No mailbox selected.\r\n")
         .Expect("a4 LOGOUT");
-    Start({CheckScript({Msg(1, 101), Msg(2, 102)}, 7), del, CheckScript({Msg(1, 101), Msg(2, 102)}, 7)});
+    Start({CheckScript({Msg(1, 101), Msg(2, 102)}, 7), del,
+           CheckScript({Msg(1, 101), Msg(2, 102)}, 7)});
     Form.CheckMail(TAutoDeletion::Always);
     ExpectNoFailures();
     EXPECT_EQ(Screen.BoxMessages(),
@@ -388,9 +395,11 @@ TEST_F(ImapScript, AMessageAnsweredForAnotherUidOrTwiceIsNotVerified) {
          {TRow{"header of another uid", false, HeaderOnly(1, Msg(1, 101)) + HeaderOnly(2, unasked)},
           TRow{"header twice", false,
                HeaderOnly(1, Msg(1, 101)) + HeaderOnly(2, other) + HeaderOnly(2, Msg(2, 102))},
-          TRow{"message of another uid", true, WholeMessage(1, Msg(1, 101)) + WholeMessage(2, unasked)},
+          TRow{"message of another uid", true,
+               WholeMessage(1, Msg(1, 101)) + WholeMessage(2, unasked)},
           TRow{"message twice", true,
-               WholeMessage(1, Msg(1, 101)) + WholeMessage(2, Msg(2, 102)) + WholeMessage(2, other)}}) {
+               WholeMessage(1, Msg(1, 101)) + WholeMessage(2, Msg(2, 102)) +
+                   WholeMessage(2, other)}}) {
         SCOPED_TRACE(row.name);
         WriteIniBool(kSectionSetup, "CopyToRecycle", row.copies);
         TScript del = Selected(7,
@@ -398,7 +407,8 @@ TEST_F(ImapScript, AMessageAnsweredForAnotherUidOrTwiceIsNotVerified) {
                                           : "UID FETCH 101:102 (UID BODY.PEEK[HEADER])",
                                row.answer);
         del.Expect("a4 LOGOUT");
-        Start({CheckScript({Msg(1, 101), Msg(2, 102)}, 7), del, CheckScript({Msg(1, 101), Msg(2, 102)}, 7)});
+        Start({CheckScript({Msg(1, 101), Msg(2, 102)}, 7), del,
+               CheckScript({Msg(1, 101), Msg(2, 102)}, 7)});
         Screen.Boxes.clear();
         Form.CheckMail(TAutoDeletion::Always);
         ExpectNoFailures();

@@ -536,12 +536,13 @@ TImapFolder TImapClient::OpenAlong(const std::string& verb, const std::string& m
     return folder;
 }
 
-TImapFolder TImapClient::ExamineAndFetchHeaders(const std::string& mailbox, THeaderList& lines,
-                                                const TImapHeaderHandler& handler,
-                                                const std::function<void(const TImapFolder&)>& opened) {
+TImapFolder TImapClient::ExamineAndFetchHeaders(
+    const std::string& mailbox, THeaderList& lines, const TImapHeaderHandler& handler,
+    const std::function<void(const TImapFolder&)>& opened) {
     return OpenAlong(
         "EXAMINE", mailbox, [this] { return std::vector<std::string>{Queue(kFetchAll)}; },
-        HeaderLimits(), HeaderHandler(lines, handler, nullptr), [&](const TImapFolder& folder) {
+        HeaderLimits(), HeaderHandler(lines, handler, nullptr),
+        [&](const TImapFolder& folder) {
             if (opened) opened(folder);
             return true;
         });
@@ -570,7 +571,8 @@ std::vector<uint32_t> Sorted(std::vector<uint32_t> uids) {
 void TImapClient::FetchHeadersByUid(const std::vector<uint32_t>& uids, THeaderList& lines,
                                     const TImapHeaderHandler& handler) {
     const std::vector<uint32_t> asked = Sorted(uids);
-    AwaitAll(QueueUidFetch(asked, kHeaderItems), HeaderLimits(), HeaderHandler(lines, handler, &asked));
+    AwaitAll(QueueUidFetch(asked, kHeaderItems), HeaderLimits(),
+             HeaderHandler(lines, handler, &asked));
 }
 
 TImapFolder TImapClient::SelectAndFetchHeaders(const std::string& mailbox,

@@ -164,8 +164,9 @@ public:
     TImapFolder SelectAndFetchHeaders(const std::string& mailbox, const std::vector<uint32_t>& uids,
                                       THeaderList& lines, const TImapHeaderHandler& handler,
                                       const TFolderCheck& opened);
-    TImapFolder SelectAndFetchMessages(const std::string& mailbox, const std::vector<uint32_t>& uids,
-                                       int64_t maximum, const TImapMessageHandler& handler,
+    TImapFolder SelectAndFetchMessages(const std::string& mailbox,
+                                       const std::vector<uint32_t>& uids, int64_t maximum,
+                                       const TImapMessageHandler& handler,
                                        const TFolderCheck& opened);
 
     // The headers (UID and BODY.PEEK[HEADER]) of the given UIDs of the open

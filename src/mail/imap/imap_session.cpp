@@ -106,21 +106,25 @@ void TImapMailboxSession::StreamHeaders(THeaderList& lines,
                                         const TMailboxHeaderSink& sink) {
     TMailboxMessage message;
     bool answered = false;
-    Opening(answered, [&] { return FClient.ExamineAndFetchHeaders(
-        EncodeMailboxName(Folder), lines,
-        [&](const TImapMessageInfo& info, THeaderList& header) {
-            message.Number = static_cast<int32_t>(std::min<uint32_t>(info.Number, INT32_MAX));
-            // Without UIDVALIDITY a UID says nothing about the next session.
-            message.UniqueId = FUidValidity == 0 ? std::string() : ImapUniqueId(FUidValidity, info.Uid);
-            message.Size = SizeOf(info.Size);
-            message.Cut = info.Fault != THeaderFault::None;
-            sink(message, header);
-        },
-        [&](const TImapFolder& folder) {
-            answered = true;
-            FUidValidity = folder.UidValidity;
-            if (opened) opened(static_cast<int32_t>(std::min<uint32_t>(folder.Exists, INT32_MAX)));
-        }); });
+    Opening(answered, [&] {
+        return FClient.ExamineAndFetchHeaders(
+            EncodeMailboxName(Folder), lines,
+            [&](const TImapMessageInfo& info, THeaderList& header) {
+                message.Number = static_cast<int32_t>(std::min<uint32_t>(info.Number, INT32_MAX));
+                // Without UIDVALIDITY a UID says nothing about the next session.
+                message.UniqueId =
+                    FUidValidity == 0 ? std::string() : ImapUniqueId(FUidValidity, info.Uid);
+                message.Size = SizeOf(info.Size);
+                message.Cut = info.Fault != THeaderFault::None;
+                sink(message, header);
+            },
+            [&](const TImapFolder& folder) {
+                answered = true;
+                FUidValidity = folder.UidValidity;
+                if (opened)
+                    opened(static_cast<int32_t>(std::min<uint32_t>(folder.Exists, INT32_MAX)));
+            });
+    });
 }
 
 bool TImapMailboxSession::OpenForRemoval(const std::vector<std::string>& uniqueIds) {
