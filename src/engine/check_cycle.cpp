@@ -174,6 +174,11 @@ void TFormMain::RunCheckAccounts(bool& errorFlag) {
                     ReadAccountMessages(index, errorFlag);
                     DisconnectServer();
                 }
+            } catch (const EFolderNotFound& e) {
+                // Nothing of the account was read; the session is in step.
+                errorFlag = true;
+                ShowError(e.what());
+                DisconnectImap();
             } catch (const std::exception&) {
                 // The session stays as it is; the next connection closes it.
                 ShowError("Rilevati problemi durante la lettura dei messaggi");
@@ -325,6 +330,14 @@ void TFormMain::ReadImapMessages(int32_t accountIndex, bool& errorFlag) {
     }
 }
 
+std::string LoginDisabledError(const std::string& host, bool secure) {
+    if (secure)
+        return "Il server " + host + " non accetta l'accesso con la password (LOGINDISABLED)";
+    return "Il server " + host +
+           " non accetta la password su una connessione non protetta (LOGINDISABLED):\\n"
+           "scegliere TLS o STARTTLS come sicurezza dell'account";
+}
+
 bool TFormMain::ConnectImapAccount(int32_t accountIndex) {
     if (ImapClient1.IsConnected()) ImapClient1.Logout();
     TMailAccount account = Accounts.at(static_cast<size_t>(accountIndex));
@@ -362,6 +375,8 @@ bool TFormMain::ConnectImapAccount(int32_t accountIndex) {
         } catch (const ETlsError& e) {
             again = ReportTlsFailure(accountIndex, e, ImapClient1.Host, ImapClient1.LastReply,
                                      ImapClient1.Fingerprint);
+        } catch (const ELoginDisabled&) {
+            ShowError(LoginDisabledError(ImapClient1.Host, secure));
         } catch (const EOAuthRefused& e) {
             if (e.TokenRefused && !refreshed && !StopPressed()) {
                 refreshed = true;

@@ -62,6 +62,9 @@ std::string MessageLabel(const TMessageEntry& entry);
 std::string FolderChangedError(const std::string& folder, const std::string& host);
 // The IMAP server could delete only by erasing other messages too.
 std::string ExpungeRefusedError(const std::string& host);
+// The IMAP server takes no password login (LOGINDISABLED, and no AUTH=PLAIN):
+// on a connection in clear the user is told to protect it.
+std::string LoginDisabledError(const std::string& host, bool secure);
 // Whether the header block of a whole message (every line followed by CR LF,
 // unstuffed) is the one a header fetch stored as headerText; false when
 // nothing was stored.

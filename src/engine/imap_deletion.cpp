@@ -5,8 +5,9 @@
 // whole before anything is removed, and only the UIDs verified are removed,
 // never a message another client marked \Deleted.
 //
-// Round trips: greeting, login, SELECT, one fetch for all, then the removal
-// (LIST of the Junk folder and MOVE; or STORE and UID EXPUNGE together).
+// Round trips: greeting, login, SELECT with one fetch for all, then the
+// removal: LIST of the Junk folder and MOVE (5 in all), or STORE and UID
+// EXPUNGE together (4); LOGOUT is not waited for.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -47,41 +48,60 @@ bool TFormMain::DeleteImapBatch(const std::vector<TMessageEntry>& batch, bool co
 
     // The ids as the check stored them ("<n> <id>": the id after the blank).
     std::vector<std::string> ids;
-    std::vector<std::string> known;
     for (const TMessageEntry& e : batch) {
         const size_t blank = e.UidlText.find(' ');
         ids.push_back(blank == std::string::npos ? std::string() : e.UidlText.substr(blank + 1));
-        if (!ids.back().empty()) known.push_back(ids.back());
     }
     std::vector<std::string> copies(batch.size());
     std::vector<std::string> boxes;
     size_t go = 0;
     bool asked = false;  // the removal went out: its messages may be gone
     try {
-        if (!ImapSession1.OpenForRemoval(known)) {
+        // SELECT and one fetch that verifies them all go together: the
+        // whole messages when copies are made (their header compared
+        // there), else the headers. Nothing fetched counts unless the folder
+        // still has the UIDVALIDITY of the check.
+        std::vector<bool> found(batch.size(), false), good(batch.size(), false);
+        std::vector<std::vector<std::string>> reasons(batch.size());
+        bool same = false;
+        try {
+            if (copyToRecycle) {
+                int64_t maximum = 0;
+                for (const TMessageEntry& e : batch)
+                    maximum = std::max(maximum, RetrieveLimit(e.Size));
+                same = ImapSession1.OpenForRemovalAndFetchMessages(
+                    ids, maximum, [&](size_t i, std::string& text) {
+                        // A UID answered twice is not to be trusted: the copy
+                        // of the first answer is not kept.
+                        if (found[i]) {
+                            good[i] = false;
+                            return;
+                        }
+                        found[i] = true;
+                        good[i] = StoreRecycleCopy(batch[i], text, &reasons[i], &copies[i]);
+                    });
+            } else {
+                THeaderList lines;
+                same = ImapSession1.OpenForRemovalAndFetchHeaders(
+                    ids, lines, [&](size_t i, THeaderList& header) {
+                        // Without a stored header the id alone verifies it. A
+                        // UID answered twice must match both times.
+                        const bool matches =
+                            batch[i].HeaderText.empty() || header.Text() == batch[i].HeaderText;
+                        good[i] = (!found[i] || good[i]) && matches;
+                        found[i] = true;
+                    });
+            }
+        } catch (const EFolderNotFound& e) {
+            DisconnectImap();
+            ShowError(e.what());
+            return false;
+        }
+        if (!same) {
+            // No copy was made: nothing is delivered from another folder.
             DisconnectImap();
             ShowError(FolderChangedError(folder, host));
             return false;
-        }
-        // One fetch verifies them all: the whole messages when copies are
-        // made (their header compared there), else the headers.
-        std::vector<bool> found(batch.size(), false), good(batch.size(), false);
-        std::vector<std::vector<std::string>> reasons(batch.size());
-        if (copyToRecycle) {
-            int64_t maximum = 0;
-            for (const TMessageEntry& e : batch) maximum = std::max(maximum, RetrieveLimit(e.Size));
-            ImapSession1.FetchMessagesOf(ids, maximum, [&](size_t i, std::string& text) {
-                if (found[i]) return;
-                found[i] = true;
-                good[i] = StoreRecycleCopy(batch[i], text, &reasons[i], &copies[i]);
-            });
-        } else {
-            THeaderList lines;
-            ImapSession1.FetchHeadersOf(ids, lines, [&](size_t i, THeaderList& header) {
-                found[i] = true;
-                // Without a stored header the id alone verifies it.
-                good[i] = batch[i].HeaderText.empty() || header.Text() == batch[i].HeaderText;
-            });
         }
         // In the walk's order: the messages up to the first that fails go,
         // as one at a time they would; Stop takes effect between two.
@@ -105,9 +125,12 @@ bool TFormMain::DeleteImapBatch(const std::vector<TMessageEntry>& batch, bool co
             for (size_t i = 0; i < go; ++i)
                 ShowStatus("Eliminazione del messaggio " + MessageLabel(batch[i]));
             asked = true;
-            if (ImapSession1.Remove(verified) == TRemoval::Refused) {
-                // Nothing was expunged and the flags are back as they were.
-                KeepAfter(copies, 0, go);
+            const TRemoval removal = ImapSession1.Remove(verified);
+            if (removal == TRemoval::Refused || removal == TRemoval::Unmarked) {
+                // Nothing was expunged here. Untouched messages need no
+                // copy; marked ones may have gone with another client's
+                // expunge, so theirs stay.
+                if (removal == TRemoval::Refused) KeepAfter(copies, 0, go);
                 go = 0;
                 boxes.push_back(ExpungeRefusedError(host));
             }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "mail/errors.h"
+
 namespace kalmuro {
 
 class THeaderList;
@@ -20,6 +22,17 @@ inline constexpr const char* kKeyMoveToJunk = "SpostaInSpam";
 // The "Setup" option that keeps an IDLE connection to every IMAP account
 // between checks (default off).
 inline constexpr const char* kKeyImmediateCheck = "AttesaImmediata";
+
+// The server would not open the folder the account names (a typo, or one
+// removed since): "Cartella <folder> non trovata sul server <host>: <its
+// words>". Nothing was read or changed; the session is still in step.
+class EFolderNotFound : public EMailError {
+public:
+    EFolderNotFound(const std::string& folder, const std::string& host,
+                    const std::string& serverText)
+        : EMailError("Cartella " + folder + " non trovata sul server " + host + ": " + serverText) {
+    }
+};
 
 // One message as a check reads it.
 struct TMailboxMessage {
@@ -40,9 +53,12 @@ using TMailboxTextOf = std::function<void(size_t index, std::string& text)>;
 
 // How the messages were taken off the mailbox.
 enum class TRemoval {
-    Moved,      // into the server's Junk folder
-    Erased,     // deleted for good
-    Refused,    // nothing removed: it could not be done without touching other messages
+    Moved,    // into the server's Junk folder
+    Erased,   // deleted for good
+    Refused,  // nothing removed: it could not be done without touching other messages
+    // As Refused, but the messages were marked for a while: another
+    // client's expunge may have taken them meanwhile.
+    Unmarked,
 };
 
 class TMailboxSession {
@@ -59,6 +75,7 @@ public:
     // gave no longer name the same messages: nothing may be removed.
     virtual bool OpenForRemoval(const std::vector<std::string>& uniqueIds) = 0;
     // The same, read-only: to look at messages without changing anything.
+    // Both raise EFolderNotFound when the server refuses the folder.
     virtual bool OpenToRead(const std::vector<std::string>& uniqueIds) = 0;
     // The headers now of those messages that still exist; one call each.
     virtual void FetchHeadersOf(const std::vector<std::string>& uniqueIds, THeaderList& lines,
@@ -67,10 +84,33 @@ public:
     // exist, each of at most maximum bytes; a larger one raises.
     virtual void FetchMessagesOf(const std::vector<std::string>& uniqueIds, int64_t maximum,
                                  const TMailboxTextOf& sink) = 0;
+    // OpenForRemoval of the ids that are not empty, then FetchHeadersOf or
+    // FetchMessagesOf of all: a protocol may send both at once. False, with
+    // no call of the sink, when OpenForRemoval says so.
+    virtual bool OpenForRemovalAndFetchHeaders(const std::vector<std::string>& uniqueIds,
+                                               THeaderList& lines, const TMailboxHeaderOf& sink) {
+        if (!OpenForRemoval(Known(uniqueIds))) return false;
+        FetchHeadersOf(uniqueIds, lines, sink);
+        return true;
+    }
+    virtual bool OpenForRemovalAndFetchMessages(const std::vector<std::string>& uniqueIds,
+                                                int64_t maximum, const TMailboxTextOf& sink) {
+        if (!OpenForRemoval(Known(uniqueIds))) return false;
+        FetchMessagesOf(uniqueIds, maximum, sink);
+        return true;
+    }
     // Takes the messages off the mailbox; only these, never another one.
     virtual TRemoval Remove(const std::vector<std::string>& uniqueIds) = 0;
     // Ends the session; raises nothing.
     virtual void End() = 0;
+
+protected:
+    static std::vector<std::string> Known(const std::vector<std::string>& uniqueIds) {
+        std::vector<std::string> known;
+        for (const std::string& id : uniqueIds)
+            if (!id.empty()) known.push_back(id);
+        return known;
+    }
 };
 
 }  // namespace kalmuro

@@ -37,7 +37,7 @@ protected:
         Server->Imap = true;
         Wire = new std::map<std::string, std::vector<std::string>>;
         const std::map<std::string, int32_t> users = {
-            {"anna", 12}, {"bruno", 8}, {"carlo", 8}, {"dora", 8}};
+            {"anna", 12}, {"bruno", 8}, {"carlo", 8}, {"dora", 8}, {"elsa", 6}};
         Ready = true;
         int32_t seed = 90;
         for (const auto& [user, count] : users) {
@@ -234,6 +234,36 @@ TEST_F(ImapDovecot, AMessageChangedSinceTheCheckStays) {
                                         "Rilevati errori durante l'eliminazione"}));
     EXPECT_EQ(Folder("dora", "INBOX"), inbox);
     EXPECT_EQ(Folder("dora", "Junk").size(), 0u);
+}
+
+TEST_F(ImapDovecot, AFolderTheServerDoesNotHaveIsNamedAndNothingOfItIsDeleted) {
+    Block("elsa", {1, 2});
+    WriteIniBool(kSectionSetup, "CopyToRecycle", true);
+    TMailAccount typo = Imap("elsa");
+    typo.Folder = "Archvio";
+    Load({typo, Imap("elsa")});
+    Form.CheckMail();
+    const std::string named = "Cartella Archvio non trovata sul server 127.0.0.1: ";
+    std::vector<std::string> boxes = Screen.BoxMessages();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].substr(0, named.size()), named) << boxes[0];
+    EXPECT_NE(boxes[0].find("Mailbox doesn't exist: Archvio"), std::string::npos) << boxes[0];
+    EXPECT_TRUE(Form.CheckErrorFlag());
+    ASSERT_EQ(Form.Messages.size(), 6u) << "the second account is still checked";
+    ASSERT_EQ(Form.CountCheckedMessages(), 2);
+
+    // The folder of the ticked rows' account gone wrong before the deletion.
+    const std::vector<std::string> inbox = Folder("elsa", "INBOX");
+    Form.Accounts[1].Folder = "Archvio";
+    Screen.Boxes.clear();
+    Form.DeleteSelectedMessages();
+    boxes = Screen.BoxMessages();
+    ASSERT_GE(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0], "Spostare nel Cestino i 2 messaggi selezionati ?");
+    EXPECT_EQ(boxes[1].substr(0, named.size()), named) << boxes[1];
+    EXPECT_EQ(Folder("elsa", "INBOX"), inbox);
+    EXPECT_TRUE(Folder("elsa", "Junk").empty());
+    EXPECT_TRUE(Recycled().empty());
 }
 
 TEST_F(ImapDovecot, ViewAndSaveFetchTheMessageWithoutMarkingItSeen) {

@@ -101,7 +101,7 @@ TEST_F(ImapScript, TheCheckIsOneCommandAndOneStreamedAnswer) {
 }
 
 TEST_F(ImapScript, ACutOrAByeMidFetchKeepsWhatArrived) {
-    for (const std::string end : {std::string(), std::string("* BYE Server shutting down.\r\n")}) {
+    for (const std::string& end : {std::string(), std::string("* BYE Server shutting down.\r\n")}) {
         SCOPED_TRACE(end.empty() ? "cut" : "bye");
         TScript s = ImapLoggedIn();
         s.Expect("a2 EXAMINE \"INBOX\"").Expect(std::string("a3 ") + kFetchAll);
@@ -175,17 +175,23 @@ TEST_F(ImapScript, ARefusedStartTlsSaysSoAndSendsNoLogin) {
     EXPECT_FALSE(Form.AntiFreeze1.Active);
 }
 
-// The deletion's session up to its SELECT answer.
-TScript Selected(unsigned validity, const std::string& capabilities = test::kImapCapabilities) {
+// The deletion's session up to the answer of its verifying fetch, which goes
+// out with SELECT: the server answers only once both are in.
+TScript Selected(unsigned validity, const std::string& fetch, const std::string& fetched,
+                 const std::string& capabilities = test::kImapCapabilities) {
     TScript s = ImapLoggedIn(capabilities, capabilities);
-    s.Expect("a2 SELECT \"INBOX\"").Send(ImapFolderAnswer("a2", 2, validity, false));
+    s.Expect("a2 SELECT \"INBOX\"")
+        .Expect("a3 " + fetch)
+        .Send(ImapFolderAnswer("a2", 2, validity, false) + fetched + "a3 OK Fetch completed.\r\n");
     return s;
 }
 
 TEST_F(ImapScript, AChangedUidValidityDeletesNothing) {
     BlockAll();
-    TScript del = Selected(8);
-    del.Expect("a3 LOGOUT");
+    // What the fetch brings is another folder's: no copy of it is made.
+    TScript del = Selected(8, "UID FETCH 101:102 (UID BODY.PEEK[])",
+                           WholeMessage(1, Msg(1, 101)) + WholeMessage(2, Msg(2, 102)));
+    del.Expect("a4 LOGOUT");
     Start({CheckScript({Msg(1, 101), Msg(2, 102)}, 7), del, CheckScript({Msg(1, 5), Msg(2, 6)}, 8)});
     Form.CheckMail(TAutoDeletion::Always);
     ExpectNoFailures();
@@ -201,10 +207,9 @@ TEST_F(ImapScript, AMessageExpungedByAnotherClientStopsTheWalkThere) {
     WriteIniBool(kSectionSetup, "CopyToRecycle", false);
     WriteIniBool(kSectionSetup, "SpostaInSpam", false);
     // Rows go last first: 102 is verified, 101 is gone.
-    TScript del = Selected(7);
-    del.Expect("a3 UID FETCH 101:102 (UID BODY.PEEK[HEADER])")
-        .Send(HeaderOnly(1, Msg(2, 102)) + "a3 OK Fetch completed.\r\n")
-        .Expect("a4 UID STORE 102 +FLAGS.SILENT (\\Deleted)")
+    TScript del =
+        Selected(7, "UID FETCH 101:102 (UID BODY.PEEK[HEADER])", HeaderOnly(1, Msg(2, 102)));
+    del.Expect("a4 UID STORE 102 +FLAGS.SILENT (\\Deleted)")
         .Expect("a5 UID EXPUNGE 102")
         .Send("a4 OK Store completed.\r\n* 1 EXPUNGE\r\na5 OK Expunge completed.\r\n")
         .Expect("a6 LOGOUT");
@@ -216,33 +221,52 @@ TEST_F(ImapScript, AMessageExpungedByAnotherClientStopsTheWalkThere) {
 
 TEST_F(ImapScript, WithoutUidplusExpungeOnlyWhenNoOtherMessageIsMarked) {
     BlockAll();
-    WriteIniBool(kSectionSetup, "CopyToRecycle", false);
+    WriteIniBool(kSectionSetup, "CopyToRecycle", true);
     const std::string bare = "IMAP4rev1 LITERAL+";
-    for (const bool othersMarked : {false, true}) {
-        SCOPED_TRACE(othersMarked ? "another message marked" : "only ours");
-        TScript del = Selected(7, bare);
-        del.Expect("a3 UID FETCH 101:102 (UID BODY.PEEK[HEADER])")
-            .Send(HeaderOnly(1, Msg(1, 101)) + HeaderOnly(2, Msg(2, 102)) + "a3 OK Done.\r\n")
-            .Expect("a4 UID STORE 101:102 +FLAGS.SILENT (\\Deleted)")
-            .Line("a4 OK Store completed.")
-            .Expect("a5 UID SEARCH DELETED")
-            .Send(std::string(othersMarked ? "* SEARCH 55 101 102\r\n" : "* SEARCH 101 102\r\n") +
-                  "a5 OK Search completed.\r\n");
-        if (othersMarked)
-            del.Expect("a6 UID STORE 101:102 -FLAGS.SILENT (\\Deleted)").Line("a6 OK Store completed.");
-        else
-            del.Expect("a6 EXPUNGE").Line("* 2 EXPUNGE\r\n* 1 EXPUNGE\r\na6 OK Expunge completed.");
-        del.Expect("a7 LOGOUT");
+    const std::string refused =
+        "Il server 127.0.0.1 non sa eliminare i soli messaggi scelti (UIDPLUS) e altri messaggi "
+        "della cartella sono segnati per l'eliminazione: nessun messaggio eliminato";
+    struct TRow {
+        const char* name;
+        const char* before;  // the SEARCH answer before ours are marked
+        const char* after;   // and after, when asked
+        size_t copies;       // kept in the recycle folder
+    };
+    for (const TRow& row :
+         {TRow{"only ours", "* SEARCH\r\n", "* SEARCH 101 102\r\n", 2},
+          TRow{"another marked before", "* SEARCH 55\r\n", nullptr, 0},
+          // Ours were marked while another client could
+          // expunge: their copies stay.
+          TRow{"another marked meanwhile", "* SEARCH\r\n", "* SEARCH 55 101 102\r\n", 2}}) {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove_all(Home.Path("Cestino"));
+        TScript del = Selected(7, "UID FETCH 101:102 (UID BODY.PEEK[])",
+                               WholeMessage(1, Msg(1, 101)) + WholeMessage(2, Msg(2, 102)), bare);
+        del.Expect("a4 UID SEARCH DELETED")
+            .Send(std::string(row.before) + "a4 OK Search completed.\r\n");
+        int tag = 5;
+        if (row.after != nullptr) {
+            del.Expect("a5 UID STORE 101:102 +FLAGS.SILENT (\\Deleted)")
+                .Line("a5 OK Store completed.")
+                .Expect("a6 UID SEARCH DELETED")
+                .Send(std::string(row.after) + "a6 OK Search completed.\r\n");
+            if (row.after == std::string("* SEARCH 101 102\r\n"))
+                del.Expect("a7 EXPUNGE")
+                    .Line("* 2 EXPUNGE\r\n* 1 EXPUNGE\r\na7 OK Expunge completed.");
+            else
+                del.Expect("a7 UID STORE 101:102 -FLAGS.SILENT (\\Deleted)")
+                    .Line("a7 OK Store completed.");
+            tag = 8;
+        }
+        del.Expect("a" + std::to_string(tag) + " LOGOUT");
         Start({CheckScript({Msg(1, 101), Msg(2, 102)}, 7, bare), del, CheckScript({}, 7, bare)});
         Screen.Boxes.clear();
         Form.CheckMail(TAutoDeletion::Always);
         ExpectNoFailures();
+        const bool erased = row.copies == 2 && row.after == std::string("* SEARCH 101 102\r\n");
         EXPECT_EQ(Screen.BoxMessages(),
-                  othersMarked ? std::vector<std::string>{
-                                     "Il server 127.0.0.1 non sa eliminare i soli messaggi scelti "
-                                     "(UIDPLUS) e altri messaggi della cartella sono segnati per "
-                                     "l'eliminazione: nessun messaggio eliminato"}
-                               : std::vector<std::string>{});
+                  erased ? std::vector<std::string>{} : std::vector<std::string>{refused});
+        EXPECT_EQ(Recycled().size(), row.copies);
     }
 }
 
@@ -252,12 +276,12 @@ TEST_F(ImapScript, CopiesAreMadeBeforeTheMoveAndKeptWhenItFails) {
     for (const bool refused : {false, true}) {
         SCOPED_TRACE(refused ? "refused" : "moved");
         std::filesystem::remove_all(Home.Path("Cestino"));
-        TScript del = Selected(7);
-        del.Expect("a3 UID FETCH 101:102 (UID BODY.PEEK[])")
-            .Send(WholeMessage(1, Msg(1, 101)) + WholeMessage(2, Msg(2, 102)) + "a3 OK Done.\r\n")
-            .Expect("a4 LIST \"\" \"*\"")
-            .Send("* LIST (\\HasNoChildren) \"/\" INBOX\r\n* LIST (\\HasNoChildren \\Junk) \"/\" "
-                  "Spam\r\na4 OK List completed.\r\n")
+        TScript del = Selected(7, "UID FETCH 101:102 (UID BODY.PEEK[])",
+                               WholeMessage(1, Msg(1, 101)) + WholeMessage(2, Msg(2, 102)));
+        del.Expect("a4 LIST \"\" \"*\"")
+            .Send(
+                "* LIST (\\HasNoChildren) \"/\" INBOX\r\n* LIST (\\HasNoChildren \\Junk) \"/\" "
+                "Spam\r\na4 OK List completed.\r\n")
             .Expect("a5 UID MOVE 101:102 \"Spam\"")
             .Line(refused ? "a5 NO [SERVERBUG] Internal error" : "a5 OK Move completed.")
             .Expect("a6 LOGOUT");
@@ -272,6 +296,125 @@ TEST_F(ImapScript, CopiesAreMadeBeforeTheMoveAndKeptWhenItFails) {
         for (const std::string& name : files) texts.insert(ReadFile(Home.Path("Cestino/" + name)));
         EXPECT_EQ(texts, (std::multiset<std::string>{Msg(1, 101).Text(), Msg(2, 102).Text()}));
         EXPECT_EQ(Screen.BoxMessages().size(), refused ? 1u : 0u);
+    }
+}
+
+TEST_F(ImapScript, AFolderTheServerRefusesIsNamedAndTheNextAccountIsChecked) {
+    TScript typo = ImapLoggedIn();
+    typo.Expect("a2 EXAMINE \"Archvio\"")
+        .Expect(std::string("a3 ") + kFetchAll)
+        .Send(
+            "a2 NO [NONEXISTENT] Mailbox doesn't exist: Archvio\r\na3 BAD No mailbox selected.\r\n")
+        .Expect("a4 LOGOUT");
+    Server = std::make_unique<TScriptedServer>(
+        std::vector<TScript>{typo, CheckScript({Msg(1, 101)}, 7)});
+    TMailAccount a = Account("Archivio", Server->Port(), "alice", "secret");
+    a.Protocol = TProtocol::Imap;
+    a.Folder = "Archvio";
+    TMailAccount b = Account("Posta", Server->Port(), "alice", "secret");
+    b.Protocol = TProtocol::Imap;
+    Load({a, b});
+    Form.CheckMail();
+    ExpectNoFailures();
+    EXPECT_EQ(Screen.BoxMessages(),
+              std::vector<std::string>{"Cartella Archvio non trovata sul server 127.0.0.1: "
+                                       "[NONEXISTENT] Mailbox doesn't exist: Archvio"});
+    EXPECT_TRUE(Form.CheckErrorFlag());
+    ASSERT_EQ(Form.Messages.size(), 1u);
+    EXPECT_EQ(Form.Messages[0].AccountIndex, 1);
+}
+
+TEST_F(ImapScript, ARefusedSelectDeletesNothing) {
+    BlockAll();
+    TScript del = ImapLoggedIn();
+    del.Expect("a2 SELECT \"INBOX\"")
+        .Expect("a3 UID FETCH 101:102 (UID BODY.PEEK[])")
+        .Send("a2 NO [NOPERM] Permission denied\r\na3 BAD No mailbox selected.\r\n")
+        .Expect("a4 LOGOUT");
+    Start({CheckScript({Msg(1, 101), Msg(2, 102)}, 7), del,
+           CheckScript({Msg(1, 101), Msg(2, 102)}, 7)});
+    Form.CheckMail(TAutoDeletion::Always);
+    ExpectNoFailures();
+    EXPECT_EQ(Screen.BoxMessages(),
+              std::vector<std::string>{
+                  "Cartella INBOX non trovata sul server 127.0.0.1: [NOPERM] Permission denied"});
+    EXPECT_TRUE(Recycled().empty());
+    EXPECT_EQ(Form.Messages.size(), 2u);
+}
+
+TEST_F(ImapScript, LoginDisabledWithoutAUsableMechanismSaysSoAndSendsNothing) {
+    setenv("SSL_CERT_FILE", (test::TestCertificateDir() + "/ca.pem").c_str(), 1);
+    const std::string inClear =
+        "Il server 127.0.0.1 non accetta la password su una connessione non protetta "
+        "(LOGINDISABLED):\\nscegliere TLS o STARTTLS come sicurezza dell'account";
+    struct TRow {
+        const char* capabilities;
+        TSecurity security;
+        std::string box;
+    };
+    for (const TRow& row :
+         {TRow{"IMAP4rev1 LOGINDISABLED STARTTLS", TSecurity::None, inClear},
+          TRow{"IMAP4rev1 LOGINDISABLED AUTH=CRAM-MD5 SASL-IR", TSecurity::None, inClear},
+          TRow{"IMAP4rev1 LOGINDISABLED AUTH=GSSAPI", TSecurity::Tls,
+               "Il server 127.0.0.1 non accetta l'accesso con la password (LOGINDISABLED)"}}) {
+        SCOPED_TRACE(row.capabilities);
+        TScript s;
+        if (row.security == TSecurity::Tls) s.StartTls();
+        s.Line(std::string("* OK [CAPABILITY ") + row.capabilities + "] ready");
+        Server = std::make_unique<TScriptedServer>(std::vector<TScript>{s});
+        TMailAccount a = Account("Posta", Server->Port(), "alice", "secret");
+        a.Protocol = TProtocol::Imap;
+        a.Security = row.security;
+        Load({a});
+        Screen.Boxes.clear();
+        Form.CheckMail();
+        Server->Stop();
+        EXPECT_EQ(Screen.BoxMessages(),
+                  (std::vector<std::string>{row.box, "Impossibile connettersi a 127.0.0.1"}));
+        EXPECT_EQ(Server->Received(), std::vector<std::string>{});
+        EXPECT_TRUE(Form.CheckErrorFlag());
+        EXPECT_FALSE(Form.AntiFreeze1.Active);
+    }
+    unsetenv("SSL_CERT_FILE");
+}
+
+TEST_F(ImapScript, AMessageAnsweredForAnotherUidOrTwiceIsNotVerified) {
+    BlockAll();
+    WriteIniBool(kSectionSetup, "SpostaInSpam", false);
+    TScriptMessage other = Msg(2, 102);
+    other.Header = "From: Someone <else@example.com>\r\nSubject: Not this one\r\n";
+    TScriptMessage unasked = Msg(2, 999);
+    struct TRow {
+        const char* name;
+        bool copies;
+        std::string answer;
+    };
+    // Rows go last first: 102 is the first to verify, and its failure stops
+    // the walk, so nothing at all may be removed, and no copy kept.
+    for (const TRow& row :
+         {TRow{"header of another uid", false, HeaderOnly(1, Msg(1, 101)) + HeaderOnly(2, unasked)},
+          TRow{"header twice", false,
+               HeaderOnly(1, Msg(1, 101)) + HeaderOnly(2, other) + HeaderOnly(2, Msg(2, 102))},
+          TRow{"message of another uid", true,
+               WholeMessage(1, Msg(1, 101)) + WholeMessage(2, unasked)},
+          TRow{"message twice", true,
+               WholeMessage(1, Msg(1, 101)) + WholeMessage(2, Msg(2, 102)) +
+                   WholeMessage(2, other)}}) {
+        SCOPED_TRACE(row.name);
+        WriteIniBool(kSectionSetup, "CopyToRecycle", row.copies);
+        TScript del = Selected(7,
+                               row.copies ? "UID FETCH 101:102 (UID BODY.PEEK[])"
+                                          : "UID FETCH 101:102 (UID BODY.PEEK[HEADER])",
+                               row.answer);
+        del.Expect("a4 LOGOUT");
+        Start({CheckScript({Msg(1, 101), Msg(2, 102)}, 7), del,
+               CheckScript({Msg(1, 101), Msg(2, 102)}, 7)});
+        Screen.Boxes.clear();
+        Form.CheckMail(TAutoDeletion::Always);
+        ExpectNoFailures();
+        ASSERT_FALSE(Screen.BoxMessages().empty());
+        EXPECT_EQ(Screen.BoxMessages().back(), "Rilevati errori durante l'eliminazione");
+        EXPECT_TRUE(Recycled().empty());
     }
 }
 

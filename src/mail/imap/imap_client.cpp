@@ -77,6 +77,9 @@ bool TImapMailbox::Has(std::string_view attribute) const {
                        [&](const std::string& a) { return SameText(a, attribute); });
 }
 
+ELoginDisabled::ELoginDisabled()
+    : EMailError("The server does not accept the password on this connection (LOGINDISABLED).") {}
+
 TImapClient::TImapClient() { Port = 143; }
 
 bool TImapClient::HasCapability(std::string_view name) const {
@@ -337,6 +340,10 @@ void TImapClient::Login(int32_t timeout) {
     Connect(timeout);
     try {
         if (!FPreauth) PasswordLogin();
+    } catch (const ELoginDisabled&) {
+        // Closed as a refused STARTTLS is: not a line more.
+        CloseConnection();
+        throw;
     } catch (...) {
         Logout();
         throw;
@@ -353,8 +360,7 @@ void TImapClient::PasswordLogin() {
         Authenticate("PLAIN", std::string(1, '\0') + Username + std::string(1, '\0') + Password);
         return;
     }
-    if (!loginAllowed)
-        throw EMailError("The server does not accept the password on this connection (LOGINDISABLED).");
+    if (!loginAllowed) throw ELoginDisabled();
     std::vector<std::string> literals;
     const std::string command =
         "LOGIN " + Astring(Username, literals) + " " + Astring(Password, literals);
@@ -494,48 +500,92 @@ void TImapClient::FetchHeaders(THeaderList& lines, const TImapHeaderHandler& han
     AwaitAll({Queue(kFetchAll)}, HeaderLimits(), HeaderHandler(lines, handler, nullptr));
 }
 
-TImapFolder TImapClient::ExamineAndFetchHeaders(const std::string& mailbox, THeaderList& lines,
-                                                const TImapHeaderHandler& handler,
-                                                const std::function<void(const TImapFolder&)>& opened) {
+TImapFolder TImapClient::OpenAlong(const std::string& verb, const std::string& mailbox,
+                                   const std::function<std::vector<std::string>()>& queue,
+                                   const TLimits& limits, const TDataHandler& onData,
+                                   const TFolderCheck& opened) {
     if (!QuotableText(mailbox)) {
-        TImapFolder folder = Examine(mailbox);
-        if (opened) opened(folder);
-        FetchHeaders(lines, handler);
+        TImapFolder folder = OpenFolder(verb, mailbox);
+        if (!opened || opened(folder)) AwaitAll(queue(), limits, onData);
         return folder;
     }
     TImapFolder folder;
-    const std::string examine = Queue("EXAMINE " + QuotedString(mailbox));
-    const std::string fetch = Queue(kFetchAll);
-    const TStatus status = Await(examine, HeaderLimits(), FolderHandler(folder));
-    if (status.Keyword != "OK") {
-        // No folder is open, so the fetch fails too; nothing it brings is
-        // delivered.
-        Await(fetch, HeaderLimits(), {});
-        Require(status);
-    }
-    Note(status);
-    folder.ReadOnly = status.Code == "READ-ONLY";
-    if (opened) {
-        try {
-            opened(folder);
-        } catch (...) {
-            // The fetch's answer is under way and can no longer be read.
-            CloseConnection();
-            throw;
+    const std::string open = Queue(verb + " " + QuotedString(mailbox));
+    const std::vector<std::string> tags = queue();
+    const TStatus status = Await(open, HeaderLimits(), FolderHandler(folder));
+    bool deliver = status.Keyword == "OK";
+    if (deliver) {
+        Note(status);
+        folder.ReadOnly = status.Code == "READ-ONLY";
+        if (opened) {
+            try {
+                deliver = opened(folder);
+            } catch (...) {
+                // The answers are under way and can no longer be read.
+                CloseConnection();
+                throw;
+            }
         }
     }
-    AwaitAll({fetch}, HeaderLimits(), HeaderHandler(lines, handler, nullptr));
+    if (!deliver) {
+        // Read and dropped, so that the session stays in step; a refused
+        // open fails them too, for no folder is open.
+        for (const std::string& tag : tags) Await(tag, HeaderLimits(), {});
+        if (status.Keyword != "OK") Require(status);
+        return folder;
+    }
+    AwaitAll(tags, limits, onData);
     return folder;
 }
 
+TImapFolder TImapClient::ExamineAndFetchHeaders(
+    const std::string& mailbox, THeaderList& lines, const TImapHeaderHandler& handler,
+    const std::function<void(const TImapFolder&)>& opened) {
+    return OpenAlong(
+        "EXAMINE", mailbox, [this] { return std::vector<std::string>{Queue(kFetchAll)}; },
+        HeaderLimits(), HeaderHandler(lines, handler, nullptr),
+        [&](const TImapFolder& folder) {
+            if (opened) opened(folder);
+            return true;
+        });
+}
+
+std::vector<std::string> TImapClient::QueueUidFetch(const std::vector<uint32_t>& sorted,
+                                                    const char* items) {
+    std::vector<std::string> tags;
+    for (const std::string& set : UidSets(sorted))
+        tags.push_back(Queue("UID FETCH " + set + " " + items));
+    return tags;
+}
+
+namespace {
+
+constexpr const char kHeaderItems[] = "(UID BODY.PEEK[HEADER])";
+constexpr const char kMessageItems[] = "(UID BODY.PEEK[])";
+
+std::vector<uint32_t> Sorted(std::vector<uint32_t> uids) {
+    std::sort(uids.begin(), uids.end());
+    return uids;
+}
+
+}  // namespace
+
 void TImapClient::FetchHeadersByUid(const std::vector<uint32_t>& uids, THeaderList& lines,
                                     const TImapHeaderHandler& handler) {
-    std::vector<uint32_t> asked(uids);
-    std::sort(asked.begin(), asked.end());
-    std::vector<std::string> tags;
-    for (const std::string& set : UidSets(asked))
-        tags.push_back(Queue("UID FETCH " + set + " (UID BODY.PEEK[HEADER])"));
-    AwaitAll(tags, HeaderLimits(), HeaderHandler(lines, handler, &asked));
+    const std::vector<uint32_t> asked = Sorted(uids);
+    AwaitAll(QueueUidFetch(asked, kHeaderItems), HeaderLimits(),
+             HeaderHandler(lines, handler, &asked));
+}
+
+TImapFolder TImapClient::SelectAndFetchHeaders(const std::string& mailbox,
+                                               const std::vector<uint32_t>& uids,
+                                               THeaderList& lines,
+                                               const TImapHeaderHandler& handler,
+                                               const TFolderCheck& opened) {
+    const std::vector<uint32_t> asked = Sorted(uids);
+    return OpenAlong(
+        "SELECT", mailbox, [&] { return QueueUidFetch(asked, kHeaderItems); }, HeaderLimits(),
+        HeaderHandler(lines, handler, &asked), opened);
 }
 
 bool TImapClient::FetchHeader(uint32_t uid, THeaderList& lines, THeaderFault* fault) {
@@ -547,22 +597,33 @@ bool TImapClient::FetchHeader(uint32_t uid, THeaderList& lines, THeaderFault* fa
     return found;
 }
 
-void TImapClient::FetchMessages(const std::vector<uint32_t>& uids, int64_t maximum,
-                                const TImapMessageHandler& handler) {
-    std::vector<uint32_t> asked(uids);
-    std::sort(asked.begin(), asked.end());
-    std::vector<std::string> tags;
-    for (const std::string& set : UidSets(asked))
-        tags.push_back(Queue("UID FETCH " + set + " (UID BODY.PEEK[])"));
-    AwaitAll(tags, {maximum, false}, [&](TImapResponse& r, bool) {
+TImapClient::TDataHandler TImapClient::MessageHandler(const std::vector<uint32_t>& sorted,
+                                                      const TImapMessageHandler& handler) {
+    return [&sorted, &handler](TImapResponse& r, bool) {
         if (r.Keyword != "FETCH") return;
         uint32_t uid = 0;
-        if (!UidOf(r.Data.front(), uid) || !Contains(asked, uid)) return;
+        if (!UidOf(r.Data.front(), uid) || !Contains(sorted, uid)) return;
         TImapItem* body = const_cast<TImapItem*>(Section(r.Data.front(), "BODY[]"));
         if (body == nullptr || body->Kind != TImapItem::TKind::String) return;
         EndLinesWithCrLf(body->Text);
         handler(uid, body->Text);
-    });
+    };
+}
+
+void TImapClient::FetchMessages(const std::vector<uint32_t>& uids, int64_t maximum,
+                                const TImapMessageHandler& handler) {
+    const std::vector<uint32_t> asked = Sorted(uids);
+    AwaitAll(QueueUidFetch(asked, kMessageItems), {maximum, false}, MessageHandler(asked, handler));
+}
+
+TImapFolder TImapClient::SelectAndFetchMessages(const std::string& mailbox,
+                                                const std::vector<uint32_t>& uids, int64_t maximum,
+                                                const TImapMessageHandler& handler,
+                                                const TFolderCheck& opened) {
+    const std::vector<uint32_t> asked = Sorted(uids);
+    return OpenAlong(
+        "SELECT", mailbox, [&] { return QueueUidFetch(asked, kMessageItems); }, {maximum, false},
+        MessageHandler(asked, handler), opened);
 }
 
 bool TImapClient::FetchMessage(uint32_t uid, std::string& text, int64_t maximum) {

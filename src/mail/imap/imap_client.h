@@ -38,6 +38,13 @@ public:
     using EMailError::EMailError;
 };
 
+// The server announces LOGINDISABLED and offers no mechanism the password
+// could go by: nothing of the user's was sent, and the connection is closed.
+class ELoginDisabled : public EMailError {
+public:
+    ELoginDisabled();
+};
+
 // What a folder reports when it is opened.
 struct TImapFolder {
     uint32_t UidValidity = 0;  // 0 when the server named none
@@ -107,6 +114,8 @@ public:
     // Connect, then the password login as LoginMethod says, then the
     // capabilities after login. On failure the session is ended (LOGOUT
     // sent, not waited for) and the error raised; LastReply keeps a refusal.
+    // Under LOGINDISABLED without a usable mechanism ELoginDisabled is raised
+    // and nothing at all is sent after the capabilities.
     void Login(int32_t timeout = -1);
     // AUTHENTICATE with a mechanism after Connect: the initial response (raw
     // bytes; base64 is added here) goes in the command when the server
@@ -144,6 +153,21 @@ public:
     TImapFolder ExamineAndFetchHeaders(const std::string& mailbox, THeaderList& lines,
                                        const TImapHeaderHandler& handler,
                                        const std::function<void(const TImapFolder&)>& opened = {});
+
+    // SELECT and a fetch of the given UIDs (FetchHeadersByUid, FetchMessages)
+    // sent together: one round trip less. The fetch only reads, so it may go
+    // before SELECT has answered; opened gets the folder once it has, and
+    // only when it returns true is anything of the fetch delivered, else its
+    // answer is read and dropped. A refused SELECT raises its error and
+    // delivers nothing.
+    using TFolderCheck = std::function<bool(const TImapFolder&)>;
+    TImapFolder SelectAndFetchHeaders(const std::string& mailbox, const std::vector<uint32_t>& uids,
+                                      THeaderList& lines, const TImapHeaderHandler& handler,
+                                      const TFolderCheck& opened);
+    TImapFolder SelectAndFetchMessages(const std::string& mailbox,
+                                       const std::vector<uint32_t>& uids, int64_t maximum,
+                                       const TImapMessageHandler& handler,
+                                       const TFolderCheck& opened);
 
     // The headers (UID and BODY.PEEK[HEADER]) of the given UIDs of the open
     // folder, all asked at once; a UID that no longer exists gets no call.
@@ -230,6 +254,19 @@ private:
     void TakeCapabilities(std::string_view text);
     void PasswordLogin();
     TImapFolder OpenFolder(const std::string& verb, const std::string& mailbox);
+    // verb of mailbox with the commands `queue` sends along (it returns their
+    // tags); their answers go to onData once opened allowed it, else they are
+    // read and dropped. Falls back to one after the other for a name that
+    // needs a literal.
+    TImapFolder OpenAlong(const std::string& verb, const std::string& mailbox,
+                          const std::function<std::vector<std::string>()>& queue,
+                          const TLimits& limits, const TDataHandler& onData,
+                          const TFolderCheck& opened);
+    // UID FETCH of items for the sorted UIDs, one command per run of sets.
+    std::vector<std::string> QueueUidFetch(const std::vector<uint32_t>& sorted, const char* items);
+    // Delivers FETCH responses with a whole message of the UIDs in `sorted`.
+    TDataHandler MessageHandler(const std::vector<uint32_t>& sorted,
+                                const TImapMessageHandler& handler);
     TDataHandler FolderHandler(TImapFolder& folder);
     // Delivers FETCH responses with a header (of the UIDs in `only`, sorted,
     // when given).

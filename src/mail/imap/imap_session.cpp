@@ -21,6 +21,14 @@ int32_t SizeOf(int64_t size) {
     return size < 0 ? -1 : static_cast<int32_t>(std::min<int64_t>(size, INT32_MAX));
 }
 
+// The UIDs to ask for: those of the positions that have one.
+std::vector<uint32_t> Asked(const std::vector<uint32_t>& uids) {
+    std::vector<uint32_t> asked;
+    for (uint32_t uid : uids)
+        if (uid != 0) asked.push_back(uid);
+    return asked;
+}
+
 bool SameMailbox(const std::string& a, const std::string& b) {
     // INBOX is the one name the server must take in any case.
     return a == b || (SameText(a, "INBOX") && SameText(b, "INBOX"));
@@ -75,32 +83,112 @@ void TImapMailboxSession::AuthenticateOAuth() {
     }
 }
 
+template <typename F>
+void TImapMailboxSession::ForEachPosition(const std::vector<uint32_t>& uids, uint32_t uid, F at) {
+    for (size_t i = 0; i < uids.size(); ++i)
+        if (uids[i] == uid && uid != 0) at(i);
+}
+
+template <typename F>
+auto TImapMailboxSession::Opening(const bool& answered, F open) -> decltype(open()) {
+    try {
+        return open();
+    } catch (const EProtocolReplyError& e) {
+        // Only the folder's own refusal; a refused fetch after it is another
+        // matter.
+        if (answered) throw;
+        throw EFolderNotFound(Folder, FClient.Host, Trim(e.what()));
+    }
+}
+
 void TImapMailboxSession::StreamHeaders(THeaderList& lines,
                                         const std::function<void(int32_t)>& opened,
                                         const TMailboxHeaderSink& sink) {
     TMailboxMessage message;
-    FClient.ExamineAndFetchHeaders(
-        EncodeMailboxName(Folder), lines,
-        [&](const TImapMessageInfo& info, THeaderList& header) {
-            message.Number = static_cast<int32_t>(std::min<uint32_t>(info.Number, INT32_MAX));
-            // Without UIDVALIDITY a UID says nothing about the next session.
-            message.UniqueId = FUidValidity == 0 ? std::string() : ImapUniqueId(FUidValidity, info.Uid);
-            message.Size = SizeOf(info.Size);
-            message.Cut = info.Fault != THeaderFault::None;
-            sink(message, header);
-        },
-        [&](const TImapFolder& folder) {
-            FUidValidity = folder.UidValidity;
-            if (opened) opened(static_cast<int32_t>(std::min<uint32_t>(folder.Exists, INT32_MAX)));
-        });
+    bool answered = false;
+    Opening(answered, [&] {
+        return FClient.ExamineAndFetchHeaders(
+            EncodeMailboxName(Folder), lines,
+            [&](const TImapMessageInfo& info, THeaderList& header) {
+                message.Number = static_cast<int32_t>(std::min<uint32_t>(info.Number, INT32_MAX));
+                // Without UIDVALIDITY a UID says nothing about the next session.
+                message.UniqueId =
+                    FUidValidity == 0 ? std::string() : ImapUniqueId(FUidValidity, info.Uid);
+                message.Size = SizeOf(info.Size);
+                message.Cut = info.Fault != THeaderFault::None;
+                sink(message, header);
+            },
+            [&](const TImapFolder& folder) {
+                answered = true;
+                FUidValidity = folder.UidValidity;
+                if (opened)
+                    opened(static_cast<int32_t>(std::min<uint32_t>(folder.Exists, INT32_MAX)));
+            });
+    });
 }
 
 bool TImapMailboxSession::OpenForRemoval(const std::vector<std::string>& uniqueIds) {
-    return Names(FClient.Select(EncodeMailboxName(Folder)), uniqueIds);
+    const bool answered = false;
+    return Names(Opening(answered, [&] { return FClient.Select(EncodeMailboxName(Folder)); }),
+                 uniqueIds);
 }
 
 bool TImapMailboxSession::OpenToRead(const std::vector<std::string>& uniqueIds) {
-    return Names(FClient.Examine(EncodeMailboxName(Folder)), uniqueIds);
+    const bool answered = false;
+    return Names(Opening(answered, [&] { return FClient.Examine(EncodeMailboxName(Folder)); }),
+                 uniqueIds);
+}
+
+std::vector<uint32_t> TImapMailboxSession::UidsAsStored(const std::vector<std::string>& uniqueIds) {
+    std::vector<uint32_t> uids;
+    uids.reserve(uniqueIds.size());
+    for (const std::string& id : uniqueIds) {
+        uint32_t validity = 0, uid = 0;
+        uids.push_back(ParseImapUniqueId(id, validity, uid) ? uid : 0);
+    }
+    return uids;
+}
+
+bool TImapMailboxSession::OpenForRemovalAndFetchHeaders(const std::vector<std::string>& uniqueIds,
+                                                        THeaderList& lines,
+                                                        const TMailboxHeaderOf& sink) {
+    // The UIDs go out before the folder has named its UIDVALIDITY: they are
+    // the ids' own, and nothing fetched is delivered unless it matches them.
+    const std::vector<uint32_t> uids = UidsAsStored(uniqueIds);
+    bool answered = false, same = false;
+    Opening(answered, [&] {
+        return FClient.SelectAndFetchHeaders(
+            EncodeMailboxName(Folder), Asked(uids), lines,
+            [&](const TImapMessageInfo& info, THeaderList& header) {
+                ForEachPosition(uids, info.Uid, [&](size_t i) { sink(i, header); });
+            },
+            [&](const TImapFolder& folder) {
+                answered = true;
+                same = Names(folder, Known(uniqueIds));
+                return same;
+            });
+    });
+    return same;
+}
+
+bool TImapMailboxSession::OpenForRemovalAndFetchMessages(const std::vector<std::string>& uniqueIds,
+                                                         int64_t maximum,
+                                                         const TMailboxTextOf& sink) {
+    const std::vector<uint32_t> uids = UidsAsStored(uniqueIds);
+    bool answered = false, same = false;
+    Opening(answered, [&] {
+        return FClient.SelectAndFetchMessages(
+            EncodeMailboxName(Folder), Asked(uids), maximum,
+            [&](uint32_t uid, std::string& text) {
+                ForEachPosition(uids, uid, [&](size_t i) { sink(i, text); });
+            },
+            [&](const TImapFolder& folder) {
+                answered = true;
+                same = Names(folder, Known(uniqueIds));
+                return same;
+            });
+    });
+    return same;
 }
 
 bool TImapMailboxSession::Names(const TImapFolder& folder,
@@ -125,23 +213,6 @@ std::vector<uint32_t> TImapMailboxSession::UidsOf(const std::vector<std::string>
     }
     return uids;
 }
-
-template <typename F>
-void TImapMailboxSession::ForEachPosition(const std::vector<uint32_t>& uids, uint32_t uid, F at) {
-    for (size_t i = 0; i < uids.size(); ++i)
-        if (uids[i] == uid && uid != 0) at(i);
-}
-
-namespace {
-
-std::vector<uint32_t> Asked(const std::vector<uint32_t>& uids) {
-    std::vector<uint32_t> asked;
-    for (uint32_t uid : uids)
-        if (uid != 0) asked.push_back(uid);
-    return asked;
-}
-
-}  // namespace
 
 void TImapMailboxSession::FetchHeadersOf(const std::vector<std::string>& uniqueIds,
                                          THeaderList& lines, const TMailboxHeaderOf& sink) {
@@ -192,19 +263,23 @@ TRemoval TImapMailboxSession::Remove(const std::vector<std::string>& uniqueIds) 
         return TRemoval::Erased;
     }
     // A plain EXPUNGE takes every message marked \Deleted, another
-    // client's too: only when ours are the only ones marked, looked at after
-    // marking them, right before the expunge.
-    try {
-        FClient.MarkDeleted(uids);
-        std::vector<uint32_t> marked = FClient.DeletedUids();
-        std::vector<uint32_t> ours(uids);
-        std::sort(ours.begin(), ours.end());
-        const bool onlyOurs = std::all_of(marked.begin(), marked.end(), [&](uint32_t uid) {
+    // client's too: only when ours are the only ones marked, looked at
+    // before marking them (so that a refusal leaves them untouched) and
+    // again right before the expunge.
+    std::vector<uint32_t> ours(uids);
+    std::sort(ours.begin(), ours.end());
+    auto onlyOurs = [&] {
+        const std::vector<uint32_t> marked = FClient.DeletedUids();
+        return std::all_of(marked.begin(), marked.end(), [&](uint32_t uid) {
             return std::binary_search(ours.begin(), ours.end(), uid);
         });
-        if (!onlyOurs) {
+    };
+    if (!onlyOurs()) return TRemoval::Refused;
+    try {
+        FClient.MarkDeleted(uids);
+        if (!onlyOurs()) {
             FClient.UnmarkDeleted(uids);
-            return TRemoval::Refused;
+            return TRemoval::Unmarked;
         }
         FClient.Expunge();
     } catch (...) {

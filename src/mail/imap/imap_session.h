@@ -43,12 +43,18 @@ public:
     bool OpenForRemoval(const std::vector<std::string>& uniqueIds) override;
     // With EXAMINE.
     bool OpenToRead(const std::vector<std::string>& uniqueIds) override;
+    // SELECT and the fetch sent together: one round trip less.
+    bool OpenForRemovalAndFetchHeaders(const std::vector<std::string>& uniqueIds,
+                                       THeaderList& lines, const TMailboxHeaderOf& sink) override;
+    bool OpenForRemovalAndFetchMessages(const std::vector<std::string>& uniqueIds, int64_t maximum,
+                                        const TMailboxTextOf& sink) override;
     void FetchHeadersOf(const std::vector<std::string>& uniqueIds, THeaderList& lines,
                         const TMailboxHeaderOf& sink) override;
     void FetchMessagesOf(const std::vector<std::string>& uniqueIds, int64_t maximum,
                          const TMailboxTextOf& sink) override;
     // Without UIDPLUS, Refused when another message of the folder carries
-    // \Deleted: the flags set here are taken back and nothing is expunged.
+    // \Deleted (nothing touched), Unmarked when one came to carry it after
+    // ours were marked (ours unmarked again); nothing is expunged either way.
     TRemoval Remove(const std::vector<std::string>& uniqueIds) override;
     void End() override;
 
@@ -61,6 +67,13 @@ private:
     bool Names(const TImapFolder& folder, const std::vector<std::string>& uniqueIds);
     // The UIDs of unique ids of the open folder, position kept (0: not one).
     std::vector<uint32_t> UidsOf(const std::vector<std::string>& uniqueIds) const;
+    // The UIDs of unique ids whatever their UIDVALIDITY, position kept (0:
+    // not one): for a fetch sent before the folder has answered.
+    static std::vector<uint32_t> UidsAsStored(const std::vector<std::string>& uniqueIds);
+    // Runs open (of the folder, perhaps with more) and raises a refusal that
+    // came before answered was set as EFolderNotFound.
+    template <typename F>
+    auto Opening(const bool& answered, F open) -> decltype(open());
     // Calls at(index) for every position whose UID is uid.
     template <typename F>
     static void ForEachPosition(const std::vector<uint32_t>& uids, uint32_t uid, F at);
