@@ -177,6 +177,9 @@ TFormMainWindow::TFormMainWindow(const std::string& homeDir, QWidget* parent)
                 FPush->SetAccounts(FForm->Accounts, ImmediateWaitEnabled());
             }
             FPush->Poll();
+            // A tray program that watches nothing should not wake five
+            // times a second for days; new settings start it again.
+            if (FPush->Watched().empty() && !FPushStale) FTimerPush->stop();
         });
     });
     FTimerPush->start();
@@ -706,7 +709,10 @@ void TFormMainWindow::ShowAboutWindow() {
 bool TFormMainWindow::ExecuteSetupDialog() {
     const bool confirmed = kalmuro::ExecuteSetupDialog(*FForm, this);
     // The engine reloads the accounts once this returns; the next tick takes them.
-    if (confirmed) FPushStale = true;
+    if (confirmed) {
+        FPushStale = true;
+        FTimerPush->start();
+    }
     return confirmed;
 }
 

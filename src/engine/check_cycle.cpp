@@ -354,11 +354,7 @@ bool TFormMain::ConnectImapAccount(int32_t accountIndex) {
     ImapSession1.Access = account.Access;
     ImapSession1.AccessToken.clear();
     if (account.IsOAuth()) {
-        const bool wasActive = AntiFreeze1.Active;
-        AntiFreeze1.Active = true;
-        const bool ready = TakeAccessToken(accountIndex, account, false);
-        AntiFreeze1.Active = wasActive;
-        if (!ready) return false;
+        if (!TakeAccessTokenPumped(accountIndex, account)) return false;
         ImapSession1.AccessToken = account.AccessToken;
     }
     ImapClient1.LastReply.Clear();
@@ -493,12 +489,7 @@ bool TFormMain::ConnectAccount(int32_t accountIndex) {
     Pop3Client1.Access = account.Access;
     Pop3Client1.AccessToken.clear();
     if (account.IsOAuth()) {
-        // The token endpoint may take a while: the window stays responsive.
-        const bool wasActive = AntiFreeze1.Active;
-        AntiFreeze1.Active = true;
-        const bool ready = TakeAccessToken(accountIndex, account, false);
-        AntiFreeze1.Active = wasActive;
-        if (!ready) return false;
+        if (!TakeAccessTokenPumped(accountIndex, account)) return false;
         Pop3Client1.AccessToken = account.AccessToken;
     }
     // A connection that fails before this server says anything must not

@@ -300,6 +300,8 @@ public:
     // On failure the box says why for this account (a gone grant asks for a
     // new sign-in where the screen can run one) and false is returned.
     bool TakeAccessToken(int32_t accountIndex, TMailAccount& account, bool force);
+    // The same before a session, the window pumped meanwhile.
+    bool TakeAccessTokenPumped(int32_t accountIndex, TMailAccount& account);
     // The browser sign-in of the account at accountIndex: the system browser
     // opened on the provider's page through the screen, a wait of at most
     // five minutes on the loopback redirect (Stop ends it), the code

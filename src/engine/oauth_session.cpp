@@ -44,6 +44,15 @@ void TFormMain::StoreTokens(const TMailAccount& stored, const TOAuthTokens& toke
     }
 }
 
+bool TFormMain::TakeAccessTokenPumped(int32_t accountIndex, TMailAccount& account) {
+    // The token endpoint may take a while: the window stays responsive.
+    const bool wasActive = AntiFreeze1.Active;
+    AntiFreeze1.Active = true;
+    const bool ready = TakeAccessToken(accountIndex, account, false);
+    AntiFreeze1.Active = wasActive;
+    return ready;
+}
+
 bool TFormMain::TakeAccessToken(int32_t accountIndex, TMailAccount& account, bool force) {
     const size_t index = static_cast<size_t>(accountIndex);
     const TMailAccount stored = Accounts.at(index);

@@ -93,6 +93,8 @@ private Q_SLOTS:
         QTest::qWait(1500);
         QCOMPARE(Count(server.Log(), "imap-login: Info: Login:"), size_t{0});
         QVERIFY(!w.StatusText().contains(QStringLiteral("Ultima verifica")));
+        // With nothing to watch the window does not keep waking up.
+        QVERIFY(!w.findChild<QTimer*>(QStringLiteral("TimerPush"))->isActive());
     }
 };
 
