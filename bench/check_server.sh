@@ -7,7 +7,7 @@
 n=${MESSAGES:-10000}
 dir=$(mktemp -d /tmp/kqc.XXXXXX)
 home=$(mktemp -d /tmp/kqch.XXXXXX)
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+port=$(free_port)
 server_started=0
 stop_check_server() {
   if [ "$server_started" = 1 ]; then

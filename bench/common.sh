@@ -15,3 +15,5 @@ need() {
     exit 1
   done
 }
+# A TCP port on 127.0.0.1 that nothing listens on now, for a server to take.
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }

@@ -20,7 +20,7 @@ runs=${RUNS:-3}
 rtt=${RTT_MS:-50}
 latency_n=${LATENCY_MESSAGES:-200}
 need "$kalmuro" "$proxy" "$session"
-IMAP_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+IMAP_PORT=$(free_port)
 export IMAP_PORT
 . "$here/check_server.sh"
 

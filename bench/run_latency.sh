@@ -29,7 +29,7 @@ need "$kalmuro" "$session" "$floor" "$proxy"
 
 dir=$(mktemp -d /tmp/kql.XXXXXX)
 homes=$(mktemp -d /tmp/kqlh.XXXXXX)
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+port=$(free_port)
 started=0
 proxy_pid=
 cleanup() {

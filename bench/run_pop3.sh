@@ -18,7 +18,7 @@ sizes=${SIZES:-"1000 10000"}
 need "$bench"
 
 dir=$(mktemp -d /tmp/kqb.XXXXXX)
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+port=$(free_port)
 started=0
 cleanup() {
   if [ "$started" = 1 ]; then NO_WAIT=1 CLEANUP=1 "$scripts/stop_server.sh" "$dir"; else rm -rf "$dir"; fi

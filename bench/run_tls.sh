@@ -28,7 +28,6 @@ need "$kalmuro" "$floor"
 dir=$(mktemp -d /tmp/kqt.XXXXXX)
 plain=$(mktemp -d /tmp/kqtp.XXXXXX)
 tls=$(mktemp -d /tmp/kqts.XXXXXX)
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 port=$(free_port)
 tls_port=$(free_port)
 started=0

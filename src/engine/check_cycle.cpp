@@ -33,6 +33,21 @@ int32_t ReadTimeoutMs(const std::string& text) {
     return static_cast<int32_t>(std::clamp<int64_t>(ms, 0, INT32_MAX));
 }
 
+// The account's server, login and security, for a client of either protocol.
+template <class TClient>
+void AimClient(TClient& client, const TMailAccount& account, int32_t readTimeout) {
+    client.Host = account.PopServer;
+    client.Username = account.UserId;
+    client.Password = account.UserPwd;
+    client.Port = PortNumber(account.Port);
+    client.Security = account.Security;
+    client.Fingerprint = account.Fingerprint;
+    client.ReadTimeout = readTimeout;
+    // A connection that fails before this server says anything must not
+    // show the last words of an earlier session as this server's refusal.
+    client.LastReply.Clear();
+}
+
 }  // namespace
 
 std::string SenderText(const std::string& name, const std::string& address) {
@@ -343,13 +358,7 @@ bool TFormMain::ConnectImapAccount(int32_t accountIndex) {
     TMailAccount account = Accounts.at(static_cast<size_t>(accountIndex));
     FPasswordMissing = false;
     if (account.PasswordInKeyring && !TakeKeyringPassword(accountIndex, account)) return false;
-    ImapClient1.Host = account.PopServer;
-    ImapClient1.Username = account.UserId;
-    ImapClient1.Password = account.UserPwd;
-    ImapClient1.Port = PortNumber(account.Port);
-    ImapClient1.Security = account.Security;
-    ImapClient1.Fingerprint = account.Fingerprint;
-    ImapClient1.ReadTimeout = ReadTimeoutMs(ReadIniString(kSectionSetup, "Timeout", "60"));
+    AimClient(ImapClient1, account, ReadTimeoutMs(ReadIniString(kSectionSetup, "Timeout", "60")));
     ImapSession1.Folder = account.Folder.empty() ? std::string(kDefaultFolder) : account.Folder;
     ImapSession1.Access = account.Access;
     ImapSession1.AccessToken.clear();
@@ -357,52 +366,11 @@ bool TFormMain::ConnectImapAccount(int32_t accountIndex) {
         if (!TakeAccessTokenPumped(accountIndex, account)) return false;
         ImapSession1.AccessToken = account.AccessToken;
     }
-    ImapClient1.LastReply.Clear();
-
-    ShowStatus("Connessione a " + ImapClient1.Host + " come utente " + ImapClient1.Username +
-               "...");
-    const bool secure = account.Security != TSecurity::None;
-    if (secure) AntiFreeze1.Active = true;
-    bool refreshed = false;
-    for (bool again = true; again;) {
-        again = false;
-        try {
-            ImapSession1.Open(ImapClient1.ReadTimeout);
-        } catch (const ETlsError& e) {
-            again = ReportTlsFailure(accountIndex, e, ImapClient1.Host, ImapClient1.LastReply,
-                                     ImapClient1.Fingerprint);
-        } catch (const ELoginDisabled&) {
-            ShowError(LoginDisabledError(ImapClient1.Host, secure));
-        } catch (const EOAuthRefused& e) {
-            if (e.TokenRefused && !refreshed && !StopPressed()) {
-                refreshed = true;
-                if (TakeAccessToken(accountIndex, account, true)) {
-                    ImapSession1.AccessToken = account.AccessToken;
-                    ImapClient1.LastReply.Clear();
-                    again = true;
-                    continue;
-                }
-                FPasswordMissing = true;
-                continue;
-            }
-            FPasswordMissing = true;
-            ShowError(e.what());
-        } catch (const std::exception&) {
-            // Only a refusal is the server's word; its greeting is not.
-            const TServerReply& reply = ImapClient1.LastReply;
-            if (reply.NumericCode > 1 && !reply.Text.empty()) {
-                std::string text =
-                    "Il server ha risposto con l'errore " + IntToStr(reply.NumericCode) + ":\\n";
-                for (const std::string& line : reply.Text) text += line + "\\n";
-                ShowError(text);
-            }
-        }
-    }
-    const bool result = ImapClient1.IsConnected();
-    if (result && !AntiFreeze1.Active) AntiFreeze1.Active = true;
-    if (!result && secure) AntiFreeze1.Active = false;
-    ClearStatus();
-    return result;
+    // Only a refusal is the server's word; its greeting is not.
+    return OpenSession(accountIndex, account,
+                       {ImapClient1, ImapClient1.Username, ImapClient1.Fingerprint,
+                        ImapSession1.AccessToken,
+                        [this] { ImapSession1.Open(ImapClient1.ReadTimeout); }, true});
 }
 
 bool TFormMain::ConnectImapAccountForMessage(int32_t accountIndex) {
@@ -478,26 +446,24 @@ bool TFormMain::ConnectAccount(int32_t accountIndex) {
     TMailAccount account = Accounts.at(static_cast<size_t>(accountIndex));
     FPasswordMissing = false;
     if (account.PasswordInKeyring && !TakeKeyringPassword(accountIndex, account)) return false;
-    Pop3Client1.Host = account.PopServer;
-    Pop3Client1.Username = account.UserId;
-    Pop3Client1.Password = account.UserPwd;
-    Pop3Client1.Port = PortNumber(account.Port);
+    AimClient(Pop3Client1, account, ReadTimeoutMs(ReadIniString(kSectionSetup, "Timeout", "60")));
     Pop3Client1.APOP = account.Apop;
-    Pop3Client1.Security = account.Security;
-    Pop3Client1.Fingerprint = account.Fingerprint;
-    Pop3Client1.ReadTimeout = ReadTimeoutMs(ReadIniString(kSectionSetup, "Timeout", "60"));
     Pop3Client1.Access = account.Access;
     Pop3Client1.AccessToken.clear();
     if (account.IsOAuth()) {
         if (!TakeAccessTokenPumped(accountIndex, account)) return false;
         Pop3Client1.AccessToken = account.AccessToken;
     }
-    // A connection that fails before this server says anything must not
-    // show the last words of an earlier session as this server's refusal.
-    Pop3Client1.LastReply.Clear();
+    return OpenSession(accountIndex, account,
+                       {Pop3Client1, Pop3Client1.Username, Pop3Client1.Fingerprint,
+                        Pop3Client1.AccessToken,
+                        [this] { Pop3Client1.Login(Pop3Client1.ReadTimeout); }, false});
+}
 
-    ShowStatus("Connessione a " + Pop3Client1.Host + " come utente " + Pop3Client1.Username +
-               "...");
+bool TFormMain::OpenSession(int32_t accountIndex, TMailAccount& account,
+                            const TSessionOpening& opening) {
+    TTcpClient& client = opening.Client;
+    ShowStatus("Connessione a " + client.Host + " come utente " + opening.User + "...");
     // A TLS handshake pumps the window from its first wait, so that Stop can
     // end one that stalls; a plain login waits as it always did.
     const bool secure = account.Security != TSecurity::None;
@@ -506,18 +472,21 @@ bool TFormMain::ConnectAccount(int32_t accountIndex) {
     for (bool again = true; again;) {
         again = false;
         try {
-            Pop3Client1.Login(Pop3Client1.ReadTimeout);
+            opening.Open();
         } catch (const ETlsError& e) {
             // Once the user accepted the certificate, the same login again.
-            again = ReportTlsFailure(accountIndex, e);
+            again = ReportTlsFailure(accountIndex, e, client.Host, client.LastReply,
+                                     opening.Fingerprint);
+        } catch (const ELoginDisabled&) {
+            ShowError(LoginDisabledError(client.Host, secure));
         } catch (const EOAuthRefused& e) {
             // A token the server refuses may have been revoked early: one
             // fresh one is worth a try, not more.
             if (e.TokenRefused && !refreshed && !StopPressed()) {
                 refreshed = true;
                 if (TakeAccessToken(accountIndex, account, true)) {
-                    Pop3Client1.AccessToken = account.AccessToken;
-                    Pop3Client1.LastReply.Clear();
+                    opening.AccessToken = account.AccessToken;
+                    client.LastReply.Clear();
                     again = true;
                     continue;
                 }
@@ -527,8 +496,8 @@ bool TFormMain::ConnectAccount(int32_t accountIndex) {
             FPasswordMissing = true;
             ShowError(e.what());
         } catch (const std::exception&) {
-            const TServerReply& reply = Pop3Client1.LastReply;
-            if (!reply.Text.empty()) {
+            const TServerReply& reply = client.LastReply;
+            if (!reply.Text.empty() && (!opening.RefusalNeedsCode || reply.NumericCode > 1)) {
                 std::string text =
                     "Il server ha risposto con l'errore " + IntToStr(reply.NumericCode) + ":\\n";
                 for (const std::string& line : reply.Text) text += line + "\\n";
@@ -536,7 +505,7 @@ bool TFormMain::ConnectAccount(int32_t accountIndex) {
             }
         }
     }
-    const bool result = Pop3Client1.IsConnected();
+    const bool result = client.IsConnected();
     if (result && !AntiFreeze1.Active) AntiFreeze1.Active = true;
     if (!result && secure) AntiFreeze1.Active = false;
     ClearStatus();

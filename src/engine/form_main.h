@@ -275,10 +275,9 @@ public:
     // server): the certificate with its reason and fingerprint, with the
     // question whether to accept it; a refused STLS; any other TLS failure.
     // True when the user accepted the certificate: it is stored as the
-    // account's "Impronta" and the login may be tried again.
-    bool ReportTlsFailure(int32_t accountIndex, const ETlsError& error);
-    // The same for a session of any protocol: its server, its last answer,
-    // and the fingerprint to set when the user accepts the certificate.
+    // account's "Impronta" and the login may be tried again. Given the
+    // session's server, its last answer, and the fingerprint to set when the
+    // user accepts the certificate.
     bool ReportTlsFailure(int32_t accountIndex, const ETlsError& error, const std::string& host,
                           const TServerReply& reply, std::string& fingerprint);
     // ConnectAccount for an IMAP account: the same boxes, the same token
@@ -363,6 +362,25 @@ public:
     bool ServerCommandsAllowed() const { return !Checking && !Deleting; }
 
 private:
+    // What the login of either protocol needs of its session: the client
+    // (its server, its last answer), the fingerprint to set when the user
+    // accepts a certificate, the token to replace after a refusal, and the
+    // step that connects and logs in (it throws on failure). With
+    // RefusalNeedsCode only an answer with an error code is shown as the
+    // server's refusal, so that a greeting is never taken for one.
+    struct TSessionOpening {
+        TTcpClient& Client;
+        const std::string& User;
+        std::string& Fingerprint;
+        std::string& AccessToken;
+        std::function<void()> Open;
+        bool RefusalNeedsCode = false;
+    };
+    // Logs in, with the boxes of a refused certificate (accepted: the login
+    // again), a refused token (one fresh token, one more try) and the
+    // server's refusal; the window pumps during a TLS handshake.
+    bool OpenSession(int32_t accountIndex, TMailAccount& account,
+                     const TSessionOpening& opening);
     struct TRuleCommand;
     void RunRuleCommand(const TRuleCommand& command);
     // One deletion run, the commands off and the timer held while it lasts:

@@ -7,7 +7,6 @@
 #include <optional>
 
 #include "engine/form_main.h"
-#include "mail/auth/loopback_redirect.h"
 #include "mail/auth/oauth_client.h"
 #include "mail/settings.h"
 #include "mail/text.h"
@@ -140,18 +139,16 @@ std::string TFormMain::SignInWithBrowser(int32_t accountIndex, bool& ok) {
     wait.OnIdle = [this] { PumpMessages(); };
     wait.StopRequested = [this] { return StopFlag; };
     try {
-        TLoopbackRedirect listener;
-        const std::string verifier = MakeCodeVerifier();
-        const std::string state = MakeState();
-        const std::string address = AuthorizationAddress(config, listener.RedirectUri(), state,
-                                                         CodeChallengeS256(verifier));
-        if (!Screen.OpenWithShell(address, "", false))
-            return "Impossibile aprire il browser per l'accesso";
-        ShowStatus("In attesa dell'accesso nel browser...");
-        const auto query = listener.Wait(kBrowserWaitMs, wait);
-        const std::string code = CodeFromRedirect(query, state);
-        const TOAuthTokens tokens =
-            ExchangeAuthorizationCode(config, code, verifier, listener.RedirectUri(), wait);
+        const std::optional<TOAuthTokens> signedIn = SignInThroughBrowser(
+            config,
+            [this](const std::string& address) {
+                if (!Screen.OpenWithShell(address, "", false)) return false;
+                ShowStatus("In attesa dell'accesso nel browser...");
+                return true;
+            },
+            kBrowserWaitMs, wait);
+        if (!signedIn) return "Impossibile aprire il browser per l'accesso";
+        const TOAuthTokens& tokens = *signedIn;
         ClearStatus();
         StoreTokens(account, tokens);
         account.AccessToken = tokens.AccessToken;

@@ -32,11 +32,6 @@ std::string ProblemText(const ECertificateError& e) {
 
 }  // namespace
 
-bool TFormMain::ReportTlsFailure(int32_t accountIndex, const ETlsError& error) {
-    return ReportTlsFailure(accountIndex, error, Pop3Client1.Host, Pop3Client1.LastReply,
-                            Pop3Client1.Fingerprint);
-}
-
 bool TFormMain::ReportTlsFailure(int32_t accountIndex, const ETlsError& error,
                                  const std::string& host, const TServerReply& reply,
                                  std::string& fingerprint) {

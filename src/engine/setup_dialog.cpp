@@ -8,7 +8,6 @@
 #include "engine/form_main.h"
 #include "engine/message_files.h"
 #include "mail/atomic_file.h"
-#include "mail/auth/loopback_redirect.h"
 #include "mail/auth/oauth_client.h"
 #include "mail/settings.h"
 #include "mail/text.h"
@@ -154,19 +153,13 @@ TSignInOutcome TAccountEditor::SignInWithBrowser(
         return outcome;
     }
     try {
-        TLoopbackRedirect listener;
-        const std::string verifier = MakeCodeVerifier();
-        const std::string state = MakeState();
-        const std::string address = AuthorizationAddress(config, listener.RedirectUri(), state,
-                                                         CodeChallengeS256(verifier));
-        if (!openBrowser || !openBrowser(address)) {
+        const std::optional<TOAuthTokens> signedIn =
+            SignInThroughBrowser(config, openBrowser, 5 * 60 * 1000, wait);
+        if (!signedIn) {
             outcome.Text = "Impossibile aprire il browser per l'accesso";
             return outcome;
         }
-        const auto query = listener.Wait(5 * 60 * 1000, wait);
-        const std::string code = CodeFromRedirect(query, state);
-        const TOAuthTokens tokens =
-            ExchangeAuthorizationCode(config, code, verifier, listener.RedirectUri(), wait);
+        const TOAuthTokens& tokens = *signedIn;
         Fields.AccessToken = tokens.AccessToken;
         Fields.AccessTokenExpiry = tokens.Expiry;
         Fields.RefreshToken = tokens.RefreshToken;

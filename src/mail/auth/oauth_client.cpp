@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "mail/auth/loopback_redirect.h"
 #include "mail/auth/sasl.h"
 
 namespace kalmuro {
@@ -163,6 +164,20 @@ TOAuthTokens ExchangeAuthorizationCode(const TOAuthClientConfig& config, const s
                                    {"redirect_uri", redirectUri},
                                    {"code_verifier", verifier}});
     return ParseTokenAnswer(HttpPostForm(config.TokenUrl, fields, wait), OAuthNow());
+}
+
+std::optional<TOAuthTokens> SignInThroughBrowser(
+    const TOAuthClientConfig& config, const std::function<bool(const std::string&)>& openBrowser,
+    int32_t timeoutMs, const TOAuthWait& wait) {
+    TLoopbackRedirect listener;
+    const std::string verifier = MakeCodeVerifier();
+    const std::string state = MakeState();
+    const std::string address =
+        AuthorizationAddress(config, listener.RedirectUri(), state, CodeChallengeS256(verifier));
+    if (!openBrowser || !openBrowser(address)) return std::nullopt;
+    const auto query = listener.Wait(timeoutMs, wait);
+    const std::string code = CodeFromRedirect(query, state);
+    return ExchangeAuthorizationCode(config, code, verifier, listener.RedirectUri(), wait);
 }
 
 TOAuthTokens RefreshAccessToken(const TOAuthClientConfig& config, const std::string& refreshToken,

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "mail/accounts.h"
@@ -40,6 +41,15 @@ std::string MakeState();
 // The address the browser opens.
 std::string AuthorizationAddress(const TOAuthClientConfig& config, const std::string& redirectUri,
                                  const std::string& state, const std::string& challenge);
+
+// The browser sign-in of the authorization-code flow: a loopback listener,
+// the provider's page handed to openBrowser, a wait of at most timeoutMs for
+// the redirect, and the code exchanged for tokens. Nothing when there is no
+// browser to open or it could not be opened; a failure on the way raises
+// (EOAuthError, or the listener's own error).
+std::optional<TOAuthTokens> SignInThroughBrowser(
+    const TOAuthClientConfig& config, const std::function<bool(const std::string&)>& openBrowser,
+    int32_t timeoutMs, const TOAuthWait& wait);
 
 // One POST each.
 TOAuthTokens ExchangeAuthorizationCode(const TOAuthClientConfig& config, const std::string& code,

@@ -213,13 +213,19 @@ TImapClient::TStatus TImapClient::Await(const std::string& tag, const TLimits& l
                 throw EImapParseError("Unexpected IMAP tag: \"" + r.Tag + "\"");
             FDone.emplace_back(r.Tag, std::move(status));
         }
-    } catch (const EConnClosedGracefully&) {
-        CloseConnection();
-        if (!FBye.empty()) throw EImapBye(FBye);
-        throw;
     } catch (...) {
-        // Whatever is left of the answers can no longer be read in step.
-        CloseConnection();
+        EndOutOfStep();
+    }
+}
+
+void TImapClient::EndOutOfStep() {
+    // Whatever is left of the answers can no longer be read in step.
+    CloseConnection();
+    try {
+        throw;
+    } catch (const EConnClosedGracefully&) {
+        // The server's BYE, when it sent one, says why it closed.
+        if (!FBye.empty()) throw EImapBye(FBye);
         throw;
     }
 }
@@ -815,13 +821,8 @@ bool TImapClient::PollIdle(int32_t timeout) {
             if (ReceiveData(true, static_cast<int32_t>(std::max<int64_t>(0, left)), false) < 0)
                 return news;
         }
-    } catch (const EConnClosedGracefully&) {
-        CloseConnection();
-        if (!FBye.empty()) throw EImapBye(FBye);
-        throw;
     } catch (...) {
-        CloseConnection();
-        throw;
+        EndOutOfStep();
     }
 }
 

@@ -318,6 +318,10 @@ public:
     bool Idle(uint32_t exists, int32_t timeout, const std::function<bool()>& stop = {});
 
 private:
+    // Called from a catch block: closes the session whose answers can no
+    // longer be read in step and raises the exception again, as EImapBye
+    // when the server said BYE before it closed.
+    [[noreturn]] void EndOutOfStep();
     // Reads and handles one whole response that is in the input buffer;
     // true when it announced new mail.
     bool TakeIdleResponse();
