@@ -91,17 +91,6 @@ bool DeliverMessage(const std::string& maildir, const std::string& name, const s
            chown(path.c_str(), folder.st_uid, folder.st_gid) == 0;
 }
 
-// The bytes RETR delivers for a Maildir file: every line ended by CR LF.
-std::string WireText(const std::string& lfText) {
-    std::string out;
-    for (char c : lfText) {
-        if (c == '\n') out += '\r';
-        out += c;
-    }
-    if (out.size() < 2 || out.compare(out.size() - 2, 2, "\r\n") != 0) out += "\r\n";
-    return out;
-}
-
 constexpr const char* kTwin =
     "From: Promo <promo@spam.example>\nSubject: Saldi\nDate: Mon, 5 Mar 2007 14:09:00 +0000\n"
     "Message-ID: <twin@spam.example>\n\nSconti.\n.\n..punti\n";
@@ -110,21 +99,10 @@ class DeletionDovecot : public TFormTest {
 protected:
     static void SetUpTestSuite() {
         Server = new TDovecotServer;
-        Wire = new std::map<std::string, std::vector<std::string>>;
-        const std::map<std::string, int32_t> generated = {{"carla", 8}, {"dario", 4}, {"fabio", 3},
-                                                          {"gina", 3},  {"ivo", 5},   {"luca", 3}};
-        Ready = true;
-        int32_t seed = 60;
-        for (const auto& [user, count] : generated) {
-            Ready =
-                Ready && Server->AddUser(user, "pw") && Server->GenerateMail(user, count, ++seed);
-            if (!Ready) break;
-            // What RETR will deliver, read before the first session moves
-            // the files.
-            for (const test::TManifestEntry& m : Server->Manifest(user))
-                (*Wire)[user].push_back(
-                    WireText(ReadFile(Server->Maildir(user) + "/new/" + m.FileName)));
-        }
+        Wire = new TDovecotServer::TWireTexts;
+        Ready = Server->AddGeneratedUsers(
+            {{"carla", 8}, {"dario", 4}, {"fabio", 3}, {"gina", 3}, {"ivo", 5}, {"luca", 3}}, 60,
+            Wire);
         // The same mailboxes again for a second road.
         for (const std::string user : {"fabio2", "gina2"})
             Ready = Ready && Server->AddUser(user, "pw") && Server->GenerateMail(user, 3, 80);
@@ -157,13 +135,13 @@ protected:
         return uids;
     }
     static TDovecotServer* Server;
-    static std::map<std::string, std::vector<std::string>>* Wire;
+    static TDovecotServer::TWireTexts* Wire;
     static bool Ready;
     TUtcZone Utc;
 };
 
 TDovecotServer* DeletionDovecot::Server = nullptr;
-std::map<std::string, std::vector<std::string>>* DeletionDovecot::Wire = nullptr;
+TDovecotServer::TWireTexts* DeletionDovecot::Wire = nullptr;
 bool DeletionDovecot::Ready = false;
 
 TEST_F(DeletionDovecot, BlockedMessagesGoWithAndWithoutCopies) {
@@ -211,7 +189,7 @@ TEST_F(DeletionDovecot, TwinsGetTheSuffix) {
     const std::string base = "20070305_140900_Promo_(promo@spam_example)_Saldi";
     EXPECT_EQ(Recycled(), (std::vector<std::string>{base + ".eml", base + "_2.eml"}));
     for (const std::string& name : Recycled())
-        EXPECT_EQ(ReadFile(Home.Path("Cestino/" + name)), WireText(kTwin));
+        EXPECT_EQ(ReadFile(Home.Path("Cestino/" + name)), test::CrLfText(kTwin));
 }
 
 TEST_F(DeletionDovecot, TwoAccountsUnderAllAccountsLastRowFirst) {

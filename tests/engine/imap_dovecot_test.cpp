@@ -19,33 +19,14 @@ namespace {
 
 using test::TDovecotServer;
 
-// A Maildir file as IMAP delivers it: every line ended by CR LF.
-std::string CrLfText(const std::string& file) {
-    std::string out;
-    for (size_t i = 0; i < file.size(); ++i) {
-        if (file[i] == '\n' && (i == 0 || file[i - 1] != '\r')) out += '\r';
-        out += file[i];
-    }
-    if (out.size() < 2 || out.compare(out.size() - 2, 2, "\r\n") != 0) out += "\r\n";
-    return out;
-}
-
 class ImapDovecot : public TFormTest {
 protected:
     static void SetUpTestSuite() {
         Server = new TDovecotServer;
         Server->Imap = true;
-        Wire = new std::map<std::string, std::vector<std::string>>;
-        const std::map<std::string, int32_t> users = {
-            {"anna", 12}, {"bruno", 8}, {"carlo", 8}, {"dora", 8}, {"elsa", 6}};
-        Ready = true;
-        int32_t seed = 90;
-        for (const auto& [user, count] : users) {
-            Ready = Ready && Server->AddUser(user, "pw") && Server->GenerateMail(user, count, ++seed);
-            if (!Ready) break;
-            for (const test::TManifestEntry& m : Server->Manifest(user))
-                (*Wire)[user].push_back(CrLfText(ReadFile(Server->Maildir(user) + "/new/" + m.FileName)));
-        }
+        Wire = new TDovecotServer::TWireTexts;
+        Ready = Server->AddGeneratedUsers(
+            {{"anna", 12}, {"bruno", 8}, {"carlo", 8}, {"dora", 8}, {"elsa", 6}}, 90, Wire);
         Ready = Ready && Server->Start();
     }
     static void TearDownTestSuite() {
@@ -112,13 +93,13 @@ protected:
     }
 
     static TDovecotServer* Server;
-    static std::map<std::string, std::vector<std::string>>* Wire;
+    static TDovecotServer::TWireTexts* Wire;
     static bool Ready;
     TUtcZone Utc;
 };
 
 TDovecotServer* ImapDovecot::Server = nullptr;
-std::map<std::string, std::vector<std::string>>* ImapDovecot::Wire = nullptr;
+TDovecotServer::TWireTexts* ImapDovecot::Wire = nullptr;
 bool ImapDovecot::Ready = false;
 
 TEST_F(ImapDovecot, RowsEqualThoseOfPop3AndNoFlagChanges) {

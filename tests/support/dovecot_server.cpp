@@ -110,6 +110,28 @@ bool TDovecotServer::GenerateMail(const std::string& user, int32_t n, int32_t se
                Quote(FDir + "/" + user + ".json"));
 }
 
+std::string CrLfText(const std::string& file) {
+    std::string out;
+    for (size_t i = 0; i < file.size(); ++i) {
+        if (file[i] == '\n' && (i == 0 || file[i - 1] != '\r')) out += '\r';
+        out += file[i];
+    }
+    if (out.size() < 2 || out.compare(out.size() - 2, 2, "\r\n") != 0) out += "\r\n";
+    return out;
+}
+
+bool TDovecotServer::AddGeneratedUsers(const std::map<std::string, int32_t>& users, int32_t seed,
+                                       TWireTexts* wire) {
+    for (const auto& [user, count] : users) {
+        if (!AddUser(user, "pw") || !GenerateMail(user, count, ++seed)) return false;
+        if (wire == nullptr) continue;
+        for (const TManifestEntry& m : Manifest(user)) {
+            (*wire)[user].push_back(CrLfText(ReadFile(Maildir(user) + "/new/" + m.FileName)));
+        }
+    }
+    return true;
+}
+
 bool TDovecotServer::Start() {
     // The server goes with this process even if it dies without cleaning up.
     const std::string env = std::string(UidlIsFileName ? "UIDL_FORMAT=%g " : "") +

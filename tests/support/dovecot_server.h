@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,10 @@
 namespace kalmuro::test {
 
 // One generated message as intended by the generator (POP3 order).
+// A message file as a server delivers it: every line ended by CR LF, the
+// last one too.
+std::string CrLfText(const std::string& file);
+
 struct TManifestEntry {
     int32_t Number = 0;      // POP3 message number, from 1
     int32_t Size = 0;        // octets of RETR (= LIST)
@@ -59,6 +64,13 @@ public:
     bool AddUser(const std::string& user, const std::string& password);
     // Writes n deterministic messages into the user's Maildir.
     bool GenerateMail(const std::string& user, int32_t n, int32_t seed);
+    // Adds each user (password "pw") with its number of generated messages,
+    // the seeds counting up from seed + 1 in the users' order. With wire,
+    // each user's files as the server delivers them (lines ended by CR LF),
+    // read before any session can move them.
+    using TWireTexts = std::map<std::string, std::vector<std::string>>;
+    bool AddGeneratedUsers(const std::map<std::string, int32_t>& users, int32_t seed,
+                           TWireTexts* wire = nullptr);
     bool Start();
     // Stops; wait=false returns at once (the dir and port are never reused).
     void Stop(bool wait = false);
