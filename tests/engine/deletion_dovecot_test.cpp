@@ -11,7 +11,7 @@
 #include <map>
 #include <set>
 
-#include "engine/engine_harness.h"
+#include "engine/dovecot_form_test.h"
 #include "mail/pop3/pop3_client.h"
 #include "mail/text.h"
 #include "support/dovecot_server.h"
@@ -95,14 +95,13 @@ constexpr const char* kTwin =
     "From: Promo <promo@spam.example>\nSubject: Saldi\nDate: Mon, 5 Mar 2007 14:09:00 +0000\n"
     "Message-ID: <twin@spam.example>\n\nSconti.\n.\n..punti\n";
 
-class DeletionDovecot : public TFormTest {
+class DeletionDovecot : public TDovecotFormTest<DeletionDovecot> {
 protected:
     static void SetUpTestSuite() {
-        Server = new TDovecotServer;
-        Wire = new TDovecotServer::TWireTexts;
+        Server = std::make_unique<TDovecotServer>();
         Ready = Server->AddGeneratedUsers(
             {{"carla", 8}, {"dario", 4}, {"fabio", 3}, {"gina", 3}, {"ivo", 5}, {"luca", 3}}, 60,
-            Wire);
+            &Wire);
         // The same mailboxes again for a second road.
         for (const std::string user : {"fabio2", "gina2"})
             Ready = Ready && Server->AddUser(user, "pw") && Server->GenerateMail(user, 3, 80);
@@ -111,13 +110,6 @@ protected:
                 DeliverMessage(Server->Maildir("elena"), "1900000002.M2P1.twin", kTwin) &&
                 Server->Start();
     }
-    static void TearDownTestSuite() {
-        delete Server;
-        delete Wire;
-        Server = nullptr;
-        Wire = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(Ready) << Server->Error(); }
 
     void Load(const std::vector<std::string>& users, int32_t port = 0) {
         TArrayOfMailAccount accounts;
@@ -134,15 +126,8 @@ protected:
                         m.UidlText.substr(m.UidlText.find(' ') + 1));
         return uids;
     }
-    static TDovecotServer* Server;
-    static TDovecotServer::TWireTexts* Wire;
-    static bool Ready;
     TUtcZone Utc;
 };
-
-TDovecotServer* DeletionDovecot::Server = nullptr;
-TDovecotServer::TWireTexts* DeletionDovecot::Wire = nullptr;
-bool DeletionDovecot::Ready = false;
 
 TEST_F(DeletionDovecot, BlockedMessagesGoWithAndWithoutCopies) {
     for (const auto& [user, copy] : {std::pair{"carla", true}, std::pair{"dario", false}}) {
@@ -162,7 +147,7 @@ TEST_F(DeletionDovecot, BlockedMessagesGoWithAndWithoutCopies) {
             const std::string uid = "0 " + m.UidlText.substr(m.UidlText.find(' ') + 1);
             kept.erase(uid);
             gone.insert(uid);
-            copies.insert((*Wire)[user][static_cast<size_t>(m.MsgNumber - 1)]);
+            copies.insert(Wire[user][static_cast<size_t>(m.MsgNumber - 1)]);
         }
         ASSERT_GE(gone.size(), 2u);
         Screen.Boxes.clear();

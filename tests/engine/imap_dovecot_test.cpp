@@ -8,7 +8,7 @@
 #include <map>
 #include <set>
 
-#include "engine/engine_harness.h"
+#include "engine/dovecot_form_test.h"
 #include "mail/imap/imap_client.h"
 #include "mail/imap/imap_text.h"
 #include "mail/mime/header_list.h"
@@ -19,23 +19,15 @@ namespace {
 
 using test::TDovecotServer;
 
-class ImapDovecot : public TFormTest {
+class ImapDovecot : public TDovecotFormTest<ImapDovecot> {
 protected:
     static void SetUpTestSuite() {
-        Server = new TDovecotServer;
+        Server = std::make_unique<TDovecotServer>();
         Server->Imap = true;
-        Wire = new TDovecotServer::TWireTexts;
         Ready = Server->AddGeneratedUsers(
-            {{"anna", 12}, {"bruno", 8}, {"carlo", 8}, {"dora", 8}, {"elsa", 6}}, 90, Wire);
+            {{"anna", 12}, {"bruno", 8}, {"carlo", 8}, {"dora", 8}, {"elsa", 6}}, 90, &Wire);
         Ready = Ready && Server->Start();
     }
-    static void TearDownTestSuite() {
-        delete Server;
-        delete Wire;
-        Server = nullptr;
-        Wire = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(Ready) << Server->Error(); }
 
     static TMailAccount Imap(const std::string& user) {
         TMailAccount a = Account(user, Server->ImapPort(), user, "pw");
@@ -92,15 +84,8 @@ protected:
         return texts;
     }
 
-    static TDovecotServer* Server;
-    static TDovecotServer::TWireTexts* Wire;
-    static bool Ready;
     TUtcZone Utc;
 };
-
-TDovecotServer* ImapDovecot::Server = nullptr;
-TDovecotServer::TWireTexts* ImapDovecot::Wire = nullptr;
-bool ImapDovecot::Ready = false;
 
 TEST_F(ImapDovecot, RowsEqualThoseOfPop3AndNoFlagChanges) {
     Block("anna", {3, 7});
@@ -158,7 +143,7 @@ TEST_F(ImapDovecot, CopiesThenMoveIntoJunk) {
     EXPECT_EQ(Screen.BoxMessages(), std::vector<std::string>{});
     // The check after the deletion sees six.
     ASSERT_EQ(Form.Messages.size(), 6u);
-    EXPECT_EQ(RecycledTexts(), (std::multiset<std::string>{(*Wire)["bruno"][1], (*Wire)["bruno"][4]}));
+    EXPECT_EQ(RecycledTexts(), (std::multiset<std::string>{Wire["bruno"][1], Wire["bruno"][4]}));
     const std::vector<std::string> junk = Folder("bruno", "Junk");
     EXPECT_EQ(junk, (std::vector<std::string>{inbox[1], inbox[4]}));
     std::vector<std::string> kept = inbox;
@@ -254,10 +239,10 @@ TEST_F(ImapDovecot, ViewAndSaveFetchTheMessageWithoutMarkingItSeen) {
     const std::map<std::string, std::string> before = Flags("anna");
     Form.ShowMessageText(4, false);
     ASSERT_EQ(Screen.Viewers.size(), 1u);
-    EXPECT_EQ(Screen.Viewers[0].Text, (*Wire)["anna"][4]);
+    EXPECT_EQ(Screen.Viewers[0].Text, Wire["anna"][4]);
     Screen.SaveChoice = Home.Path("saved.eml");
     Form.SaveMessageToFile(6);
-    EXPECT_EQ(ReadFile(Home.Path("saved.eml")), (*Wire)["anna"][6]);
+    EXPECT_EQ(ReadFile(Home.Path("saved.eml")), Wire["anna"][6]);
     EXPECT_EQ(Screen.BoxMessages(), std::vector<std::string>{});
     EXPECT_EQ(Flags("anna"), before);
     EXPECT_FALSE(Form.ImapClient1.IsConnected());
