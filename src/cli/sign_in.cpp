@@ -3,7 +3,6 @@
 #include <csignal>
 #include <cstdio>
 
-#include "mail/auth/loopback_redirect.h"
 #include "mail/auth/oauth_client.h"
 #include "mail/settings.h"
 #include "mail/text.h"
@@ -51,15 +50,14 @@ int RunSignIn(int32_t number, const std::string& home) {
                               device.UserCode);
             tokens = PollDeviceToken(config, device, wait);
         } else {
-            TLoopbackRedirect listener;
-            const std::string verifier = MakeCodeVerifier();
-            const std::string state = MakeState();
-            Print(stdout, "Aprire nel browser questo indirizzo:\n" +
-                              AuthorizationAddress(config, listener.RedirectUri(), state,
-                                                   CodeChallengeS256(verifier)));
-            const std::string code =
-                CodeFromRedirect(listener.Wait(5 * 60 * 1000, wait), state);
-            tokens = ExchangeAuthorizationCode(config, code, verifier, listener.RedirectUri(), wait);
+            // The address is printed for the user to open: there is always one.
+            tokens = *SignInThroughBrowser(
+                config,
+                [](const std::string& address) {
+                    Print(stdout, "Aprire nel browser questo indirizzo:\n" + address);
+                    return true;
+                },
+                wait);
         }
         bool inFile = false;
         StoreOAuthTokensKeepingRefresh(*account, tokens, inFile);

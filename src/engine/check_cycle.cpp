@@ -27,28 +27,28 @@ int32_t PortNumber(const std::string& text) {
     return port;
 }
 
-// "Timeout" seconds as the client's milliseconds, kept within its range.
-int32_t ReadTimeoutMs(const std::string& text) {
-    const int64_t ms = static_cast<int64_t>(StrToInt(text)) * 1000;
-    return static_cast<int32_t>(std::clamp<int64_t>(ms, 0, INT32_MAX));
-}
-
 // The account's server, login and security, for a client of either protocol.
 template <class TClient>
-void AimClient(TClient& client, const TMailAccount& account, int32_t readTimeout) {
+void AimClient(TClient& client, const TMailAccount& account) {
     client.Host = account.PopServer;
     client.Username = account.UserId;
     client.Password = account.UserPwd;
     client.Port = PortNumber(account.Port);
     client.Security = account.Security;
     client.Fingerprint = account.Fingerprint;
-    client.ReadTimeout = readTimeout;
+    client.ReadTimeout = SessionTimeoutMs();
     // A connection that fails before this server says anything must not
     // show the last words of an earlier session as this server's refusal.
     client.LastReply.Clear();
 }
 
 }  // namespace
+
+int32_t SessionTimeoutMs() {
+    const int64_t seconds = StrToInt(ReadIniString(kSectionSetup, "Timeout", "60"));
+    const int64_t ms = seconds * 1000;
+    return static_cast<int32_t>(std::clamp<int64_t>(ms, 0, INT32_MAX));
+}
 
 std::string SenderText(const std::string& name, const std::string& address) {
     std::string sender = Trim(name);
@@ -358,7 +358,7 @@ bool TFormMain::ConnectImapAccount(int32_t accountIndex) {
     TMailAccount account = Accounts.at(static_cast<size_t>(accountIndex));
     FPasswordMissing = false;
     if (account.PasswordInKeyring && !TakeKeyringPassword(accountIndex, account)) return false;
-    AimClient(ImapClient1, account, ReadTimeoutMs(ReadIniString(kSectionSetup, "Timeout", "60")));
+    AimClient(ImapClient1, account);
     ImapSession1.Folder = account.Folder.empty() ? std::string(kDefaultFolder) : account.Folder;
     ImapSession1.Access = account.Access;
     ImapSession1.AccessToken.clear();
@@ -446,7 +446,7 @@ bool TFormMain::ConnectAccount(int32_t accountIndex) {
     TMailAccount account = Accounts.at(static_cast<size_t>(accountIndex));
     FPasswordMissing = false;
     if (account.PasswordInKeyring && !TakeKeyringPassword(accountIndex, account)) return false;
-    AimClient(Pop3Client1, account, ReadTimeoutMs(ReadIniString(kSectionSetup, "Timeout", "60")));
+    AimClient(Pop3Client1, account);
     Pop3Client1.APOP = account.Apop;
     Pop3Client1.Access = account.Access;
     Pop3Client1.AccessToken.clear();

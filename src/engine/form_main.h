@@ -69,6 +69,9 @@ std::string LoginDisabledError(const std::string& host, bool secure);
 // unstuffed) is the one a header fetch stored as headerText; false when
 // nothing was stored.
 bool SameHeaderBlock(std::string_view headerText, std::string_view messageText);
+// The "Timeout" setting (seconds) as milliseconds, kept within range: how
+// long a session waits for an answer.
+int32_t SessionTimeoutMs();
 // The sender as the list shows it: "name (address)", or the non-empty one
 // of the two (both trimmed first).
 std::string SenderText(const std::string& name, const std::string& address);

@@ -2,11 +2,10 @@
 // they are about to expire, once more when the server refuses one, and a new
 // browser sign-in offered when the grant itself is gone. A check never opens
 // a browser by itself: only the user's "Si" does.
-#include <algorithm>
-#include <climits>
 #include <optional>
 
 #include "engine/form_main.h"
+#include "engine/setup_dialog.h"
 #include "mail/auth/oauth_client.h"
 #include "mail/settings.h"
 #include "mail/text.h"
@@ -18,8 +17,6 @@ namespace {
 
 // A token with less left than this is refreshed before a session.
 constexpr int64_t kRefreshMargin = 5 * 60;
-// How long the browser sign-in waits for the redirect.
-constexpr int32_t kBrowserWaitMs = 5 * 60 * 1000;
 
 std::string SignInCommandText(const TMailAccount& account) {
     return "Accesso scaduto per " + account.AccountName + ": eseguire kalmuro --sign-in " +
@@ -133,9 +130,7 @@ std::string TFormMain::SignInWithBrowser(int32_t accountIndex, bool& ok) {
     TMailAccount& account = Accounts.at(index);
     const TOAuthClientConfig config = OAuthClientConfig(account);
     TOAuthWait wait;
-    wait.TimeoutMs = static_cast<int32_t>(std::clamp<int64_t>(
-        static_cast<int64_t>(StrToInt(ReadIniString(kSectionSetup, "Timeout", "60"))) * 1000, 0,
-        INT32_MAX));
+    wait.TimeoutMs = SessionTimeoutMs();
     wait.OnIdle = [this] { PumpMessages(); };
     wait.StopRequested = [this] { return StopFlag; };
     try {
@@ -143,11 +138,11 @@ std::string TFormMain::SignInWithBrowser(int32_t accountIndex, bool& ok) {
             config,
             [this](const std::string& address) {
                 if (!Screen.OpenWithShell(address, "", false)) return false;
-                ShowStatus("In attesa dell'accesso nel browser...");
+                ShowStatus(kSignInWaitText);
                 return true;
             },
-            kBrowserWaitMs, wait);
-        if (!signedIn) return "Impossibile aprire il browser per l'accesso";
+            wait);
+        if (!signedIn) return kBrowserNotOpenedText;
         const TOAuthTokens& tokens = *signedIn;
         ClearStatus();
         StoreTokens(account, tokens);

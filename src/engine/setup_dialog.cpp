@@ -154,9 +154,9 @@ TSignInOutcome TAccountEditor::SignInWithBrowser(
     }
     try {
         const std::optional<TOAuthTokens> signedIn =
-            SignInThroughBrowser(config, openBrowser, 5 * 60 * 1000, wait);
+            SignInThroughBrowser(config, openBrowser, wait);
         if (!signedIn) {
-            outcome.Text = "Impossibile aprire il browser per l'accesso";
+            outcome.Text = kBrowserNotOpenedText;
             return outcome;
         }
         const TOAuthTokens& tokens = *signedIn;

@@ -110,6 +110,7 @@ inline constexpr std::array<TProviderChoice, 3> kProviderChoices = {
 inline constexpr const char* kSignInCaption = "Accedi con il browser";
 inline constexpr const char* kSignInWaitText = "In attesa dell'accesso nel browser...";
 inline constexpr const char* kSignInStoppedText = "Accesso interrotto";
+inline constexpr const char* kBrowserNotOpenedText = "Impossibile aprire il browser per l'accesso";
 
 // The label of the server field: "Server POP3" or "Server IMAP".
 std::string ServerCaption(TProtocol protocol);

@@ -168,14 +168,14 @@ TOAuthTokens ExchangeAuthorizationCode(const TOAuthClientConfig& config, const s
 
 std::optional<TOAuthTokens> SignInThroughBrowser(
     const TOAuthClientConfig& config, const std::function<bool(const std::string&)>& openBrowser,
-    int32_t timeoutMs, const TOAuthWait& wait) {
+    const TOAuthWait& wait) {
     TLoopbackRedirect listener;
     const std::string verifier = MakeCodeVerifier();
     const std::string state = MakeState();
     const std::string address =
         AuthorizationAddress(config, listener.RedirectUri(), state, CodeChallengeS256(verifier));
     if (!openBrowser || !openBrowser(address)) return std::nullopt;
-    const auto query = listener.Wait(timeoutMs, wait);
+    const auto query = listener.Wait(kBrowserSignInWaitMs, wait);
     const std::string code = CodeFromRedirect(query, state);
     return ExchangeAuthorizationCode(config, code, verifier, listener.RedirectUri(), wait);
 }

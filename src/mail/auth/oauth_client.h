@@ -42,14 +42,16 @@ std::string MakeState();
 std::string AuthorizationAddress(const TOAuthClientConfig& config, const std::string& redirectUri,
                                  const std::string& state, const std::string& challenge);
 
+// How long a browser sign-in waits for the user: five minutes.
+inline constexpr int32_t kBrowserSignInWaitMs = 5 * 60 * 1000;
 // The browser sign-in of the authorization-code flow: a loopback listener,
-// the provider's page handed to openBrowser, a wait of at most timeoutMs for
-// the redirect, and the code exchanged for tokens. Nothing when there is no
-// browser to open or it could not be opened; a failure on the way raises
-// (EOAuthError, or the listener's own error).
+// the provider's page handed to openBrowser, a wait of at most
+// kBrowserSignInWaitMs for the redirect, and the code exchanged for tokens.
+// Nothing when there is no browser to open or it could not be opened; a
+// failure on the way raises (EOAuthError, or the listener's own error).
 std::optional<TOAuthTokens> SignInThroughBrowser(
     const TOAuthClientConfig& config, const std::function<bool(const std::string&)>& openBrowser,
-    int32_t timeoutMs, const TOAuthWait& wait);
+    const TOAuthWait& wait);
 
 // One POST each.
 TOAuthTokens ExchangeAuthorizationCode(const TOAuthClientConfig& config, const std::string& code,
