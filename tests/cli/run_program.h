@@ -47,12 +47,14 @@ struct TRunResult {
 // the child's pid. The child gets TZ=UTC so that dates print the same
 // everywhere, and envChanges on top: "NAME=value" sets, a bare "NAME"
 // removes. Gives up (killing the child) after timeoutMs. exe: the program to
-// run, the one built beside the tests unless given.
+// run, the one built beside the tests unless given. onOut runs with the
+// stdout gathered so far whenever more arrives.
 inline TRunResult RunKalmuro(const std::vector<std::string>& args,
                              const std::function<void(const std::string&, pid_t)>& onErr = {},
                              int timeoutMs = 30000, const std::string& stdinPath = "/dev/null",
                              const std::vector<std::string>& envChanges = {},
-                             const std::string& exe = KALMURO_EXE) {
+                             const std::string& exe = KALMURO_EXE,
+                             const std::function<void(const std::string&)>& onOut = {}) {
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe failed");
     posix_spawn_file_actions_t actions;
@@ -106,8 +108,10 @@ inline TRunResult RunKalmuro(const std::vector<std::string>& args,
             const ssize_t n = read(out[0], buffer, sizeof buffer);
             if (n <= 0)
                 outOpen = false;
-            else
+            else {
                 result.Out.append(buffer, static_cast<size_t>(n));
+                if (onOut) onOut(result.Out);
+            }
         }
         if (errOpen && (fds[1].revents & (POLLIN | POLLHUP)) != 0) {
             const ssize_t n = read(err[0], buffer, sizeof buffer);

@@ -1,6 +1,9 @@
 // kalmuro --sign-in N against the test authorization server: the device
-// flow, the gone grant named by a check, and no token on either stream.
+// flow, the browser flow, the gone grant named by a check, and no token on
+// either stream.
 #include <gtest/gtest.h>
+
+#include <future>
 
 #include "mail/accounts.h"
 #include "mail/settings.h"
@@ -27,11 +30,24 @@ protected:
         SaveAccounts({a});
         SetHomeDir("");
     }
-    TRunResult Run(const std::vector<std::string>& args) {
+    TRunResult Run(const std::vector<std::string>& args,
+                   const std::function<void(const std::string&)>& onOut = {}) {
         std::vector<std::string> all = args;
         all.insert(all.end(), {"--home", Home.Dir()});
         return RunKalmuro(all, {}, 30000, "/dev/null",
-                          {"SSL_CERT_FILE=" + test::TestCertificateDir() + "/ca.pem"});
+                          {"SSL_CERT_FILE=" + test::TestCertificateDir() + "/ca.pem"},
+                          KALMURO_EXE, onOut);
+    }
+    void ExpectNoTokenIn(const TRunResult& r) {
+        for (const std::string& token : Auth.AccessTokens()) {
+            EXPECT_EQ(r.Out.find(token), std::string::npos);
+            EXPECT_EQ(r.Err.find(token), std::string::npos);
+        }
+        EXPECT_EQ(r.Out.find(Auth.RefreshToken()), std::string::npos);
+        SetHomeDir(Home.Dir());
+        EXPECT_EQ(ReadIniScrambled(kSectionAccounts, "TokenRinnovo1", "", PasswordKey),
+                  Auth.RefreshToken());
+        SetHomeDir("");
     }
     testing::TempHome Home;
     test::TTestAuthServer Auth{"alice"};
@@ -42,15 +58,31 @@ TEST_F(SignInCli, TheDeviceFlowPrintsTheCodeAndStoresTheRefreshToken) {
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_NE(r.Out.find("inserire il codice KLMR-2468"), std::string::npos) << r.Out;
     EXPECT_NE(r.Out.find("Accesso eseguito come alice"), std::string::npos) << r.Out;
-    for (const std::string& token : Auth.AccessTokens()) {
-        EXPECT_EQ(r.Out.find(token), std::string::npos);
-        EXPECT_EQ(r.Err.find(token), std::string::npos);
-    }
-    EXPECT_EQ(r.Out.find(Auth.RefreshToken()), std::string::npos);
+    ExpectNoTokenIn(r);
+}
+
+TEST_F(SignInCli, WithoutADeviceEndpointTheAddressIsPrintedForTheBrowser) {
     SetHomeDir(Home.Dir());
-    EXPECT_EQ(ReadIniScrambled(kSectionAccounts, "TokenRinnovo1", "", PasswordKey),
-              Auth.RefreshToken());
+    TArrayOfMailAccount accounts;
+    LoadAccounts(accounts);
+    accounts[0].OAuth.DeviceUrl.clear();
+    SaveAccounts(accounts);
     SetHomeDir("");
+    const std::string prompt = "Aprire nel browser questo indirizzo:\n";
+    std::future<std::string> page;
+    const TRunResult r = Run({"--sign-in", "1"}, [&](const std::string& out) {
+        const size_t at = out.find(prompt);
+        const size_t end = at == std::string::npos ? at : out.find('\n', at + prompt.size());
+        if (end == std::string::npos || page.valid()) return;
+        // The user's browser, while the program waits on its redirect.
+        page = std::async(std::launch::async, test::BrowseAndFollow,
+                          out.substr(at + prompt.size(), end - at - prompt.size()));
+    });
+    ASSERT_TRUE(page.valid()) << r.Out << r.Err;
+    EXPECT_EQ(page.get().rfind("error:", 0), std::string::npos);
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_NE(r.Out.find("Accesso eseguito come alice"), std::string::npos) << r.Out;
+    ExpectNoTokenIn(r);
 }
 
 TEST_F(SignInCli, AGoneGrantMakesTheCheckNameTheCommand) {
